@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace fw {
+
+// A call into the data-provider library that failed with an error status, as opposed
+// to a device answering with a failure flag.
+class ProviderError : public std::runtime_error {
+public:
+    ProviderError(int32_t code, std::string description);
+
+    int32_t code() const { return code_; }
+    const std::string &description() const { return description_; }
+
+private:
+    int32_t code_;
+    std::string description_;
+};
+
+// The data-provider object held by the window as DP. Operations and argument orders
+// follow the device library; every error status surfaces as ProviderError. A failure
+// flag is returned as int16_t, 0 meaning success.
+class DataProvider {
+public:
+    virtual ~DataProvider() = default;
+
+    virtual int16_t OpenConnection(int32_t arg1, int32_t arg2) = 0;
+    virtual void CloseConnection() = 0;
+    virtual void ProbeProvider() = 0;
+    virtual uint8_t GetBaseChannel(int32_t arg1) = 0;
+    virtual void SetBaseChannel(int32_t arg1, uint8_t channel) = 0;
+    // moduleId is in and out: the paired module's ID, or 0 when none paired.
+    virtual void PairModule(int32_t arg1, int32_t channelMode, int32_t windowSeconds,
+                            uint32_t &moduleId) = 0;
+    virtual int16_t WriteModuleCommand(uint8_t arg1, uint32_t moduleId, uint8_t command,
+                                       const std::string &payload) = 0;
+    // value receives the module's answer as the library gave it, NULs included.
+    virtual int16_t ReadModuleCommand(uint8_t arg1, uint32_t moduleId, uint8_t command,
+                                      std::string &value) = 0;
+};
+
+// Environment variable naming the library to load: a path, or a name for the
+// dynamic linker.
+inline constexpr const char *kProviderEnvVar = "FLEETWRIGHT_PROVIDER";
+// The name under which the device maker's library is installed.
+inline constexpr const char *kDefaultProviderLibrary = "libzarvik-dataprovider.so.1";
+
+// Error codes of the loader itself, beside the library's own statuses.
+enum LoaderError : int32_t {
+    kLoaderCannotLoad = 1,
+    kLoaderMissingSymbol = 2,
+    kLoaderWrongVersion = 3,
+};
+
+// Loads the library named by FLEETWRIGHT_PROVIDER (or the default name) and creates a
+// provider object in it. Throws ProviderError on any failure.
+std::unique_ptr<DataProvider> createDataProvider();
+
+// Same, from an explicit library path or name.
+std::unique_ptr<DataProvider> createDataProvider(const std::string &library);
+
+} // namespace fw

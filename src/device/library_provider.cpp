@@ -1,0 +1,178 @@
+#include "data_provider.h"
+#include "dataprovider_abi.h"
+
+#include <cstdlib>
+#include <dlfcn.h>
+#include <utility>
+#include <vector>
+
+namespace fw {
+
+ProviderError::ProviderError(int32_t code, std::string description)
+    : std::runtime_error(description + " [Code: " + std::to_string(code) + "]"), code_(code),
+      description_(std::move(description)) {}
+
+namespace {
+
+struct Abi {
+    decltype(&zdp_abi_version) abiVersion = nullptr;
+    decltype(&zdp_create) create = nullptr;
+    decltype(&zdp_destroy) destroy = nullptr;
+    decltype(&zdp_error_text) errorText = nullptr;
+    decltype(&zdp_probe_provider) probeProvider = nullptr;
+    decltype(&zdp_open_connection) openConnection = nullptr;
+    decltype(&zdp_close_connection) closeConnection = nullptr;
+    decltype(&zdp_get_base_channel) getBaseChannel = nullptr;
+    decltype(&zdp_set_base_channel) setBaseChannel = nullptr;
+    decltype(&zdp_pair_module) pairModule = nullptr;
+    decltype(&zdp_write_module_command) writeModuleCommand = nullptr;
+    decltype(&zdp_read_module_command) readModuleCommand = nullptr;
+};
+
+struct LibraryCloser {
+    void operator()(void *handle) const { dlclose(handle); }
+};
+using LibraryHandle = std::unique_ptr<void, LibraryCloser>;
+
+template <typename Fn> void bind(void *handle, const char *name, Fn &slot) {
+    void *symbol = dlsym(handle, name);
+    if (!symbol)
+        throw ProviderError(kLoaderMissingSymbol,
+                            std::string("The data-provider library has no symbol ") + name);
+    slot = reinterpret_cast<Fn>(symbol);
+}
+
+Abi bindAll(void *handle) {
+    Abi abi;
+    bind(handle, "zdp_abi_version", abi.abiVersion);
+    bind(handle, "zdp_create", abi.create);
+    bind(handle, "zdp_destroy", abi.destroy);
+    bind(handle, "zdp_error_text", abi.errorText);
+    bind(handle, "zdp_probe_provider", abi.probeProvider);
+    bind(handle, "zdp_open_connection", abi.openConnection);
+    bind(handle, "zdp_close_connection", abi.closeConnection);
+    bind(handle, "zdp_get_base_channel", abi.getBaseChannel);
+    bind(handle, "zdp_set_base_channel", abi.setBaseChannel);
+    bind(handle, "zdp_pair_module", abi.pairModule);
+    bind(handle, "zdp_write_module_command", abi.writeModuleCommand);
+    bind(handle, "zdp_read_module_command", abi.readModuleCommand);
+    return abi;
+}
+
+std::string errorTextOf(const Abi &abi, const zdp_provider *dp) {
+    const char *text = abi.errorText(dp);
+    return text ? std::string(text) : std::string();
+}
+
+class LibraryProvider final : public DataProvider {
+public:
+    LibraryProvider(LibraryHandle library, Abi abi, zdp_provider *dp)
+        : library_(std::move(library)), abi_(abi), dp_(dp) {}
+
+    ~LibraryProvider() override {
+        // The object must go before the code that implements it is unmapped.
+        abi_.destroy(dp_);
+    }
+
+    LibraryProvider(const LibraryProvider &) = delete;
+    LibraryProvider &operator=(const LibraryProvider &) = delete;
+
+    void ProbeProvider() override {
+        int32_t ignored = 0;
+        check(abi_.probeProvider(dp_, &ignored));
+    }
+
+    int16_t OpenConnection(int32_t arg1, int32_t arg2) override {
+        int16_t flag = 0;
+        check(abi_.openConnection(dp_, arg1, arg2, &flag));
+        return flag;
+    }
+
+    void CloseConnection() override { check(abi_.closeConnection(dp_)); }
+
+    uint8_t GetBaseChannel(int32_t arg1) override {
+        uint8_t channel = 0;
+        check(abi_.getBaseChannel(dp_, arg1, &channel));
+        return channel;
+    }
+
+    void SetBaseChannel(int32_t arg1, uint8_t channel) override {
+        check(abi_.setBaseChannel(dp_, arg1, channel));
+    }
+
+    void PairModule(int32_t arg1, int32_t channelMode, int32_t windowSeconds,
+                    uint32_t &moduleId) override {
+        uint32_t id = moduleId;
+        int32_t extra = 0;
+        int32_t result = 0;
+        check(abi_.pairModule(dp_, arg1, channelMode, windowSeconds, &id, &extra, &result));
+        moduleId = id;
+    }
+
+    int16_t WriteModuleCommand(uint8_t arg1, uint32_t moduleId, uint8_t command,
+                               const std::string &payload) override {
+        int16_t flag = 0;
+        check(abi_.writeModuleCommand(dp_, arg1, moduleId, command, payload.data(),
+                                      payload.size(), &flag));
+        return flag;
+    }
+
+    int16_t ReadModuleCommand(uint8_t arg1, uint32_t moduleId, uint8_t command,
+                              std::string &value) override {
+        std::vector<char> buffer(kReadCapacity, '\0');
+        size_t length = 0;
+        int16_t flag = 0;
+        check(abi_.readModuleCommand(dp_, arg1, moduleId, command, buffer.data(), buffer.size(),
+                                     &length, &flag));
+        if (length > buffer.size())
+            length = buffer.size(); // a library that over-reports must not make us over-read
+        value.assign(buffer.data(), length);
+        return flag;
+    }
+
+private:
+    static constexpr size_t kReadCapacity = 1024;
+    static_assert(kReadCapacity >= ZDP_MIN_READ_CAPACITY);
+
+    void check(int32_t status) const {
+        if (status != 0)
+            throw ProviderError(status, errorTextOf(abi_, dp_));
+    }
+
+    LibraryHandle library_;
+    Abi abi_;
+    zdp_provider *dp_;
+};
+
+} // namespace
+
+std::unique_ptr<DataProvider> createDataProvider(const std::string &library) {
+    dlerror();
+    LibraryHandle handle(dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL));
+    if (!handle) {
+        const char *why = dlerror();
+        throw ProviderError(kLoaderCannotLoad,
+                            why ? why : "Cannot load the data-provider library " + library);
+    }
+    const Abi abi = bindAll(handle.get());
+    const uint32_t version = abi.abiVersion();
+    if (version != ZDP_ABI_VERSION)
+        throw ProviderError(kLoaderWrongVersion,
+                            "The data-provider library has ABI version " +
+                                std::to_string(version) + ", this program needs version " +
+                                std::to_string(ZDP_ABI_VERSION));
+    zdp_provider *dp = nullptr;
+    if (const int32_t status = abi.create(&dp); status != 0)
+        throw ProviderError(status, errorTextOf(abi, nullptr));
+    return std::make_unique<LibraryProvider>(std::move(handle), abi, dp);
+}
+
+std::unique_ptr<DataProvider> createDataProvider() {
+    const char *configured = std::getenv(kProviderEnvVar);
+    // An empty setting would make dlopen return the program itself.
+    if (configured && *configured)
+        return createDataProvider(std::string(configured));
+    return createDataProvider(std::string(kDefaultProviderLibrary));
+}
+
+} // namespace fw

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "window_port.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Every message box the program shows, in one place.
+namespace fw::messages {
+
+inline constexpr std::string_view kLineBreak = "\r\n";
+
+// A read or write that the module refused; description is the caller's first line.
+Message moduleFailure(std::string_view description);
+
+// A call into the data-provider library that failed with an error status.
+Message communicationFailure(std::string_view description, int32_t code);
+
+Message channelNotSet();
+Message notPaired();
+Message updateComplete(std::string_view model, uint32_t moduleId);
+
+Message outOfRange(std::string_view rangeText);
+Message unsupportedModel(std::string_view model);
+Message incompatible(std::string_view warning);
+
+Message providerNotRegistered(std::string_view applicationName, std::string_view description,
+                              int32_t code);
+Message cannotOpenUsb();
+
+// The module ID as shown after "ID: ": upper-case hexadecimal, no leading zeros.
+std::string hexId(uint32_t moduleId);
+
+} // namespace fw::messages

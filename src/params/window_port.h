@@ -1,0 +1,49 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+namespace fw {
+
+enum class MessageIcon { None, Information, Warning, Critical };
+
+// One modal message box with an OK button.
+struct Message {
+    std::string text;
+    std::string title;
+    MessageIcon icon = MessageIcon::None;
+
+    friend bool operator==(const Message &, const Message &) = default;
+};
+
+// The window as the update sees it: its entries, the status label, the mouse pointer,
+// message boxes, pauses and event processing. MainFrm implements it over its widgets;
+// tests replace it with a recorder.
+class WindowPort {
+public:
+    virtual ~WindowPort() = default;
+
+    // Index of the active tab: 0 "General", 1 "Acquisition Modules".
+    virtual int activeTab() const = 0;
+    virtual std::string txIntervalText() const = 0;
+    virtual std::string sampleTimeText() const = 0;
+    virtual std::string sleepDelayText() const = 0;
+    // List positions, -1 when nothing is selected.
+    virtual int lowPowerModePosition() const = 0;
+    virtual int rfChannelPosition() const = 0;
+    // Direction index 0: leave the module's radio channel as it is.
+    virtual bool leaveChannelSelected() const = 0;
+
+    // Sets the status label Found and repaints it at once.
+    virtual void setStatus(const std::string &text) = 0;
+    virtual void setBusyPointer() = 0;
+    virtual void setDefaultPointer() = 0;
+    // Shows a modal box and returns when the operator dismissed it.
+    virtual void showMessage(const Message &message) = 0;
+    // Runs the window's queued events once.
+    virtual void processEvents() = 0;
+    // Blocks for at least the given time without processing events.
+    virtual void pause(std::chrono::milliseconds duration) = 0;
+};
+
+} // namespace fw

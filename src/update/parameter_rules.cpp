@@ -1,0 +1,3 @@
+#include "parameter_rules.h"
+
+namespace fw {} // namespace fw

@@ -1,0 +1,3 @@
+#include "update_sequence.h"
+
+namespace fw {} // namespace fw

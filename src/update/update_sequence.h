@@ -1,0 +1,39 @@
+#pragma once
+
+#include "parameter_rules.h"
+
+#include <cstdint>
+#include <string>
+
+namespace fw {
+
+class DataProvider;
+class WindowPort;
+
+// What the window keeps from one update to the next.
+struct ModuleSession {
+    uint32_t moduleId = 0; // never cleared by the window; PairModule writes it
+    std::string model;
+    StagedParameters staged;
+};
+
+// The Update button: one whole update, run synchronously in the click handler.
+class UpdateSequence {
+public:
+    UpdateSequence(DataProvider &provider, WindowPort &window, ModuleSession &session)
+        : dp_(provider), window_(window), session_(session) {}
+
+    // Runs one update; a call made while an update runs (from the events processed
+    // after the save) returns at once and does nothing.
+    void run();
+
+    bool running() const { return running_; }
+
+private:
+    DataProvider &dp_;
+    WindowPort &window_;
+    ModuleSession &session_;
+    bool running_ = false;
+};
+
+} // namespace fw

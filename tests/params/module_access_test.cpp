@@ -1,0 +1,109 @@
+#include "command_codes.h"
+#include "messages.h"
+#include "module_access.h"
+#include "support/mock_provider.h"
+#include "support/recording_window.h"
+
+#include <gtest/gtest.h>
+
+namespace fw {
+namespace {
+
+using ::testing::_;
+using ::testing::DoAll;
+using ::testing::Return;
+using ::testing::SetArgReferee;
+using fw::testing::MockProvider;
+using fw::testing::RecordingWindow;
+
+const std::string kNul(1, '\0');
+
+struct ReadCase {
+    const char *name;
+    std::string answer;
+    std::string expected;
+};
+
+class MReadAnswer : public ::testing::TestWithParam<ReadCase> {};
+
+TEST_P(MReadAnswer, KeepsTheTextBeforeTheFirstNul) {
+    MockProvider dp;
+    RecordingWindow window;
+    ModuleAccess access(dp, window);
+    EXPECT_CALL(dp, ReadModuleCommand(1, 0x12AB, 76, _))
+        .WillOnce(DoAll(SetArgReferee<3>(GetParam().answer), Return(0)));
+
+    std::string value = "old";
+    EXPECT_TRUE(access.MRead(0x12AB, CommandCode::TxInterval, value, "Cannot read TX Interval!"));
+    EXPECT_EQ(value, GetParam().expected);
+    EXPECT_TRUE(window.events.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, MReadAnswer,
+    ::testing::Values(ReadCase{"NulThenPadding", "120" + kNul + "xyz", "120"},
+                      ReadCase{"LeadingNul", kNul + "120", ""},
+                      ReadCase{"Empty", "", ""},
+                      ReadCase{"NoNulKeepsSpaces", " 12 0 ", " 12 0 "}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(MRead, FailureReportsAndLeavesTheValueAlone) {
+    MockProvider dp;
+    RecordingWindow window;
+    window.busy = true;
+    window.status = "ID: 5";
+    ModuleAccess access(dp, window);
+    EXPECT_CALL(dp, ReadModuleCommand(1, 5, 51, _))
+        .WillOnce(DoAll(SetArgReferee<3>(std::string("RX-LC")), Return(1)));
+
+    std::string model = "before";
+    EXPECT_FALSE(access.MRead(5, CommandCode::Model, model, "Cannot read Model!"));
+    EXPECT_EQ(model, "before");
+    EXPECT_EQ(window.messages, (std::vector<Message>{{"Cannot read Model!\r\nTry again.",
+                                                      "Error", MessageIcon::Critical}}));
+    EXPECT_EQ(window.events, (std::vector<std::string>{"pointer:default", "message:Error",
+                                                       "status:"}));
+}
+
+TEST(MWrite, SendsTheValueFollowedByTwoNuls) {
+    MockProvider dp;
+    RecordingWindow window;
+    ModuleAccess access(dp, window);
+    EXPECT_CALL(dp, WriteModuleCommand(1, 7, 76, std::string("333") + kNul + kNul))
+        .WillOnce(Return(0));
+    EXPECT_CALL(dp, WriteModuleCommand(1, 7, 55, kNul + kNul)).WillOnce(Return(0));
+
+    EXPECT_TRUE(access.MWrite(7, CommandCode::TxInterval, "333", "Cannot write TX Interval!"));
+    EXPECT_TRUE(access.MWrite(7, CommandCode::Save, "", "Cannot Save!"));
+    EXPECT_TRUE(window.events.empty());
+}
+
+TEST(MWrite, FailureReportsWithTheCallersDescription) {
+    MockProvider dp;
+    RecordingWindow window;
+    ModuleAccess access(dp, window);
+    EXPECT_CALL(dp, WriteModuleCommand(_, _, _, _)).WillOnce(Return(-1));
+
+    EXPECT_FALSE(access.MWrite(7, CommandCode::TxInterval, "333", "Cannot write TX Interval!"));
+    EXPECT_EQ(window.messages, (std::vector<Message>{{"Cannot write TX Interval!\r\nTry again.",
+                                                      "Error", MessageIcon::Critical}}));
+    EXPECT_EQ(window.status, "");
+    EXPECT_FALSE(window.busy);
+}
+
+TEST(Messages, HexIdIsUpperCaseUnsignedWithoutLeadingZeros) {
+    EXPECT_EQ(messages::hexId(5), "5");
+    EXPECT_EQ(messages::hexId(0x12AB), "12AB");
+    EXPECT_EQ(messages::hexId(0x1A2B3C), "1A2B3C");
+    EXPECT_EQ(messages::hexId(0x80000001u), "80000001");
+    EXPECT_EQ(messages::hexId(0xFFFFFFFFu), "FFFFFFFF");
+}
+
+TEST(Messages, UpdateCompleteReadsLineByLine) {
+    EXPECT_EQ(messages::updateComplete("RX-LC", 0x12AB),
+              (Message{"Model: RX-LC\r\nID: 12AB\r\nCompleted OK", "Update Complete",
+                       MessageIcon::None}));
+}
+
+} // namespace
+} // namespace fw

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "window_port.h"
+
+#include <chrono>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace fw {
+inline std::ostream &operator<<(std::ostream &out, const Message &m) {
+    static const char *const icons[] = {"None", "Information", "Warning", "Critical"};
+    return out << "Message{text=\"" << m.text << "\", title=\"" << m.title
+               << "\", icon=" << icons[static_cast<int>(m.icon)] << "}";
+}
+} // namespace fw
+
+namespace fw::testing {
+
+// A window without widgets: entries are plain fields, and every visible effect is
+// appended to `events` as one line, so a test can check the whole order of what the
+// operator saw ("status:Waiting...", "pointer:busy", "message:...", "pause:500").
+class RecordingWindow : public WindowPort {
+public:
+    int tab = 1;
+    std::string txInterval = "333";
+    std::string sampleTime = "5";
+    std::string sleepDelay = "0";
+    int lowPowerMode = 0;
+    int rfChannel = 0;
+    bool leaveChannel = true;
+
+    std::string status = "Ready";
+    bool busy = false;
+    std::vector<Message> messages;
+    std::vector<std::string> events;
+    std::function<void()> onProcessEvents; // what a queued event does, if anything
+
+    int activeTab() const override { return tab; }
+    std::string txIntervalText() const override { return txInterval; }
+    std::string sampleTimeText() const override { return sampleTime; }
+    std::string sleepDelayText() const override { return sleepDelay; }
+    int lowPowerModePosition() const override { return lowPowerMode; }
+    int rfChannelPosition() const override { return rfChannel; }
+    bool leaveChannelSelected() const override { return leaveChannel; }
+
+    void setStatus(const std::string &text) override {
+        status = text;
+        events.push_back("status:" + text);
+    }
+    void setBusyPointer() override {
+        busy = true;
+        events.push_back("pointer:busy");
+    }
+    void setDefaultPointer() override {
+        busy = false;
+        events.push_back("pointer:default");
+    }
+    void showMessage(const Message &message) override {
+        messages.push_back(message);
+        events.push_back("message:" + message.title);
+    }
+    void processEvents() override {
+        events.push_back("events");
+        if (onProcessEvents)
+            onProcessEvents();
+    }
+    void pause(std::chrono::milliseconds duration) override {
+        events.push_back("pause:" + std::to_string(duration.count()));
+    }
+};
+
+} // namespace fw::testing
