@@ -30,6 +30,10 @@ public:
     bool running() const { return running_; }
 
 private:
+    void runSteps();
+    // Pairs under the chosen channel strategy; false when the update has ended.
+    bool pairWithModule(uint8_t baseChannel);
+
     DataProvider &dp_;
     WindowPort &window_;
     ModuleSession &session_;
