@@ -1,0 +1,87 @@
+#pragma once
+
+#include <array>
+#include <bitset>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fwsim {
+
+inline constexpr uint8_t kModelCode = 51;
+inline constexpr uint8_t kResetCode = 54;
+inline constexpr uint8_t kSaveCode = 55;
+inline constexpr uint8_t kMinChannel = 1;
+inline constexpr uint8_t kMaxChannel = 16;
+
+// The four parameters a module keeps, in this order: TX interval, sample time, sleep
+// delay, low power mode.
+inline constexpr std::array<uint8_t, 4> kParameterCodes{76, 78, 77, 75};
+using ParameterValues = std::array<std::string, kParameterCodes.size()>;
+
+std::optional<size_t> parameterIndex(uint8_t command);
+
+// Whether a module stores text as a parameter value: 1 to 32 printable characters,
+// no blanks, so that every value fits on one line of the state file.
+bool isStorableValue(std::string_view value);
+
+struct ModuleSpec {
+    uint32_t id = 0;
+    std::string model;
+    uint8_t channel = kMinChannel;
+    ParameterValues parameters;
+};
+
+// Calls that can be made to fail as a whole.
+enum class CallFault {
+    Create,
+    ProbeStatus,
+    OpenFlag,
+    OpenStatus,
+    CloseStatus,
+    GetChannelStatus,
+    SetChannelStatus,
+    RefuseChannel,
+    NoPair,
+    PairStatus,
+    Count,
+};
+
+struct Faults {
+    std::bitset<static_cast<size_t>(CallFault::Count)> calls;
+    std::bitset<256> readFlag, readStatus, writeFlag, writeStatus;
+
+    bool has(CallFault fault) const { return calls.test(static_cast<size_t>(fault)); }
+};
+
+struct Config {
+    std::vector<ModuleSpec> fleet;
+    uint8_t baseChannel = kMinChannel;
+    std::chrono::milliseconds wakeDelay{2000};
+    Faults faults;
+    std::string lockPath;
+    std::string statePath; // empty: no state file
+};
+
+// A malformed setting; what() names the variable and the bad part.
+class SettingError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Reads every FLEETWRIGHT_SIM_* variable; an empty variable counts as unset.
+Config configFromEnvironment();
+
+// The parsers behind it, one per variable.
+std::vector<ModuleSpec> parseFleet(std::string_view text);
+uint8_t parseChannel(std::string_view text);
+std::chrono::milliseconds parseWakeDelay(std::string_view text);
+Faults parseFaults(std::string_view text);
+
+std::vector<ModuleSpec> defaultFleet();
+
+} // namespace fwsim

@@ -1,0 +1,93 @@
+#include "sim_world.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace fwsim {
+
+namespace {
+
+constexpr std::array<std::string_view, static_cast<size_t>(Call::Count)> kCallNames{
+    "zdp_probe_provider",       "zdp_open_connection",     "zdp_close_connection",
+    "zdp_get_base_channel",     "zdp_set_base_channel",    "zdp_pair_module",
+    "zdp_write_module_command", "zdp_read_module_command",
+};
+
+std::mutex registryMutex;
+std::shared_ptr<World> registered;
+
+std::string hex(uint32_t value) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%X", static_cast<unsigned>(value));
+    return text;
+}
+
+} // namespace
+
+std::optional<Call> callNamed(std::string_view function) {
+    for (size_t i = 0; i < kCallNames.size(); ++i)
+        if (kCallNames[i] == function)
+            return static_cast<Call>(i);
+    return std::nullopt;
+}
+
+World::World(const Config &config) : baseChannel(config.baseChannel), statePath(config.statePath) {
+    for (const ModuleSpec &spec : config.fleet)
+        modules.push_back({spec.id, spec.model, spec.channel, spec.parameters, spec.parameters});
+}
+
+Module *World::find(uint32_t id) {
+    for (Module &module : modules)
+        if (module.id == id)
+            return &module;
+    return nullptr;
+}
+
+bool World::writeState() const {
+    if (statePath.empty())
+        return true;
+    std::ostringstream text;
+    text << "base_channel=" << int(baseChannel) << "\n"
+         << "open=" << (open ? 1 : 0) << "\n"
+         << "paired=" << hex(paired) << "\n";
+    for (const Module &module : modules) {
+        const std::string key = "module." + hex(module.id) + ".";
+        text << key << "model=" << module.model << "\n"
+             << key << "channel=" << int(module.channel) << "\n";
+        for (size_t i = 0; i < kParameterCodes.size(); ++i)
+            text << key << "working." << int(kParameterCodes[i]) << "=" << module.working[i]
+                 << "\n";
+        for (size_t i = 0; i < kParameterCodes.size(); ++i)
+            text << key << "saved." << int(kParameterCodes[i]) << "=" << module.saved[i] << "\n";
+    }
+    // An observer must never see half a file: write beside it, then rename over it.
+    const std::string temporary = statePath + ".tmp." + std::to_string(getpid());
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << text.str();
+        out.close();
+        if (!out) {
+            std::remove(temporary.c_str());
+            return false;
+        }
+    }
+    if (std::rename(temporary.c_str(), statePath.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::shared_ptr<World> currentWorld() {
+    const std::lock_guard lock(registryMutex);
+    return registered;
+}
+
+void setCurrentWorld(std::shared_ptr<World> world) {
+    const std::lock_guard lock(registryMutex);
+    registered = std::move(world);
+}
+
+} // namespace fwsim

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "sim_config.h"
+
+#include <array>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fwsim {
+
+// The calls whose number the test-only inspection reports.
+enum class Call {
+    Probe,
+    Open,
+    Close,
+    GetChannel,
+    SetChannel,
+    Pair,
+    Write,
+    Read,
+    Count,
+};
+
+std::optional<Call> callNamed(std::string_view function);
+
+struct Module {
+    uint32_t id = 0;
+    std::string model;
+    uint8_t channel = kMinChannel;
+    ParameterValues working;
+    ParameterValues saved;
+};
+
+// What the base station and the fleet look like; shared between the provider that
+// changes it and the inspection functions that read it.
+struct World {
+    explicit World(const Config &config);
+
+    Module *find(uint32_t id);
+    // Writes the state file, when there is one, by replacing it whole. Returns false
+    // when it could not be written. The caller holds mutex.
+    bool writeState() const;
+
+    mutable std::mutex mutex;
+    std::vector<Module> modules;
+    uint8_t baseChannel;
+    bool open = false;
+    uint32_t paired = 0;
+    size_t nextToWake = 0;
+    std::array<long, static_cast<size_t>(Call::Count)> calls{};
+    std::string statePath;
+};
+
+// The world of the most recently created provider, kept after that provider is gone
+// so that a test can still look at it.
+std::shared_ptr<World> currentWorld();
+void setCurrentWorld(std::shared_ptr<World> world);
+
+} // namespace fwsim
