@@ -27,10 +27,25 @@ struct ParameterEntries {
     int lowPowerModePosition = -1; // 0 "Leave As Is", 1 "No", 2 "Yes", -1 none
 };
 
+// In low power mode the TX interval must be at least the sample time plus the margin,
+// and at least the minimum.
+inline constexpr double kLowPowerMarginMs = 25;
+inline constexpr double kLowPowerMinimumTxMs = 41;
+
 // Stages the entries into staged: an empty text leaves its staged value alone, the
 // others stage the decimal text of their number. Returns the range message of the
-// first field out of range (staging stops there), or nothing when all passed.
+// first field out of range (staging stops there; the failing field keeps its newly
+// staged text), or nothing when all passed. A number too large for a double is out of
+// range. The low power mode always stages as its list position - 1; no selection at
+// all stages "-1" like "Leave As Is".
 std::optional<Message> stageEntries(const ParameterEntries &entries, StagedParameters &staged);
+
+// True when the low power choice leaves the module's own value in place: "Leave As Is",
+// or no selection at all.
+bool lowPowerLeftAsIs(int lowPowerModePosition);
+
+// Low power mode is on when the staged text reads as a nonzero number.
+bool lowPowerOn(std::string_view stagedLowPowerMode);
 
 // The supported models, compared whole and case-sensitively after upper-casing.
 bool isSupportedModel(std::string_view model);
@@ -39,7 +54,8 @@ bool isSupportedModel(std::string_view model);
 void upperCaseInPlace(std::string &model);
 
 // The composed warning for staged values that the module cannot run; empty when
-// they are compatible. Values are read with readNumber().
+// they are compatible. Values are read with readNumber(); the maximum sample time in
+// the warning is rounded to a whole number, halves away from zero.
 std::string compatibilityWarning(const StagedParameters &staged);
 
 } // namespace fw
