@@ -25,10 +25,8 @@ std::array<Parameter, 4> parameters(const ParameterEntries &entries) {
         {CommandCode::TxInterval, &StagedParameters::txInterval, entries.txInterval.empty()},
         {CommandCode::SampleTime, &StagedParameters::sampleTime, entries.sampleTime.empty()},
         {CommandCode::SleepDelay, &StagedParameters::sleepDelay, entries.sleepDelay.empty()},
-        // No selection stages no usable choice, so it leaves the module's mode as
-        // "Leave As Is" does.
         {CommandCode::LowPowerMode, &StagedParameters::lowPowerMode,
-         entries.lowPowerModePosition <= 0},
+         lowPowerLeftAsIs(entries.lowPowerModePosition)},
     }};
 }
 

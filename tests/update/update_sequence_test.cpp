@@ -1,0 +1,537 @@
+#include "data_provider.h"
+#include "support/mock_provider.h"
+#include "support/recording_window.h"
+#include "update_sequence.h"
+
+#include <gtest/gtest.h>
+#include <map>
+
+namespace fw {
+namespace {
+
+using fw::testing::MockProvider;
+using fw::testing::RecordingWindow;
+using ::testing::_;
+using ::testing::DoAll;
+using ::testing::Eq;
+using ::testing::InSequence;
+using ::testing::NiceMock;
+using ::testing::Return;
+using ::testing::SetArgReferee;
+using ::testing::StrictMock;
+using ::testing::WithParamInterface;
+using Events = std::vector<std::string>;
+using Messages = std::vector<Message>;
+
+const std::string kTwoNuls("\0\0", 2);
+
+const Message kChannelNotSet{"Could not set base station RF channel! Please try again.", "Error",
+                             MessageIcon::Warning};
+const Message kNotPaired{"Did not pair with a remote module!", "Error", MessageIcon::Warning};
+
+Message completed(const std::string &model, const std::string &id) {
+    return {"Model: " + model + "\r\nID: " + id + "\r\nCompleted OK", "Update Complete",
+            MessageIcon::None};
+}
+
+Message refused(const std::string &description) {
+    return {description + "\r\nTry again.", "Error", MessageIcon::Critical};
+}
+
+// What the operator sees of an update that ended with one box after the hourglass.
+const Events kEndedEarly{"pointer:busy", "status:Waiting...", "pointer:default", "message:Error",
+                         "status:"};
+
+auto pairs(uint32_t id) {
+    return SetArgReferee<3>(id);
+}
+auto answers(const std::string &text) {
+    return DoAll(SetArgReferee<3>(text), Return(0));
+}
+
+// Every provider call is expected exactly, in order.
+class UpdateCalls : public ::testing::Test {
+protected:
+    UpdateCalls() { window.tab = 0; }
+
+    void expectModuleToFinish(uint32_t id, const std::string &model) {
+        EXPECT_CALL(dp, ReadModuleCommand(1, id, 51, _)).WillOnce(answers(model));
+        EXPECT_CALL(dp, WriteModuleCommand(1, id, 55, kTwoNuls)).WillOnce(Return(0));
+        EXPECT_CALL(dp, WriteModuleCommand(1, id, 54, kTwoNuls)).WillOnce(Return(0));
+    }
+
+    StrictMock<MockProvider> dp;
+    RecordingWindow window;
+    ModuleSession session;
+    UpdateSequence update{dp, window, session};
+};
+
+TEST_F(UpdateCalls, LeavingTheChannelOnlyPairsInModeOneThenReadsSavesAndResets) {
+    session.moduleId = 0x77; // the last pairing's ID goes in as it is
+    {
+        InSequence order;
+        EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Return(3));
+        EXPECT_CALL(dp, PairModule(1, 1, 10, Eq(0x77u))).WillOnce(pairs(0x12AB));
+        expectModuleToFinish(0x12AB, "RX-LC");
+    }
+    update.run();
+
+    EXPECT_EQ(window.events,
+              (Events{"pointer:busy", "status:Waiting...", "status:ID: 12AB", "pause:500", "events",
+                      "pause:1000", "pointer:default", "message:Update Complete", "status:"}));
+    EXPECT_EQ(window.messages, Messages{completed("RX-LC", "12AB")});
+    EXPECT_EQ(window.messages[0].text, "Model: RX-LC\r\nID: 12AB\r\nCompleted OK");
+    EXPECT_EQ(session.moduleId, 0x12ABu);
+    EXPECT_FALSE(update.running());
+}
+
+struct ChannelCase {
+    const char *name;
+    uint8_t baseChannel;
+    int listPosition;
+    bool sendsChannel;
+};
+
+class ChangingTheChannel : public UpdateCalls, public WithParamInterface<ChannelCase> {};
+
+TEST_P(ChangingTheChannel, SetsItOnlyWhenDifferentAndAlwaysReadsItBack) {
+    const ChannelCase &c = GetParam();
+    const auto target = static_cast<uint8_t>(c.listPosition + 1);
+    window.leaveChannel = false;
+    window.rfChannel = c.listPosition;
+    {
+        InSequence order;
+        EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Return(c.baseChannel));
+        if (c.sendsChannel)
+            EXPECT_CALL(dp, SetBaseChannel(1, target));
+        EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Return(target));
+        EXPECT_CALL(dp, PairModule(1, 0, 10, _)).WillOnce(pairs(0x12AB));
+        expectModuleToFinish(0x12AB, "GH-K410");
+    }
+    update.run();
+
+    EXPECT_EQ(window.messages, Messages{completed("GH-K410", "12AB")});
+}
+
+INSTANTIATE_TEST_SUITE_P(Channels, ChangingTheChannel,
+                         ::testing::Values(ChannelCase{"Different", 3, 6, true},
+                                           ChannelCase{"AlreadyThere", 7, 6, false},
+                                           ChannelCase{"FirstChannel", 16, 0, true},
+                                           ChannelCase{"LastChannel", 1, 15, true}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(UpdateCalls, AChannelTheBaseStationDidNotTakeEndsBeforePairing) {
+    window.leaveChannel = false;
+    window.rfChannel = 6;
+    {
+        InSequence order;
+        EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Return(3));
+        EXPECT_CALL(dp, SetBaseChannel(1, 7));
+        EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Return(3));
+    }
+    update.run();
+
+    EXPECT_EQ(window.messages, Messages{kChannelNotSet});
+    EXPECT_EQ(window.events, kEndedEarly);
+}
+
+TEST_F(UpdateCalls, NoChosenChannelSendsNoChannelAndEndsBeforePairing) {
+    window.leaveChannel = false;
+    window.rfChannel = -1; // channel 0 would be the result, and it is no channel
+    EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Return(3));
+    update.run();
+
+    EXPECT_EQ(window.messages, Messages{kChannelNotSet});
+    EXPECT_EQ(window.events, kEndedEarly);
+}
+
+TEST_F(UpdateCalls, NoModulePairedEndsWithoutTalkingToAModule) {
+    EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Return(3));
+    EXPECT_CALL(dp, PairModule(1, 1, 10, _)).WillOnce(pairs(0));
+    update.run();
+
+    EXPECT_EQ(window.messages, Messages{kNotPaired});
+    EXPECT_EQ(window.events, kEndedEarly);
+}
+
+struct RefusalCase {
+    const char *name;
+    uint8_t refusedCommand;
+    std::string description;
+    Events events;
+};
+
+class ModuleRefusal : public UpdateCalls, public WithParamInterface<RefusalCase> {};
+
+TEST_P(ModuleRefusal, EndsWithTheReportOfTheRefusedCommandOnly) {
+    const uint8_t refusedCommand = GetParam().refusedCommand;
+    auto flag = [&](uint8_t command) { return Return(command == refusedCommand ? 1 : 0); };
+    {
+        InSequence order;
+        EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Return(3));
+        EXPECT_CALL(dp, PairModule(1, 1, 10, _)).WillOnce(pairs(5));
+        EXPECT_CALL(dp, ReadModuleCommand(1, 5, 51, _))
+            .WillOnce(DoAll(SetArgReferee<3>(std::string("RX-LC")), flag(51)));
+        if (refusedCommand != 51)
+            EXPECT_CALL(dp, WriteModuleCommand(1, 5, 55, kTwoNuls)).WillOnce(flag(55));
+        if (refusedCommand == 54)
+            EXPECT_CALL(dp, WriteModuleCommand(1, 5, 54, kTwoNuls)).WillOnce(flag(54));
+    }
+    update.run();
+
+    EXPECT_EQ(window.messages, Messages{refused(GetParam().description)});
+    EXPECT_EQ(window.events, GetParam().events);
+    EXPECT_FALSE(window.busy);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, ModuleRefusal,
+    ::testing::Values(RefusalCase{"Model",
+                                  51,
+                                  "Cannot read Model!",
+                                  {"pointer:busy", "status:Waiting...", "status:ID: 5", "pause:500",
+                                   "pointer:default", "message:Error", "status:"}},
+                      RefusalCase{"Save",
+                                  55,
+                                  "Cannot Save!",
+                                  {"pointer:busy", "status:Waiting...", "status:ID: 5", "pause:500",
+                                   "pointer:default", "message:Error", "status:"}},
+                      RefusalCase{"Reset",
+                                  54,
+                                  "Cannot Reset!",
+                                  {"pointer:busy", "status:Waiting...", "status:ID: 5", "pause:500",
+                                   "events", "pause:1000", "pointer:default", "message:Error",
+                                   "status:"}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+struct IdCase {
+    const char *name;
+    uint32_t id;
+    std::string shown;
+};
+
+class ModuleIdShown : public UpdateCalls, public WithParamInterface<IdCase> {};
+
+TEST_P(ModuleIdShown, InUpperCaseHexWithoutSignOrLeadingZeros) {
+    EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Return(3));
+    EXPECT_CALL(dp, PairModule(1, 1, 10, _)).WillOnce(pairs(GetParam().id));
+    expectModuleToFinish(GetParam().id, "rx-lc");
+    update.run();
+
+    EXPECT_EQ(window.events.at(2), "status:ID: " + GetParam().shown);
+    // On the General tab the model is shown exactly as the module reported it.
+    EXPECT_EQ(window.messages, Messages{completed("rx-lc", GetParam().shown)});
+}
+
+INSTANTIATE_TEST_SUITE_P(Ids, ModuleIdShown,
+                         ::testing::Values(IdCase{"Small", 5, "5"}, IdCase{"Mixed", 0x12AB, "12AB"},
+                                           IdCase{"TopBitSet", 0x8000000Au, "8000000A"}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(UpdateCalls, AClickWhileTheModuleSavesStartsNoSecondUpdate) {
+    EXPECT_CALL(dp, GetBaseChannel(1)).Times(2).WillRepeatedly(Return(3));
+    EXPECT_CALL(dp, PairModule(1, 1, 10, _)).Times(2).WillRepeatedly(pairs(0x12AB));
+    EXPECT_CALL(dp, ReadModuleCommand(1, 0x12AB, 51, _)).Times(2).WillRepeatedly(answers("RX-RM"));
+    EXPECT_CALL(dp, WriteModuleCommand(1, 0x12AB, 55, kTwoNuls)).Times(2).WillRepeatedly(Return(0));
+    EXPECT_CALL(dp, WriteModuleCommand(1, 0x12AB, 54, kTwoNuls)).Times(2).WillRepeatedly(Return(0));
+    int clicks = 0;
+    window.onProcessEvents = [&] {
+        if (++clicks > 2)
+            return; // keeps a broken guard from recursing without end
+        EXPECT_TRUE(update.running());
+        update.run();
+    };
+
+    update.run();
+    EXPECT_FALSE(update.running());
+    update.run(); // the guard is down again: the next click updates the next module
+
+    EXPECT_EQ(clicks, 2);
+    EXPECT_EQ(window.messages, (Messages{completed("RX-RM", "12AB"), completed("RX-RM", "12AB")}));
+}
+
+// A healthy base station and module behind the mock. Every provider call is logged in
+// order, and the call numbered failAt fails as an unplugged base station would.
+struct Station {
+    explicit Station(MockProvider &dp) {
+        ON_CALL(dp, GetBaseChannel).WillByDefault([this](int32_t) {
+            call("GetBaseChannel");
+            return channel;
+        });
+        ON_CALL(dp, SetBaseChannel).WillByDefault([this](int32_t, uint8_t newChannel) {
+            call("SetBaseChannel " + std::to_string(newChannel));
+            channel = newChannel;
+        });
+        ON_CALL(dp, PairModule).WillByDefault([this](int32_t, int32_t mode, int32_t, uint32_t &id) {
+            call("PairModule " + std::to_string(mode));
+            id = moduleId;
+        });
+        ON_CALL(dp, ReadModuleCommand)
+            .WillByDefault([this](uint8_t, uint32_t, uint8_t command, std::string &value) {
+                call("read " + std::to_string(command));
+                value = answers[command];
+                return flag(command);
+            });
+        ON_CALL(dp, WriteModuleCommand)
+            .WillByDefault([this](uint8_t, uint32_t, uint8_t command, const std::string &payload) {
+                std::string shown;
+                for (char c : payload)
+                    shown += c == '\0' ? std::string("\\0") : std::string(1, c);
+                call("write " + std::to_string(command) + " " + shown);
+                return flag(command);
+            });
+    }
+
+    void call(std::string what) {
+        log.push_back(std::move(what));
+        if (static_cast<int>(log.size()) == failAt)
+            throw ProviderError(7, "The base station was unplugged");
+    }
+    int16_t flag(uint8_t command) const { return command == refusedCommand ? 1 : 0; }
+
+    uint8_t channel = 3;
+    uint32_t moduleId = 0x12AB;
+    std::map<uint8_t, std::string> answers{
+        {51, "RX-LC"}, {76, "500"}, {78, "5"}, {77, "10"}, {75, "0"}};
+    uint8_t refusedCommand = 0;
+    int failAt = 0;
+    Events log;
+};
+
+// The window starts on the "Acquisition Modules" tab with TX interval 333, sample time 5,
+// sleep delay 0 and low power "Leave As Is".
+class UpdateRun : public ::testing::Test {
+protected:
+    void expectIdleAfter(const Message &message) {
+        EXPECT_EQ(window.messages, Messages{message});
+        EXPECT_FALSE(window.busy);
+        EXPECT_EQ(window.status, "");
+        EXPECT_FALSE(update.running());
+    }
+
+    NiceMock<MockProvider> dp;
+    Station station{dp};
+    RecordingWindow window;
+    ModuleSession session;
+    UpdateSequence update{dp, window, session};
+};
+
+struct ErrorPoint {
+    const char *name;
+    int tab;
+    int failAt;
+    std::string failingCall;
+};
+
+class ProviderErrorAt : public UpdateRun, public WithParamInterface<ErrorPoint> {};
+
+TEST_P(ProviderErrorAt, ReportsTheCommunicationFailureAndLeavesTheWindowUsable) {
+    window.tab = GetParam().tab;
+    window.txInterval = ""; // read from the module on the "Acquisition Modules" tab
+    window.lowPowerMode = 2;
+    window.leaveChannel = false;
+    window.rfChannel = 6;
+    station.failAt = GetParam().failAt;
+    update.run();
+
+    ASSERT_EQ(station.log.size(), static_cast<size_t>(GetParam().failAt));
+    EXPECT_EQ(station.log.back(), GetParam().failingCall);
+    expectIdleAfter({"Communication with the base station failed!\r\nThe base station was "
+                     "unplugged [Code: 7]",
+                     "Error", MessageIcon::Critical});
+    EXPECT_EQ(window.events.back(), "status:");
+
+    station.failAt = 0;
+    window.messages.clear();
+    update.run();
+    EXPECT_EQ(window.messages, Messages{completed("RX-LC", "12AB")});
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, ProviderErrorAt,
+                         ::testing::Values(ErrorPoint{"FirstChannelRead", 0, 1, "GetBaseChannel"},
+                                           ErrorPoint{"ChannelSet", 0, 2, "SetBaseChannel 7"},
+                                           ErrorPoint{"ChannelReadBack", 0, 3, "GetBaseChannel"},
+                                           ErrorPoint{"Pairing", 0, 4, "PairModule 0"},
+                                           ErrorPoint{"ModelRead", 0, 5, "read 51"},
+                                           ErrorPoint{"Save", 0, 6, "write 55 \\0\\0"},
+                                           ErrorPoint{"Reset", 0, 7, "write 54 \\0\\0"},
+                                           ErrorPoint{"ParameterRead", 1, 6, "read 76"},
+                                           ErrorPoint{"ParameterWrite", 1, 7, "write 78 5\\0\\0"}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(UpdateRun, AnEntryOutOfRangeShowsOnlyItsMessageAndSendsNothing) {
+    window.txInterval = "4";
+    window.sampleTime = "0"; // also out of range; only the first field is reported
+    update.run();
+
+    EXPECT_TRUE(station.log.empty());
+    EXPECT_EQ(window.events, Events{"message:Invalid Parameter Values"});
+    EXPECT_EQ(window.messages, (Messages{{"The valid range for the TX Interval is 5 to 60000 ms",
+                                          "Invalid Parameter Values", MessageIcon::Warning}}));
+    EXPECT_EQ(window.status, "Ready");
+}
+
+TEST_F(UpdateRun, BlankFieldsAreReadInOrderAndNeverWrittenBack) {
+    window.txInterval = window.sampleTime = window.sleepDelay = "";
+    update.run();
+
+    EXPECT_EQ(station.log,
+              (Events{"GetBaseChannel", "PairModule 1", "read 51", "read 76", "read 78", "read 77",
+                      "read 75", "write 55 \\0\\0", "write 54 \\0\\0"}));
+    EXPECT_EQ(session.staged, (StagedParameters{"500", "5", "10", "0"}));
+    expectIdleAfter(completed("RX-LC", "12AB"));
+}
+
+struct WriteCase {
+    const char *name;
+    int lowPowerPosition;
+    std::string lowPowerWritten;
+};
+
+class EnteredParameters : public UpdateRun, public WithParamInterface<WriteCase> {};
+
+TEST_P(EnteredParameters, AreWrittenInOrderAsTheirStagedText) {
+    window.txInterval = "0333";
+    window.sleepDelay = "12";
+    window.lowPowerMode = GetParam().lowPowerPosition;
+    update.run();
+
+    EXPECT_EQ(station.log, (Events{"GetBaseChannel", "PairModule 1", "read 51",
+                                   "write 76 333\\0\\0", "write 78 5\\0\\0", "write 77 12\\0\\0",
+                                   "write 75 " + GetParam().lowPowerWritten + "\\0\\0",
+                                   "write 55 \\0\\0", "write 54 \\0\\0"}));
+    expectIdleAfter(completed("RX-LC", "12AB"));
+}
+
+INSTANTIATE_TEST_SUITE_P(LowPower, EnteredParameters,
+                         ::testing::Values(WriteCase{"No", 1, "0"}, WriteCase{"Yes", 2, "1"}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+class LowPowerFromTheModule : public UpdateRun, public WithParamInterface<int> {};
+
+TEST_P(LowPowerFromTheModule, IsCheckedButNeverWritten) {
+    window.lowPowerMode = GetParam();
+    station.answers[75] = "1";
+    update.run();
+
+    EXPECT_EQ(station.log, (Events{"GetBaseChannel", "PairModule 1", "read 51", "read 75",
+                                   "write 76 333\\0\\0", "write 78 5\\0\\0", "write 77 0\\0\\0",
+                                   "write 55 \\0\\0", "write 54 \\0\\0"}));
+    expectIdleAfter(completed("RX-LC", "12AB"));
+}
+
+TEST_P(LowPowerFromTheModule, AppliesTheLowPowerRules) {
+    window.lowPowerMode = GetParam();
+    window.txInterval = "35";
+    station.answers[75] = "1";
+    update.run();
+
+    EXPECT_EQ(station.log.back(), "read 75");
+    expectIdleAfter({"WARNING: In low power mode the TX Interval cannot be less than 41 mS!",
+                     "Incompatible Parameter Values", MessageIcon::Warning});
+}
+
+// No selection at all leaves the module's mode as "Leave As Is" does.
+INSTANTIATE_TEST_SUITE_P(Positions, LowPowerFromTheModule, ::testing::Values(0, -1),
+                         [](const auto &info) {
+                             return std::string(info.param == 0 ? "LeaveAsIs" : "NoSelection");
+                         });
+
+TEST_F(UpdateRun, IncompatibleValuesAreRefusedBeforeAnyWrite) {
+    window.txInterval = "";
+    window.sampleTime = "600";
+    window.lowPowerMode = 1;
+    update.run();
+
+    EXPECT_EQ(station.log.back(), "read 76");
+    expectIdleAfter({"WARNING: The Sample Time is too large for the selected TX Interval. The "
+                     "maximum Sample Time is 500 mS\r\n",
+                     "Incompatible Parameter Values", MessageIcon::Warning});
+}
+
+TEST_F(UpdateRun, AFailedWriteStopsWithEarlierWritesDoneAndNoSaveOrReset) {
+    station.refusedCommand = 78;
+    update.run();
+
+    EXPECT_EQ(station.log, (Events{"GetBaseChannel", "PairModule 1", "read 51", "read 75",
+                                   "write 76 333\\0\\0", "write 78 5\\0\\0"}));
+    expectIdleAfter(refused("Cannot write Sample Time!"));
+}
+
+TEST_F(UpdateRun, AnUnsupportedModelIsRefusedInUpperCaseBeforeAnyParameter) {
+    station.answers[51] = "rx-im";
+    update.run();
+
+    EXPECT_EQ(station.log.back(), "read 51");
+    EXPECT_EQ(session.model, "RX-IM");
+    expectIdleAfter({"The paired module is a RX-IM which is not supported by this software!",
+                     "Warning", MessageIcon::Warning});
+}
+
+TEST_F(UpdateRun, ALowerCaseModelIsSupportedAndShownInUpperCase) {
+    station.answers[51] = "rx-lc";
+    update.run();
+
+    EXPECT_EQ(session.model, "RX-LC");
+    expectIdleAfter(completed("RX-LC", "12AB"));
+}
+
+struct BadAnswer {
+    const char *name;
+    uint8_t command;
+    std::string answer;
+    std::string description;
+};
+
+class NonNumericAnswer : public UpdateRun, public WithParamInterface<BadAnswer> {};
+
+TEST_P(NonNumericAnswer, CountsAsAFailedReadAndWritesNothing) {
+    window.txInterval = window.sampleTime = window.sleepDelay = "";
+    session.staged.txInterval = "old";
+    station.answers[GetParam().command] = GetParam().answer;
+    update.run();
+
+    EXPECT_EQ(station.log.back(), "read " + std::to_string(GetParam().command));
+    EXPECT_EQ(session.staged.txInterval, GetParam().command == 76 ? "old" : "500");
+    expectIdleAfter(refused(GetParam().description));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, NonNumericAnswer,
+    ::testing::Values(BadAnswer{"Letters", 76, "abc", "Cannot read TX Interval!"},
+                      BadAnswer{"Empty", 76, "", "Cannot read TX Interval!"},
+                      BadAnswer{"BlanksOnly", 78, "  ", "Cannot read Sample Time!"},
+                      BadAnswer{"LowPowerWord", 75, "on", "Cannot read Low Power Mode!"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// A window whose active tab changes between the two reads of an update.
+class TabSwitchingWindow : public RecordingWindow {
+public:
+    mutable std::vector<int> tabs;
+    int activeTab() const override {
+        const int current = tabs.front();
+        if (tabs.size() > 1)
+            tabs.erase(tabs.begin());
+        return current;
+    }
+};
+
+TEST_F(UpdateRun, ParametersAreWrittenOnlyWhenStagedByTheSameUpdate) {
+    for (const std::vector<int> &tabs : {std::vector<int>{0, 1}, std::vector<int>{1, 0}}) {
+        SCOPED_TRACE(::testing::PrintToString(tabs));
+        TabSwitchingWindow switching;
+        switching.tabs = tabs;
+        ModuleSession fresh;
+        UpdateSequence switched(dp, switching, fresh);
+        station.log.clear();
+        station.answers[51] = "rx-lc";
+        switched.run();
+
+        EXPECT_EQ(station.log, (Events{"GetBaseChannel", "PairModule 1", "read 51",
+                                       "write 55 \\0\\0", "write 54 \\0\\0"}));
+        EXPECT_EQ(switching.messages, Messages{completed("rx-lc", "12AB")});
+    }
+}
+
+} // namespace
+} // namespace fw
