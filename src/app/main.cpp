@@ -1,6 +1,11 @@
+#include "app_setup.h"
+#include "data_provider.h"
+
 #include <QApplication>
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
-    return 0;
+    fw::app::registerFontSubstitutes();
+    return fw::app::runFleetwright(fw::app::applicationNameOf(argv[0]),
+                                   [] { return fw::createDataProvider(); });
 }

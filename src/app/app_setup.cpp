@@ -1,0 +1,70 @@
+#include "app_setup.h"
+
+#include "data_provider.h"
+#include "main_frm.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QFont>
+#include <QWindow>
+#include <chrono>
+#include <cstdio>
+
+namespace fw::app {
+
+void registerFontSubstitutes() {
+    QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
+    QFont::insertSubstitution(QStringLiteral("Arial Narrow"),
+                              QStringLiteral("Liberation Sans Narrow"));
+}
+
+QString applicationNameOf(const char *argv0) {
+    return QFileInfo(QString::fromLocal8Bit(argv0)).completeBaseName();
+}
+
+namespace {
+class FirstExposeProbe : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() == QEvent::Expose && static_cast<QWindow *>(watched)->isExposed()) {
+            const auto now = std::chrono::steady_clock::now().time_since_epoch();
+            std::printf("shown %lld\n",
+                        static_cast<long long>(std::chrono::nanoseconds(now).count()));
+            std::fflush(stdout);
+            watched->removeEventFilter(this);
+            QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+        }
+        return false;
+    }
+};
+} // namespace
+
+void quitAfterFirstShowIfRequested(QWidget &window) {
+    if (qEnvironmentVariable("FLEETWRIGHT_EXIT_AFTER_SHOW") != QLatin1String("1"))
+        return;
+    window.winId(); // the native window must exist to watch its first expose
+    window.windowHandle()->installEventFilter(new FirstExposeProbe(&window));
+}
+
+int runFleetwright(const QString &applicationName, const ProviderFactory &createProvider,
+                   const MessagePresenter &presenter) {
+    QSettingsStore store(applicationName);
+    MainFrm window(store, presenter);
+    if (!window.load(createProvider, applicationName))
+        return kStartupFailedExit;
+
+    // The window has no taskbar button, so it is not counted as a last window: its own
+    // close ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QObject::connect(&window, &MainFrm::closed, qApp, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    window.centreOnScreen();
+    quitAfterFirstShowIfRequested(window);
+    window.show();
+    return QApplication::exec();
+}
+
+} // namespace fw::app

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "message_box.h"
+#include "startup.h"
+
+#include <QString>
+
+class QWidget;
+
+namespace fw::app {
+
+// "Arial" and "Arial Narrow" resolve to their metric-compatible Liberation faces.
+void registerFontSubstitutes();
+
+// The name the program stores its settings and titles its messages under: the
+// executable's file name without extension.
+QString applicationNameOf(const char *argv0);
+
+// With FLEETWRIGHT_EXIT_AFTER_SHOW=1 in the environment, prints "shown <ns>" (the
+// monotonic clock in nanoseconds) when the window is first exposed and quits. Start-up
+// measurements use it.
+void quitAfterFirstShowIfRequested(QWidget &window);
+
+// The whole program: start-up, then the window until it is closed. Returns the exit status.
+int runFleetwright(const QString &applicationName, const ProviderFactory &createProvider,
+                   const MessagePresenter &presenter = showMessageBox);
+
+} // namespace fw::app

@@ -1,0 +1,37 @@
+#include "key_filter.h"
+
+#include "numeric_validate.h"
+
+#include <QKeyEvent>
+
+namespace fw::app {
+
+int keyAsciiOf(const QKeyEvent &event) {
+    switch (event.key()) {
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Delete: // some platforms give it the text DEL; it types nothing
+        return kNoCharacter;
+    default:
+        break;
+    }
+    const QString text = event.text();
+    if (!text.isEmpty())
+        return text.at(0).unicode();
+    // Some platforms leave the text of Ctrl+letter empty; its control code is what it types.
+    if ((event.modifiers() & Qt::ControlModifier) && event.key() >= Qt::Key_A &&
+        event.key() <= Qt::Key_Z)
+        return event.key() - Qt::Key_A + 1;
+    return kNoCharacter;
+}
+
+bool NumericKeyFilter::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() == QEvent::KeyPress) {
+        const int code = keyAsciiOf(*static_cast<QKeyEvent *>(event));
+        if (code != kNoCharacter && NumericValidate(static_cast<int16_t>(code), false, false) == 0)
+            return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace fw::app

@@ -1,0 +1,304 @@
+#include "main_frm.h"
+
+#include "data_provider.h"
+#include "key_filter.h"
+#include "messages.h"
+#include "ui_MainFrm.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+
+static void initResources() {
+    Q_INIT_RESOURCE(fleetwright);
+}
+
+namespace fw::app {
+
+namespace {
+
+enum class Face { Default, Arial, ArialNarrow };
+
+struct Look {
+    const char *control;
+    Face face;
+    qreal points;
+    bool bold;
+    QColor text; // invalid: the platform's text colour
+};
+
+const QColor kBlack(0, 0, 0);
+const QColor kGrey(128, 128, 128);
+const QColor kDarkGrey(64, 64, 64);
+const QColor kStatusBlue(102, 158, 224);
+
+// Every control whose font or text colour is its own.
+const Look kLooks[] = {
+    {"Label1", Face::Arial, 9.75, true, kBlack},
+    {"vlabel", Face::Default, 0, false, kGrey},
+    {"Label2", Face::ArialNarrow, 9.75, false, kGrey},
+    {"Direction0", Face::ArialNarrow, 9.75, false, kDarkGrey},
+    {"Direction1", Face::ArialNarrow, 9.75, false, kDarkGrey},
+    {"RFChannel", Face::ArialNarrow, 9.75, false, kDarkGrey},
+    {"Found", Face::Arial, 24, true, kStatusBlue},
+    {"Command1", Face::ArialNarrow, 9.75, false, {}},
+    {"Label4", Face::ArialNarrow, 9.75, false, kGrey},
+    {"Label5", Face::ArialNarrow, 9.75, false, kGrey},
+    {"Label30", Face::Arial, 9.75, true, {}},
+    {"Label31", Face::Arial, 9.75, true, {}},
+    {"Label32", Face::Arial, 9.75, true, {}},
+    {"Label60", Face::ArialNarrow, 9.75, false, kDarkGrey},
+    {"Label61", Face::ArialNarrow, 9.75, false, kDarkGrey},
+    {"Label62", Face::ArialNarrow, 9.75, false, kDarkGrey},
+    {"Label63", Face::ArialNarrow, 9.75, false, kDarkGrey},
+    {"Label64", Face::ArialNarrow, 9.75, false, kDarkGrey},
+    {"Label65", Face::ArialNarrow, 9.75, false, kDarkGrey},
+    {"txInterval", Face::ArialNarrow, 9.75, false, kDarkGrey},
+    {"SampleTime", Face::ArialNarrow, 9.75, false, kDarkGrey},
+    {"SleepDelay", Face::ArialNarrow, 9.75, false, kDarkGrey},
+    {"LowPowerMode", Face::Default, 0, false, kDarkGrey},
+    {"Command3", Face::ArialNarrow, 9.75, false, {}},
+};
+
+void setTextColour(QWidget &widget, const QColor &colour) {
+    QPalette palette = widget.palette();
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::WindowText, colour);
+        palette.setColor(group, QPalette::Text, colour);
+        palette.setColor(group, QPalette::ButtonText, colour);
+    }
+    widget.setPalette(palette);
+}
+
+QString textOf(const std::string &text) {
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+int listPosition(const QComboBox &list) {
+    const int index = list.currentIndex();
+    if (index < 0 || list.currentText() != list.itemText(index))
+        return -1;
+    return index;
+}
+
+MainFrm::MainFrm(SettingsStore &store, MessagePresenter presenter, QWidget *parent)
+    : QWidget(parent), ui(std::make_unique<Ui::MainFrm>()), store_(store),
+      presenter_(std::move(presenter)), numericFilter_(new NumericKeyFilter(this)) {
+    initResources();
+    ui->setupUi(this);
+    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(630, 410);
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48})
+        icon.addFile(QStringLiteral(":/icons/fleetwright-%1.png").arg(size), QSize(size, size));
+    setWindowIcon(icon);
+
+    QPalette background = palette();
+    background.setColor(QPalette::Window, Qt::white);
+    setPalette(background);
+    setAutoFillBackground(true);
+    applyFontsAndColours();
+
+    Direction = {ui->Direction0, ui->Direction1};
+    ui->XTab->addTab(QStringLiteral("General"), {ui->Label4});
+    ui->XTab->addTab(QStringLiteral("Acquisition Modules"),
+                     {ui->Command3, ui->txInterval, ui->SampleTime, ui->SleepDelay,
+                      ui->LowPowerMode, ui->Label5, ui->Label60, ui->Label61, ui->Label62,
+                      ui->Label30, ui->Label31, ui->Label32, ui->Label63, ui->Label64, ui->Label65,
+                      ui->Shape11, ui->Shape10, ui->Shape12});
+    ui->XTab->setActiveTab(1);
+    // The tab bar takes the focus in the tab control's place.
+    setTabOrder(ui->Command1, ui->XTab->tabBar());
+    setTabOrder(ui->XTab->tabBar(), ui->LowPowerMode);
+
+    for (QComboBox *list : {ui->RFChannel, ui->LowPowerMode}) {
+        list->setCurrentIndex(-1);
+        list->setEditText(QStringLiteral("Combo1"));
+    }
+    for (QLineEdit *box : {ui->txInterval, ui->SampleTime, ui->SleepDelay})
+        box->installEventFilter(numericFilter_);
+
+    for (int index = 0; index < int(Direction.size()); ++index)
+        connect(Direction[index], &QRadioButton::toggled, this, [this, index](bool selected) {
+            if (selected)
+                Direction_Click(index);
+        });
+    connect(ui->Command1, &QPushButton::clicked, this, &MainFrm::Command1_Click);
+    connect(ui->Command3, &QPushButton::clicked, this, &MainFrm::Command3_Click);
+}
+
+MainFrm::~MainFrm() {
+    update_.reset();
+    if (busyPointerPushed_)
+        QGuiApplication::restoreOverrideCursor();
+}
+
+void MainFrm::applyFontsAndColours() {
+    for (const Look &look : kLooks) {
+        QWidget *control = findChild<QWidget *>(QLatin1String(look.control));
+        Q_ASSERT(control);
+        if (look.face != Face::Default) {
+            QFont font(look.face == Face::Arial ? QStringLiteral("Arial")
+                                                : QStringLiteral("Arial Narrow"));
+            font.setPointSizeF(look.points);
+            font.setBold(look.bold);
+            control->setFont(font);
+        }
+        if (look.text.isValid())
+            setTextColour(*control, look.text);
+        if (qobject_cast<QLineEdit *>(control) || qobject_cast<QComboBox *>(control)) {
+            QPalette palette = control->palette();
+            palette.setColor(QPalette::Base, Qt::white);
+            control->setPalette(palette);
+        }
+    }
+}
+
+bool MainFrm::load(const ProviderFactory &createProvider, const QString &applicationName) {
+    DP = startUp(createProvider, store_, applicationName.toStdString(), *this, *this);
+    if (!DP)
+        return false;
+    update_ = std::make_unique<UpdateSequence>(*DP, *this, session_);
+    return true;
+}
+
+void MainFrm::centreOnScreen() {
+    const QScreen *target = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (target)
+        move(target->availableGeometry().center() - rect().center());
+}
+
+Entries MainFrm::entries() const {
+    Entries current;
+    current.changeChannel = Direction[1]->isChecked();
+    current.rfChannelPosition = listPosition(*ui->RFChannel);
+    current.txInterval = ui->txInterval->text();
+    current.sampleTime = ui->SampleTime->text();
+    current.sleepDelay = ui->SleepDelay->text();
+    current.lowPowerModePosition = listPosition(*ui->LowPowerMode);
+    return current;
+}
+
+int MainFrm::activeTab() const {
+    return ui->XTab->activeTab();
+}
+std::string MainFrm::txIntervalText() const {
+    return ui->txInterval->text().toStdString();
+}
+std::string MainFrm::sampleTimeText() const {
+    return ui->SampleTime->text().toStdString();
+}
+std::string MainFrm::sleepDelayText() const {
+    return ui->SleepDelay->text().toStdString();
+}
+int MainFrm::lowPowerModePosition() const {
+    return listPosition(*ui->LowPowerMode);
+}
+int MainFrm::rfChannelPosition() const {
+    return listPosition(*ui->RFChannel);
+}
+bool MainFrm::leaveChannelSelected() const {
+    return Direction[0]->isChecked();
+}
+
+void MainFrm::setStatus(const std::string &text) {
+    ui->Found->setText(textOf(text));
+    ui->Found->setAccessibleName(textOf(text));
+    // The update holds up the event loop, so the label would not repaint by itself.
+    ui->Found->repaint();
+}
+
+void MainFrm::setBusyPointer() {
+    if (busyPointerPushed_)
+        return;
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    busyPointerPushed_ = true;
+}
+
+void MainFrm::setDefaultPointer() {
+    if (!busyPointerPushed_)
+        return;
+    QGuiApplication::restoreOverrideCursor();
+    busyPointerPushed_ = false;
+}
+
+void MainFrm::showMessage(const Message &message) {
+    presenter_(isVisible() ? this : nullptr, message);
+}
+
+void MainFrm::processEvents() {
+    QCoreApplication::processEvents();
+}
+
+void MainFrm::pause(std::chrono::milliseconds duration) {
+    pauseFor(duration);
+}
+
+void MainFrm::setVersionText(const QString &text) {
+    ui->vlabel->setText(text);
+    ui->vlabel->setAccessibleName(text);
+}
+
+void MainFrm::applyEntries(const Entries &entries) {
+    if (entries.changeChannel)
+        Direction[1]->setChecked(true);
+    ui->RFChannel->setCurrentIndex(entries.rfChannelPosition);
+    ui->txInterval->setText(entries.txInterval);
+    ui->SampleTime->setText(entries.sampleTime);
+    ui->SleepDelay->setText(entries.sleepDelay);
+    ui->LowPowerMode->setCurrentIndex(entries.lowPowerModePosition);
+}
+
+void MainFrm::selectChannelPosition(int position) {
+    ui->RFChannel->setCurrentIndex(position);
+}
+
+void MainFrm::closeEvent(QCloseEvent *event) {
+    // A close that arrives while an update waits for its module must not pull the base
+    // station from under it: it is carried out when the update returns.
+    if (update_ && update_->running()) {
+        closeRequested_ = true;
+        event->ignore();
+        return;
+    }
+    if (DP) {
+        update_.reset();
+        shutDown(DP, store_, entries(), *this);
+    }
+    event->accept();
+    emit closed();
+}
+
+void MainFrm::Command1_Click() {
+    if (!update_)
+        return;
+    try {
+        update_->run();
+    } catch (const ProviderError &error) {
+        // The library failed outright rather than reporting a refused exchange; an error
+        // must not unwind through the event loop.
+        setDefaultPointer();
+        showMessage(messages::communicationFailure(error.description(), error.code()));
+        setStatus("");
+    }
+    if (closeRequested_ && !update_->running()) {
+        closeRequested_ = false;
+        close();
+    }
+}
+
+void MainFrm::Command3_Click() {
+    ui->txInterval->setText(QStringLiteral("333"));
+    ui->SampleTime->setText(QStringLiteral("5"));
+    ui->SleepDelay->setText(QStringLiteral("0"));
+    ui->LowPowerMode->setCurrentIndex(2);
+}
+
+void MainFrm::Direction_Click(int Index) {
+    ui->RFChannel->setEnabled(Index == 1);
+}
+
+} // namespace fw::app

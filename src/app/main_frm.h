@@ -1,0 +1,91 @@
+#pragma once
+
+#include "message_box.h"
+#include "startup.h"
+#include "update_sequence.h"
+#include "window_port.h"
+
+#include <QWidget>
+#include <array>
+#include <memory>
+
+class QComboBox;
+class QRadioButton;
+
+namespace Ui {
+class MainFrm;
+}
+
+namespace fw::app {
+
+class NumericKeyFilter;
+
+// The program's one window. Start-up runs in load() before it is shown; closing it saves
+// the entries and releases the base station.
+class MainFrm : public QWidget, public WindowPort, public EntryTarget {
+    Q_OBJECT
+public:
+    explicit MainFrm(SettingsStore &store, MessagePresenter presenter = showMessageBox,
+                     QWidget *parent = nullptr);
+    ~MainFrm() override;
+
+    // Start-up; false when the program must end (the operator has been told why).
+    bool load(const ProviderFactory &createProvider, const QString &applicationName);
+    // Places the window in the middle of its screen.
+    void centreOnScreen();
+
+    // The entries as shutdown saves them.
+    Entries entries() const;
+
+    // WindowPort
+    int activeTab() const override;
+    std::string txIntervalText() const override;
+    std::string sampleTimeText() const override;
+    std::string sleepDelayText() const override;
+    int lowPowerModePosition() const override;
+    int rfChannelPosition() const override;
+    bool leaveChannelSelected() const override;
+    void setStatus(const std::string &text) override;
+    void setBusyPointer() override;
+    void setDefaultPointer() override;
+    void showMessage(const Message &message) override;
+    void processEvents() override;
+    void pause(std::chrono::milliseconds duration) override;
+
+    // EntryTarget
+    void setVersionText(const QString &text) override;
+    void applyEntries(const Entries &entries) override;
+    void selectChannelPosition(int position) override;
+
+    std::unique_ptr<DataProvider> DP;
+    // The channel strategy: index 0 leaves the module's channel, index 1 changes it.
+    std::array<QRadioButton *, 2> Direction{};
+
+signals:
+    // The window has closed and shutdown has run: the program ends.
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void Command1_Click();
+    void Command3_Click();
+    void Direction_Click(int Index);
+    void applyFontsAndColours();
+
+    std::unique_ptr<Ui::MainFrm> ui;
+    SettingsStore &store_;
+    MessagePresenter presenter_;
+    NumericKeyFilter *numericFilter_;
+    ModuleSession session_;
+    std::unique_ptr<UpdateSequence> update_;
+    bool busyPointerPushed_ = false;
+    bool closeRequested_ = false;
+};
+
+// The selected position of a drop-down list, -1 when nothing is selected or the edit
+// field holds typed text that is not the selected entry.
+int listPosition(const QComboBox &list);
+
+} // namespace fw::app

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QSettings>
+#include <QString>
+#include <optional>
+
+namespace fw::app {
+
+// The operator's entries that survive from one run to the next, as the controls hold them.
+struct Entries {
+    bool changeChannel = false; // Direction index 1 selected
+    int rfChannelPosition = 0;
+    QString txInterval = QStringLiteral("333");
+    QString sampleTime = QStringLiteral("5");
+    QString sleepDelay = QStringLiteral("0");
+    int lowPowerModePosition = 0;
+
+    friend bool operator==(const Entries &, const Entries &) = default;
+};
+
+// Sizes of the two lists; a stored position must fit them (-1 meaning no selection).
+inline constexpr int kChannelCount = 16;
+inline constexpr int kLowPowerModeCount = 3;
+
+// The section and keys of the saved entries, spelled as the store keeps them.
+namespace keys {
+inline constexpr const char *kSection = "Settings";
+inline constexpr const char *kDirection = "Direction";
+inline constexpr const char *kRFChannel = "RFChannel";
+inline constexpr const char *kTXInterval = "TXInterval";
+inline constexpr const char *kSampleTime = "SampleTime";
+inline constexpr const char *kSleepDelay = "SleepDelay";
+inline constexpr const char *kLowPowerMode = "LowPowerMode";
+} // namespace keys
+
+// Text values by key within the "Settings" section.
+class SettingsStore {
+public:
+    virtual ~SettingsStore() = default;
+    // Empty optional when the key is absent; a present but empty entry is an empty text.
+    virtual std::optional<QString> read(const QString &key) const = 0;
+    virtual void write(const QString &key, const QString &text) = 0;
+    // Flushes the writes; false when they could not be stored.
+    virtual bool flush() = 0;
+};
+
+// The per-user store of the platform, addressed by the application name.
+class QSettingsStore final : public SettingsStore {
+public:
+    explicit QSettingsStore(const QString &applicationName);
+    // A store in an explicit file, for tools and tests.
+    static QSettingsStore inFile(const QString &path);
+
+    std::optional<QString> read(const QString &key) const override;
+    void write(const QString &key, const QString &text) override;
+    bool flush() override;
+
+    QString fileName() const { return settings_->fileName(); }
+
+private:
+    explicit QSettingsStore(std::unique_ptr<QSettings> settings);
+    std::unique_ptr<QSettings> settings_;
+};
+
+// Reads the six entries; a missing entry, or one its control cannot take, gives the default.
+Entries readEntries(const SettingsStore &store);
+// Writes the six entries as texts, in the order start-up reads them.
+void writeEntries(SettingsStore &store, const Entries &entries);
+
+// Parsers of the stored forms; empty when the text is not a valid value.
+std::optional<bool> parseTruthValue(const QString &text);
+std::optional<int> parseListPosition(const QString &text, int listSize);
+
+} // namespace fw::app

@@ -1,0 +1,92 @@
+#include "startup.h"
+
+#include "data_provider.h"
+#include "messages.h"
+#include "version.h"
+#include "window_port.h"
+
+#include <thread>
+
+namespace fw::app {
+
+QString versionText() {
+    return QStringLiteral("v%1.%2.%3")
+        .arg(version::kMajor)
+        .arg(version::kMinor)
+        .arg(version::kPatch);
+}
+
+int channelPosition(uint8_t baseChannel) {
+    return baseChannel >= 1 && baseChannel <= kChannelCount ? baseChannel - 1 : -1;
+}
+
+std::unique_ptr<DataProvider> startUp(const ProviderFactory &createProvider,
+                                      const SettingsStore &store, std::string_view applicationName,
+                                      EntryTarget &target, WindowPort &window) {
+    std::unique_ptr<DataProvider> provider;
+    try {
+        provider = createProvider();
+        provider->ProbeProvider();
+    } catch (const ProviderError &error) {
+        window.showMessage(
+            messages::providerNotRegistered(applicationName, error.description(), error.code()));
+        return nullptr;
+    }
+
+    target.setVersionText(versionText());
+    target.applyEntries(readEntries(store));
+
+    bool open = false;
+    try {
+        open = provider->OpenConnection(0, 0) == 0;
+    } catch (const ProviderError &) {
+        open = false;
+    }
+    if (!open) {
+        window.showMessage(messages::cannotOpenUsb());
+        return nullptr;
+    }
+
+    uint8_t baseChannel = 0;
+    try {
+        baseChannel = provider->GetBaseChannel(1);
+    } catch (const ProviderError &error) {
+        // The base station opened but does not answer: without its channel the window
+        // cannot work, so end here rather than show a window that cannot update.
+        window.showMessage(messages::communicationFailure(error.description(), error.code()));
+        try {
+            provider->CloseConnection();
+        } catch (const ProviderError &) {
+        }
+        return nullptr;
+    }
+    target.selectChannelPosition(channelPosition(baseChannel));
+    return provider;
+}
+
+void shutDown(std::unique_ptr<DataProvider> &provider, SettingsStore &store, const Entries &entries,
+              WindowPort &window) {
+    window.setBusyPointer();
+    writeEntries(store, entries);
+    // An unwritable store loses this run's entries; the close goes on regardless.
+    store.flush();
+    if (provider) {
+        try {
+            provider->CloseConnection();
+        } catch (const ProviderError &) {
+            // Nothing left to do about a base station that will not close: the object
+            // is released below either way.
+        }
+    }
+    window.pause(std::chrono::seconds(1));
+    provider.reset();
+    window.setDefaultPointer();
+}
+
+void pauseFor(std::chrono::milliseconds duration) {
+    const auto end = std::chrono::steady_clock::now() + duration;
+    while (std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_until(end);
+}
+
+} // namespace fw::app

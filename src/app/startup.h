@@ -1,0 +1,55 @@
+#pragma once
+
+#include "saved_entries.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace fw {
+class DataProvider;
+class WindowPort;
+} // namespace fw
+
+namespace fw::app {
+
+using ProviderFactory = std::function<std::unique_ptr<DataProvider>()>;
+
+// Exit status of a program that ended during start-up.
+inline constexpr int kStartupFailedExit = 1;
+
+// The controls start-up fills before the window is shown.
+class EntryTarget {
+public:
+    virtual ~EntryTarget() = default;
+    virtual void setVersionText(const QString &text) = 0;
+    virtual void applyEntries(const Entries &entries) = 0;
+    // -1 leaves the channel list with no selection.
+    virtual void selectChannelPosition(int position) = 0;
+};
+
+// "v" major.minor.revision of this build.
+QString versionText();
+
+// List position of a base station channel: channel n at n - 1, -1 when the list has none.
+int channelPosition(uint8_t baseChannel);
+
+// Creates and probes the provider, shows the version, restores the entries, opens the base
+// station and selects its channel. Returns the open provider, or nothing after the operator
+// has been told why the program cannot go on.
+std::unique_ptr<DataProvider> startUp(const ProviderFactory &createProvider,
+                                      const SettingsStore &store, std::string_view applicationName,
+                                      EntryTarget &target, WindowPort &window);
+
+// Saves the entries, closes the base station, lets it settle for a second and releases it,
+// all under the busy pointer. Never refuses: the program is ending.
+void shutDown(std::unique_ptr<DataProvider> &provider, SettingsStore &store, const Entries &entries,
+              WindowPort &window);
+
+// Blocks for at least duration on the monotonic clock, processing no events.
+void pauseFor(std::chrono::milliseconds duration);
+
+} // namespace fw::app

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QList>
+#include <QWidget>
+
+class QTabBar;
+
+namespace fw::app {
+
+// The window's own tab control: a header strip of tabs and, below it, the controls of
+// the active tab. Member controls are children of XTab, placed relative to its top-left
+// corner; those of the inactive tab are hidden.
+class XTab : public QWidget {
+    Q_OBJECT
+public:
+    // The tab headers fit above the highest member control (480 twips).
+    static constexpr int kHeaderHeight = 28;
+
+    explicit XTab(QWidget *parent = nullptr);
+
+    void addTab(const QString &caption, const QList<QWidget *> &members);
+    int activeTab() const;
+    void setActiveTab(int index);
+    QTabBar *tabBar() const { return tabBar_; }
+
+    // Header fonts: the active tab's and the others'.
+    static QFont activeTabFont();
+    static QFont inactiveTabFont();
+
+signals:
+    void activeTabChanged(int index);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void showMembersOf(int index);
+
+    QTabBar *tabBar_;
+    QList<QList<QWidget *>> members_;
+};
+
+} // namespace fw::app
