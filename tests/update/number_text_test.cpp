@@ -1,6 +1,7 @@
 #include "number_text.h"
 
 #include <cfloat>
+#include <clocale>
 #include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -171,6 +172,24 @@ TEST(DecimalTextProperty, RandomDoublesStageStably) {
     }
     EXPECT_EQ(readNumber(decimalText(kInf)), kInf);
     EXPECT_EQ(readNumber(decimalText(-kInf)), -kInf);
+}
+
+// The window runs under the operator's locale (Qt sets it from the environment), where
+// the decimal separator may be a comma.
+TEST(NumberTextLocale, PointWhateverTheLocale) {
+    const char *chosen = nullptr;
+    for (const char *name : {"de_DE.UTF-8", "fr_FR.UTF-8", "de_DE", "fr_FR"})
+        if (std::setlocale(LC_ALL, name)) {
+            chosen = name;
+            break;
+        }
+    if (!chosen)
+        GTEST_SKIP() << "no locale with a decimal comma is installed";
+    EXPECT_EQ(readNumber("7.5"), 7.5);
+    EXPECT_EQ(readNumber("7,5"), 7);
+    EXPECT_EQ(decimalText(7.5), "7.5");
+    EXPECT_EQ(decimalText(2.5e-6), "2.5E-06");
+    std::setlocale(LC_ALL, "C");
 }
 
 } // namespace
