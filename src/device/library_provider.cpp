@@ -42,9 +42,15 @@ template <typename Fn> void bind(void *handle, const char *name, Fn &slot) {
     slot = reinterpret_cast<Fn>(symbol);
 }
 
+// The version is bound and checked first: a library of another version may lack calls
+// of this one, and its version is then the useful thing to report.
 Abi bindAll(void *handle) {
     Abi abi;
     bind(handle, "zdp_abi_version", abi.abiVersion);
+    if (const uint32_t version = abi.abiVersion(); version != ZDP_ABI_VERSION)
+        throw ProviderError(kLoaderWrongVersion,
+                            "The data-provider library has ABI version " + std::to_string(version) +
+                                ", this program needs version " + std::to_string(ZDP_ABI_VERSION));
     bind(handle, "zdp_create", abi.create);
     bind(handle, "zdp_destroy", abi.destroy);
     bind(handle, "zdp_error_text", abi.errorText);
@@ -155,12 +161,6 @@ std::unique_ptr<DataProvider> createDataProvider(const std::string &library) {
                             why ? why : "Cannot load the data-provider library " + library);
     }
     const Abi abi = bindAll(handle.get());
-    const uint32_t version = abi.abiVersion();
-    if (version != ZDP_ABI_VERSION)
-        throw ProviderError(kLoaderWrongVersion,
-                            "The data-provider library has ABI version " +
-                                std::to_string(version) + ", this program needs version " +
-                                std::to_string(ZDP_ABI_VERSION));
     zdp_provider *dp = nullptr;
     if (const int32_t status = abi.create(&dp); status != 0)
         throw ProviderError(status, errorTextOf(abi, nullptr));
