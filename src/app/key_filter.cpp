@@ -15,13 +15,14 @@ int keyAsciiOf(const QKeyEvent &event) {
     default:
         break;
     }
+    // Ctrl+letter types its control code, whatever text the platform attached to it.
+    const Qt::KeyboardModifiers chord =
+        event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    if (chord == Qt::ControlModifier && event.key() >= Qt::Key_A && event.key() <= Qt::Key_Z)
+        return event.key() - Qt::Key_A + 1;
     const QString text = event.text();
     if (!text.isEmpty())
         return text.at(0).unicode();
-    // Some platforms leave the text of Ctrl+letter empty; its control code is what it types.
-    if ((event.modifiers() & Qt::ControlModifier) && event.key() >= Qt::Key_A &&
-        event.key() <= Qt::Key_Z)
-        return event.key() - Qt::Key_A + 1;
     return kNoCharacter;
 }
 

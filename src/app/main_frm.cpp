@@ -96,6 +96,12 @@ MainFrm::MainFrm(SettingsStore &store, MessagePresenter presenter, QWidget *pare
         icon.addFile(QStringLiteral(":/icons/fleetwright-%1.png").arg(size), QSize(size, size));
     setWindowIcon(icon);
 
+    // The window's own font, which the controls without a face of their own use.
+    QFont windowFont(QStringLiteral("MS Sans Serif"));
+    windowFont.setStyleHint(QFont::SansSerif);
+    windowFont.setPointSizeF(8.25);
+    setFont(windowFont);
+
     QPalette background = palette();
     background.setColor(QPalette::Window, Qt::white);
     setPalette(background);
@@ -117,6 +123,9 @@ MainFrm::MainFrm(SettingsStore &store, MessagePresenter presenter, QWidget *pare
     for (QComboBox *list : {ui->RFChannel, ui->LowPowerMode}) {
         list->setCurrentIndex(-1);
         list->setEditText(QStringLiteral("Combo1"));
+        // Show the start of an entry wider than the edit field, not its end.
+        connect(list, &QComboBox::currentIndexChanged, list,
+                [list] { list->lineEdit()->setCursorPosition(0); });
     }
     for (QLineEdit *box : {ui->txInterval, ui->SampleTime, ui->SleepDelay})
         box->installEventFilter(numericFilter_);

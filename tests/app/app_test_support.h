@@ -1,0 +1,37 @@
+#pragma once
+
+#include "saved_entries.h"
+#include "window_port.h"
+
+#include <QString>
+#include <map>
+#include <ostream>
+#include <vector>
+
+inline void PrintTo(const QString &text, std::ostream *out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace fw::app::testing {
+
+// A settings store in memory.
+class MapStore : public SettingsStore {
+public:
+    std::map<QString, QString> values;
+    bool flushSucceeds = true;
+    int flushes = 0;
+
+    std::optional<QString> read(const QString &key) const override {
+        const auto found = values.find(key);
+        if (found == values.end())
+            return std::nullopt;
+        return found->second;
+    }
+    void write(const QString &key, const QString &text) override { values[key] = text; }
+    bool flush() override {
+        ++flushes;
+        return flushSucceeds;
+    }
+};
+
+} // namespace fw::app::testing

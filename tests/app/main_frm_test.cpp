@@ -1,0 +1,669 @@
+#include "app_setup.h"
+#include "app_test_support.h"
+#include "data_provider.h"
+#include "main_frm.h"
+#include "messages.h"
+#include "support/mock_provider.h"
+#include "support/recording_window.h"
+#include "x_tab.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFontInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace fw::app {
+namespace {
+
+using fw::testing::MockProvider;
+using ::testing::_;
+using ::testing::DoAll;
+using ::testing::InSequence;
+using ::testing::Invoke;
+using ::testing::NiceMock;
+using ::testing::Return;
+using ::testing::SetArgReferee;
+
+template <typename W = QWidget> W *control(const QWidget &window, const char *name) {
+    W *found = window.findChild<W *>(QLatin1String(name));
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+}
+
+QString settingsPath() {
+    return QDir(qEnvironmentVariable("XDG_CONFIG_HOME"))
+        .filePath(QStringLiteral("fleetwright/fleetwright.conf"));
+}
+
+QByteArray settingsFile() {
+    QFile file(settingsPath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<absent>");
+}
+
+void writeSettings(const QByteArray &content) {
+    QDir().mkpath(QFileInfo(settingsPath()).path());
+    QFile file(settingsPath());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(content);
+}
+
+// Every test starts from an empty store and must leave no window and no pointer behind.
+class Window : public ::testing::Test {
+protected:
+    void SetUp() override { QFile::remove(settingsPath()); }
+    void TearDown() override {
+        QFile::remove(settingsPath());
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            EXPECT_FALSE(widget->isVisible()) << widget->metaObject()->className();
+    }
+
+    std::vector<Message> shown;
+    MessagePresenter recorder = [this](QWidget *, const Message &message) {
+        shown.push_back(message);
+    };
+
+    // A base station that opens and stands on the given channel.
+    static ProviderFactory baseStationOn(uint8_t channel, MockProvider **handle = nullptr) {
+        return [channel, handle]() -> std::unique_ptr<DataProvider> {
+            auto provider = std::make_unique<NiceMock<MockProvider>>();
+            ON_CALL(*provider, OpenConnection(0, 0)).WillByDefault(Return(0));
+            ON_CALL(*provider, GetBaseChannel(1)).WillByDefault(Return(channel));
+            if (handle)
+                *handle = provider.get();
+            return provider;
+        };
+    }
+};
+
+// Positions and sizes in twips as the layout gives them; the window works in pixels at
+// 15 twips each.
+struct Placement {
+    const char *name;
+    const char *parent;
+    int left, top, width, height;
+    const char *family; // resolved face, nullptr for the window's own font
+    qreal points;
+    bool bold;
+    QColor text;
+};
+
+const char *const kArial = "Liberation Sans";
+const char *const kNarrow = "Liberation Sans Narrow";
+const QColor kGrey(128, 128, 128);
+const QColor kDark(64, 64, 64);
+
+class Layout : public Window, public ::testing::WithParamInterface<Placement> {};
+
+TEST_P(Layout, PlacesEveryControlWithItsFontAndColour) {
+    SettingsStore &store = *new testing::MapStore;
+    std::unique_ptr<SettingsStore> owner(&store);
+    MainFrm window(store, recorder);
+    const Placement &p = GetParam();
+    QWidget *widget = control(window, p.name);
+    ASSERT_NE(widget, nullptr);
+    EXPECT_EQ(widget->parentWidget()->objectName(), QLatin1String(p.parent));
+    EXPECT_EQ(widget->geometry(), QRect(p.left / 15, p.top / 15, p.width / 15, p.height / 15));
+    if (p.family) {
+        EXPECT_EQ(QFontInfo(widget->font()).family(), QLatin1String(p.family));
+        EXPECT_DOUBLE_EQ(widget->font().pointSizeF(), p.points);
+        EXPECT_EQ(widget->font().bold(), p.bold);
+    }
+    if (p.text.isValid()) {
+        const QPalette::ColorRole role = qobject_cast<QLabel *>(widget) ? QPalette::WindowText
+                                         : qobject_cast<QRadioButton *>(widget)
+                                             ? QPalette::WindowText
+                                             : QPalette::Text;
+        EXPECT_EQ(widget->palette().color(QPalette::Active, role), p.text);
+        EXPECT_EQ(widget->palette().color(QPalette::Inactive, role), p.text);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Controls, Layout,
+    ::testing::Values(
+        Placement{"Label1", "MainFrm", 180, 120, 8835, 855, kArial, 9.75, true, Qt::black},
+        Placement{"vlabel", "MainFrm", 8700, 60, 735, 255, nullptr, 0, false, kGrey},
+        Placement{"Label2", "MainFrm", 5340, 720, 3615, 315, kNarrow, 9.75, false, kGrey},
+        Placement{"Direction0", "MainFrm", 240, 1020, 5295, 375, kNarrow, 9.75, false, kDark},
+        Placement{"Direction1", "MainFrm", 240, 1440, 4275, 375, kNarrow, 9.75, false, kDark},
+        Placement{"RFChannel", "MainFrm", 4500, 1500, 795, 360, kNarrow, 9.75, false, kDark},
+        Placement{"XTab", "MainFrm", 180, 1920, 9075, 3315, nullptr, 0, false, {}},
+        Placement{"Found", "MainFrm", 120, 5340, 3195, 735, kArial, 24, true,
+                  QColor(102, 158, 224)},
+        Placement{"Command1", "MainFrm", 7380, 5400, 1875, 615, kNarrow, 9.75, false, {}},
+        Placement{"Label4", "XTab", 2730, 1620, 3615, 315, kNarrow, 9.75, false, kGrey},
+        Placement{"Label5", "XTab", 120, 480, 7575, 315, kNarrow, 9.75, false, kGrey},
+        Placement{"Shape10", "XTab", 300, 900, 4095, 1935, nullptr, 0, false, {}},
+        Placement{"Label30", "XTab", 540, 960, 3015, 255, kArial, 9.75, true, {}},
+        Placement{"Label60", "XTab", 900, 1320, 1515, 375, kNarrow, 9.75, false, kDark},
+        Placement{"txInterval", "XTab", 2940, 1320, 1155, 375, kNarrow, 9.75, false, kDark},
+        Placement{"Label61", "XTab", 900, 1860, 1515, 375, kNarrow, 9.75, false, kDark},
+        Placement{"SampleTime", "XTab", 2940, 1860, 1155, 375, kNarrow, 9.75, false, kDark},
+        Placement{"Label63", "XTab", 900, 2520, 3195, 255, kNarrow, 9.75, false, kDark},
+        Placement{"Shape11", "XTab", 4440, 900, 4695, 1035, nullptr, 0, false, {}},
+        Placement{"Label31", "XTab", 4680, 960, 3255, 255, kArial, 9.75, true, {}},
+        Placement{"Label62", "XTab", 4860, 1320, 1515, 375, kNarrow, 9.75, false, kDark},
+        Placement{"SleepDelay", "XTab", 7080, 1260, 1155, 375, kNarrow, 9.75, false, kDark},
+        Placement{"Label64", "XTab", 5340, 1680, 3195, 255, kNarrow, 9.75, false, kDark},
+        Placement{"Shape12", "XTab", 4440, 1980, 4695, 855, nullptr, 0, false, {}},
+        Placement{"Label32", "XTab", 4680, 2040, 3255, 255, kArial, 9.75, true, {}},
+        Placement{"Label65", "XTab", 4800, 2400, 1515, 375, kNarrow, 9.75, false, kDark},
+        Placement{"LowPowerMode", "XTab", 7080, 2280, 1335, 315, nullptr, 0, false, kDark},
+        Placement{"Command3", "XTab", 8100, 2880, 915, 375, kNarrow, 9.75, false, {}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(Window, IsAFixedDialogWithoutMinimizeOrMaximize) {
+    testing::MapStore store;
+    MainFrm window(store, recorder);
+    EXPECT_EQ(window.objectName(), "MainFrm");
+    EXPECT_EQ(window.windowTitle(), "Fleetwright");
+    EXPECT_EQ(window.size(), QSize(630, 410));
+    EXPECT_EQ(window.minimumSize(), window.maximumSize());
+    const Qt::WindowFlags flags = window.windowFlags();
+    EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(window.palette().color(QPalette::Window), QColor(Qt::white));
+    for (const int size : {16, 24, 32, 48})
+        EXPECT_EQ(window.windowIcon().pixmap(size, size).size(), QSize(size, size)) << size;
+    EXPECT_EQ(window.windowIcon().availableSizes().size(), 4);
+}
+
+TEST_F(Window, OpensInItsDesignTimeState) {
+    testing::MapStore store;
+    MainFrm window(store, recorder);
+    EXPECT_TRUE(window.Direction[0]->isChecked());
+    EXPECT_FALSE(window.Direction[1]->isChecked());
+    auto *channels = control<QComboBox>(window, "RFChannel");
+    auto *lowPower = control<QComboBox>(window, "LowPowerMode");
+    EXPECT_FALSE(channels->isEnabled());
+    for (QComboBox *list : {channels, lowPower}) {
+        EXPECT_TRUE(list->isEditable());
+        EXPECT_EQ(list->currentIndex(), -1);
+        EXPECT_EQ(list->currentText(), "Combo1");
+        EXPECT_EQ(listPosition(*list), -1);
+    }
+    ASSERT_EQ(channels->count(), kChannelCount);
+    for (int i = 0; i < channels->count(); ++i)
+        EXPECT_EQ(channels->itemText(i), QString::number(i + 1));
+    ASSERT_EQ(lowPower->count(), kLowPowerModeCount);
+    EXPECT_EQ(lowPower->itemText(0), "Leave As Is");
+    EXPECT_EQ(lowPower->itemText(1), "No");
+    EXPECT_EQ(lowPower->itemText(2), "Yes");
+
+    EXPECT_EQ(control<QLineEdit>(window, "txInterval")->text(), "333");
+    EXPECT_EQ(control<QLineEdit>(window, "SampleTime")->text(), "5");
+    EXPECT_EQ(control<QLineEdit>(window, "SleepDelay")->text(), "0");
+    EXPECT_EQ(control<QLineEdit>(window, "txInterval")->maxLength(), 5);
+    EXPECT_EQ(control<QLineEdit>(window, "SampleTime")->maxLength(), 5);
+    EXPECT_EQ(control<QLineEdit>(window, "SleepDelay")->maxLength(), 4);
+    auto *found = control<QLabel>(window, "Found");
+    EXPECT_EQ(found->text(), "Ready");
+    EXPECT_TRUE(found->alignment() & Qt::AlignHCenter);
+    EXPECT_EQ(control<QLabel>(window, "vlabel")->text(), "vx.x.x");
+    EXPECT_TRUE(control<QLabel>(window, "vlabel")->alignment() & Qt::AlignRight);
+    EXPECT_EQ(window.activeTab(), 1);
+    EXPECT_EQ(control<QPushButton>(window, "Command1")->text(), "&Update");
+    EXPECT_EQ(control<QPushButton>(window, "Command3")->text(), "&Defaults");
+    EXPECT_EQ(control(window, "Command1")->toolTip(),
+              "After clicking this button you have 10 seconds to power cycle the remote module");
+    EXPECT_EQ(control(window, "Command3")->toolTip(), "Set default values");
+    EXPECT_EQ(control(window, "txInterval")->toolTip(), "Transmission interval in milliseconds");
+    EXPECT_EQ(control(window, "SampleTime")->toolTip(), "Sample Time in milliseconds");
+}
+
+TEST_F(Window, TabsShowTheirOwnControlsAndKeepTheRestInPlace) {
+    testing::MapStore store;
+    MainFrm window(store, recorder);
+    auto *tabs = control<XTab>(window, "XTab");
+    QTabBar *headers = tabs->tabBar();
+    ASSERT_EQ(headers->count(), 2);
+    EXPECT_EQ(headers->tabText(0), "General");
+    EXPECT_EQ(headers->tabText(1), "Acquisition Modules");
+    for (int i = 0; i < 2; ++i)
+        EXPECT_LE(headers->mapTo(tabs, headers->tabRect(i).bottomLeft()).y(), 480 / 15);
+    EXPECT_EQ(QFontInfo(XTab::activeTabFont()).family(), kNarrow);
+    EXPECT_DOUBLE_EQ(XTab::activeTabFont().pointSizeF(), 9.75);
+    EXPECT_DOUBLE_EQ(XTab::inactiveTabFont().pointSizeF(), 8.25);
+
+    const QStringList general{"Label4"};
+    const QStringList acquisition{
+        "Command3", "txInterval", "SampleTime", "SleepDelay", "LowPowerMode", "Label5",
+        "Label60",  "Label61",    "Label62",    "Label30",    "Label31",      "Label32",
+        "Label63",  "Label64",    "Label65",    "Shape11",    "Shape10",      "Shape12"};
+    const QStringList always{"Direction0", "Direction1", "RFChannel", "Found", "Command1"};
+    for (const int tab : {1, 0, 1}) {
+        tabs->setActiveTab(tab);
+        EXPECT_EQ(window.activeTab(), tab);
+        for (const QString &name : general)
+            EXPECT_EQ(control(window, qPrintable(name))->isVisibleTo(&window), tab == 0)
+                << name.toStdString();
+        for (const QString &name : acquisition)
+            EXPECT_EQ(control(window, qPrintable(name))->isVisibleTo(&window), tab == 1)
+                << name.toStdString();
+        for (const QString &name : always)
+            EXPECT_TRUE(control(window, qPrintable(name))->isVisibleTo(&window))
+                << name.toStdString();
+    }
+}
+
+TEST_F(Window, PanelsAreGreyBehindTheirControlsOnAWhiteWindow) {
+    testing::MapStore store;
+    MainFrm window(store, recorder);
+    const QImage image = window.grab().toImage();
+    const QPoint xtab(180 / 15, 1920 / 15);
+    // Inside Shape10, left of its labels; the window's margin; the tab page below the panels.
+    EXPECT_EQ(image.pixelColor(xtab + QPoint(30, 150)), QColor(224, 224, 224));
+    EXPECT_EQ(image.pixelColor(QPoint(4, 300)), QColor(Qt::white));
+    EXPECT_EQ(image.pixelColor(xtab + QPoint(100, 210)), QColor(Qt::white));
+}
+
+TEST_F(Window, ControlsCarryTheirAccessibleNames) {
+    testing::MapStore store;
+    MainFrm window(store, recorder);
+    const std::pair<const char *, const char *> names[] = {
+        {"txInterval", "TX Interval (ms)"},
+        {"SampleTime", "SampleTime (ms)"},
+        {"SleepDelay", "SleepDelay (s)"},
+        {"LowPowerMode", "Low Power Mode"},
+        {"RFChannel", "Radio channel"},
+        {"Command1", "Update"},
+        {"Command3", "Defaults"},
+        {"Direction0", "Leave RF channel settings as they are in the remote module"},
+        {"Direction1", "Change the remote module RADIO channel to this one"},
+        {"Label2", "Must be used with a Zarvik USB base station"},
+        {"Label60", "TX Interval (ms)"},
+    };
+    for (const auto &[name, accessible] : names) {
+        QAccessibleInterface *item = QAccessible::queryAccessibleInterface(control(window, name));
+        ASSERT_NE(item, nullptr) << name;
+        EXPECT_EQ(item->text(QAccessible::Name), QLatin1String(accessible)) << name;
+    }
+    for (QWidget *widget : window.findChildren<QWidget *>()) {
+        if (widget->window() == &window && !widget->objectName().startsWith("qt_") &&
+            !qobject_cast<QComboBox *>(widget->parentWidget())) {
+            EXPECT_FALSE(widget->accessibleName().isEmpty())
+                << widget->metaObject()->className() << " " << widget->objectName().toStdString();
+        }
+    }
+
+    QAccessibleInterface *headers =
+        QAccessible::queryAccessibleInterface(control<XTab>(window, "XTab")->tabBar());
+    ASSERT_NE(headers, nullptr);
+    ASSERT_GE(headers->childCount(), 2);
+    EXPECT_EQ(headers->child(0)->role(), QAccessible::PageTab);
+    EXPECT_EQ(headers->child(0)->text(QAccessible::Name), "General");
+    EXPECT_EQ(headers->child(1)->text(QAccessible::Name), "Acquisition Modules");
+}
+
+class ShownWindow : public Window {
+protected:
+    testing::MapStore store;
+    MainFrm window{store, recorder};
+
+    void SetUp() override {
+        Window::SetUp();
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    }
+    void TearDown() override {
+        window.hide();
+        Window::TearDown();
+    }
+    QString focused() const {
+        QWidget *widget = QApplication::focusWidget();
+        if (!widget)
+            return "<none>";
+        // The tab control takes the focus through its header strip.
+        if (qobject_cast<QTabBar *>(widget))
+            return widget->parentWidget()->objectName();
+        return widget->objectName();
+    }
+};
+
+TEST_F(ShownWindow, FocusChainFollowsTheFocusOrder) {
+    QStringList chain;
+    QWidget *widget = window.Direction[0];
+    do {
+        // An unselected option button is left out of Tab only while its partner is selected.
+        if (widget->focusPolicy() != Qt::NoFocus && widget->isVisibleTo(&window))
+            chain << (qobject_cast<QTabBar *>(widget) ? widget->parentWidget()->objectName()
+                                                      : widget->objectName());
+        widget = widget->nextInFocusChain();
+    } while (widget != window.Direction[0]);
+    chain.removeAll(QString());
+    EXPECT_EQ(chain.join(' ').toStdString(),
+              "Direction0 Direction1 RFChannel Command1 XTab LowPowerMode SleepDelay SampleTime "
+              "txInterval Command3");
+}
+
+TEST_F(ShownWindow, TabKeyLeavesTheOptionButtonsForTheChannelList) {
+    window.Direction[1]->click(); // the list takes the focus only while enabled
+    window.Direction[1]->setFocus();
+    QStringList order{focused()};
+    for (int i = 0; i < 8; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        order << focused();
+    }
+    EXPECT_EQ(order.join(' ').toStdString(), "Direction1 RFChannel Command1 XTab LowPowerMode "
+                                             "SleepDelay SampleTime txInterval Command3");
+}
+
+TEST_F(ShownWindow, TabsAreReachableByKeyboard) {
+    control<XTab>(window, "XTab")->tabBar()->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+    EXPECT_EQ(window.activeTab(), 0);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+    EXPECT_EQ(window.activeTab(), 1);
+}
+
+TEST_F(ShownWindow, AccessKeysClickTheButtons) {
+    QSignalSpy update(control<QPushButton>(window, "Command1"), &QPushButton::clicked);
+    // An access key clicks its button after a short press animation.
+    QTest::keyClick(&window, Qt::Key_U, Qt::AltModifier);
+    EXPECT_TRUE(update.wait(1000));
+    EXPECT_EQ(update.count(), 1);
+    control<QLineEdit>(window, "txInterval")->clear();
+    QSignalSpy defaults(control<QPushButton>(window, "Command3"), &QPushButton::clicked);
+    QTest::keyClick(&window, Qt::Key_D, Qt::AltModifier);
+    EXPECT_TRUE(defaults.wait(1000));
+    EXPECT_EQ(control<QLineEdit>(window, "txInterval")->text(), "333");
+}
+
+TEST_F(ShownWindow, NumberBoxesTakeDigitsAndEditingKeysOnly) {
+    for (const char *name : {"txInterval", "SampleTime", "SleepDelay"}) {
+        auto *box = control<QLineEdit>(window, name);
+        box->setFocus();
+        box->clear();
+        QTest::keyClicks(box, "1a -.,2");
+        EXPECT_EQ(box->text(), "12") << name;
+        QTest::keyClick(box, Qt::Key_Escape);
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier); // select-all is refused
+        QTest::keyClick(box, Qt::Key_Z, Qt::ControlModifier);
+        QTest::keyClicks(box, "3");
+        EXPECT_EQ(box->text(), "123") << name;
+        QTest::keyClick(box, Qt::Key_Left); // keys without a character keep their effect
+        QTest::keyClick(box, Qt::Key_Backspace);
+        EXPECT_EQ(box->text(), "13") << name;
+        QTest::keyClick(box, Qt::Key_Home);
+        QTest::keyClick(box, Qt::Key_Delete);
+        EXPECT_EQ(box->text(), "3") << name;
+        QSignalSpy enter(box, &QLineEdit::returnPressed);
+        QTest::keyClick(box, Qt::Key_Return);
+        EXPECT_EQ(enter.count(), 1) << name;
+    }
+}
+
+TEST_F(ShownWindow, ClipboardKeysPassAndPastedTextIsNotFiltered) {
+    auto *box = control<QLineEdit>(window, "txInterval");
+    box->setFocus();
+    box->setText("45");
+    box->selectAll();
+    QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "45");
+    QTest::keyClick(box, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(box->text(), "");
+    QGuiApplication::clipboard()->setText("9,9");
+    QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(box->text(), "9,9");
+}
+
+TEST_F(Window, DefaultsFillTheParametersAndLeaveTheChannelAlone) {
+    testing::MapStore store;
+    MainFrm window(store, recorder);
+    window.applyEntries({true, 4, "", "", "7", 0});
+    control<QPushButton>(window, "Command3")->click();
+    EXPECT_EQ(window.txIntervalText(), "333");
+    EXPECT_EQ(window.sampleTimeText(), "5");
+    EXPECT_EQ(window.sleepDelayText(), "0");
+    EXPECT_EQ(window.lowPowerModePosition(), 2);
+    EXPECT_FALSE(window.leaveChannelSelected());
+    EXPECT_EQ(window.rfChannelPosition(), 4);
+}
+
+TEST_F(Window, TheChannelListIsEnabledExactlyWhileChangingTheChannel) {
+    testing::MapStore store;
+    MainFrm window(store, recorder);
+    auto *channels = control<QComboBox>(window, "RFChannel");
+    window.selectChannelPosition(6);
+    window.Direction[1]->click();
+    EXPECT_TRUE(channels->isEnabled());
+    EXPECT_FALSE(window.leaveChannelSelected());
+    window.Direction[0]->click();
+    EXPECT_FALSE(channels->isEnabled());
+    EXPECT_TRUE(window.leaveChannelSelected());
+    EXPECT_EQ(window.rfChannelPosition(), 6);
+}
+
+TEST_F(Window, TypedTextThatIsNotTheSelectedEntryHasNoPosition) {
+    testing::MapStore store;
+    MainFrm window(store, recorder);
+    auto *lowPower = control<QComboBox>(window, "LowPowerMode");
+    lowPower->setCurrentIndex(1);
+    EXPECT_EQ(window.lowPowerModePosition(), 1);
+    lowPower->setEditText("Maybe");
+    EXPECT_EQ(window.lowPowerModePosition(), -1);
+    EXPECT_EQ(window.entries().lowPowerModePosition, -1);
+    EXPECT_EQ(lowPower->count(), 3);
+}
+
+TEST_F(Window, PointerOverrideStaysBalanced) {
+    testing::MapStore store;
+    MainFrm window(store, recorder);
+    window.setBusyPointer();
+    window.setBusyPointer();
+    ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    window.setDefaultPointer();
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    window.setDefaultPointer();
+    window.setBusyPointer(); // the window gives back what it still holds when it goes
+}
+
+TEST_F(Window, StatusShowsAtOnce) {
+    testing::MapStore store;
+    MainFrm window(store, recorder);
+    window.setStatus("Waiting...");
+    EXPECT_EQ(control<QLabel>(window, "Found")->text(), "Waiting...");
+}
+
+TEST_F(Window, ShowsARealMessageBoxWithTitleTextAndIcon) {
+    testing::MapStore store;
+    MainFrm window(store); // the production presenter
+    bool checked = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        poll.stop();
+        EXPECT_EQ(box->windowTitle(), "fleetwright");
+        EXPECT_EQ(box->text(), "ZarvikDataProviderCOM.DLL possibly not registered!\nError: "
+                               "No such library [Code: 1]");
+        EXPECT_EQ(box->icon(), QMessageBox::Critical);
+        ASSERT_NE(box->button(QMessageBox::Ok), nullptr);
+        EXPECT_EQ(box->buttons().size(), 1);
+        checked = true;
+        box->button(QMessageBox::Ok)->click();
+    });
+    poll.start(10);
+    window.showMessage(messages::providerNotRegistered("fleetwright", "No such library", 1));
+    EXPECT_TRUE(checked);
+}
+
+TEST_F(Window, FirstRunRestoresTheDefaultsAndSelectsTheBaseChannel) {
+    QSettingsStore store("fleetwright");
+    MainFrm window(store, recorder);
+    ASSERT_TRUE(window.load(baseStationOn(5), "fleetwright"));
+    EXPECT_EQ(control<QLabel>(window, "vlabel")->text(), "v1.1.0");
+    EXPECT_TRUE(window.leaveChannelSelected());
+    EXPECT_FALSE(control(window, "RFChannel")->isEnabled());
+    EXPECT_EQ(window.rfChannelPosition(), 4);
+    EXPECT_EQ(control<QComboBox>(window, "RFChannel")->currentText(), "5");
+    EXPECT_EQ(window.txIntervalText(), "333");
+    EXPECT_EQ(window.sampleTimeText(), "5");
+    EXPECT_EQ(window.sleepDelayText(), "0");
+    EXPECT_EQ(window.lowPowerModePosition(), 0);
+    EXPECT_EQ(control<QComboBox>(window, "LowPowerMode")->currentText(), "Leave As Is");
+    EXPECT_EQ(control<QLabel>(window, "Found")->text(), "Ready");
+    EXPECT_EQ(window.activeTab(), 1);
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(settingsFile(), "<absent>");
+}
+
+struct RestoreCase {
+    const char *name;
+    const char *settings;
+    uint8_t baseChannel;
+    bool changeChannel;
+    int rfChannel;
+    int lowPower;
+};
+
+class Restore : public Window, public ::testing::WithParamInterface<RestoreCase> {};
+
+TEST_P(Restore, TakesTheStoredChoicesButAlwaysTheBaseStationsChannel) {
+    writeSettings(QByteArray("[Settings]\n") + GetParam().settings);
+    QSettingsStore store("fleetwright");
+    MainFrm window(store, recorder);
+    ASSERT_TRUE(window.load(baseStationOn(GetParam().baseChannel), "fleetwright"));
+    EXPECT_EQ(!window.leaveChannelSelected(), GetParam().changeChannel);
+    EXPECT_EQ(control(window, "RFChannel")->isEnabled(), GetParam().changeChannel);
+    EXPECT_EQ(window.rfChannelPosition(), GetParam().rfChannel);
+    EXPECT_EQ(window.lowPowerModePosition(), GetParam().lowPower);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stored, Restore,
+    ::testing::Values(
+        RestoreCase{"DirectionTrue", "Direction=True\nRFChannel=9\n", 3, true, 2, 0},
+        RestoreCase{"DirectionFalse", "Direction=False\n", 16, false, 15, 0},
+        RestoreCase{"DirectionNumber", "Direction=-1\nLowPowerMode=1\n", 1, true, 0, 1},
+        RestoreCase{"DirectionJunk", "Direction=maybe\nLowPowerMode=x\n", 2, false, 1, 0},
+        RestoreCase{"BaseChannelZero", "RFChannel=4\nLowPowerMode=-1\n", 0, false, -1, -1},
+        RestoreCase{"BaseChannelAboveTheList", "RFChannel=99\nLowPowerMode=7\n", 17, false, -1, 0}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(Window, ABlankBoxAndNoSelectionSurviveShutdownAndTheNextStart) {
+    MockProvider *dp = nullptr;
+    {
+        QSettingsStore store("fleetwright");
+        MainFrm window(store, recorder);
+        ASSERT_TRUE(window.load(baseStationOn(2, &dp), "fleetwright"));
+        window.Direction[1]->click();
+        control<QLineEdit>(window, "SampleTime")->clear();
+        control<QComboBox>(window, "LowPowerMode")->setCurrentIndex(-1);
+        control<QLineEdit>(window, "SleepDelay")->setText("1,2");
+        // Closing saves the entries before the base station closes.
+        EXPECT_CALL(*dp, CloseConnection()).WillOnce(Invoke([] {
+            const QSettingsStore written("fleetwright");
+            EXPECT_EQ(written.read("Direction"), std::optional<QString>("True"));
+            EXPECT_EQ(written.read("RFChannel"), std::optional<QString>("1"));
+            EXPECT_EQ(written.read("TXInterval"), std::optional<QString>("333"));
+            EXPECT_EQ(written.read("SampleTime"), std::optional<QString>(""));
+            EXPECT_EQ(written.read("SleepDelay"), std::optional<QString>("1,2"));
+            EXPECT_EQ(written.read("LowPowerMode"), std::optional<QString>("-1"));
+            EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        }));
+        QSignalSpy closed(&window, &MainFrm::closed);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(window.close());
+        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+        EXPECT_EQ(window.DP, nullptr);
+        EXPECT_EQ(closed.count(), 1);
+    }
+    QSettingsStore store("fleetwright");
+    MainFrm window(store, recorder);
+    ASSERT_TRUE(window.load(baseStationOn(2), "fleetwright"));
+    EXPECT_FALSE(window.leaveChannelSelected());
+    EXPECT_EQ(window.sampleTimeText(), "");
+    EXPECT_EQ(window.sleepDelayText(), "1,2");
+    EXPECT_EQ(window.lowPowerModePosition(), -1);
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(Window, ACloseDuringAnUpdateWaitsForTheUpdateToFinish) {
+    MockProvider *dp = nullptr;
+    QSettingsStore store("fleetwright");
+    MainFrm window(store, recorder);
+    ASSERT_TRUE(window.load(baseStationOn(2, &dp), "fleetwright"));
+    control<XTab>(window, "XTab")->setActiveTab(0);
+    ON_CALL(*dp, PairModule(1, 1, 10, _)).WillByDefault(SetArgReferee<3>(0x12ABu));
+    ON_CALL(*dp, ReadModuleCommand(1, 0x12AB, 51, _))
+        .WillByDefault(DoAll(SetArgReferee<3>(std::string("RX-LC")), Return(0)));
+    {
+        InSequence order;
+        // The operator closes the window while the module saves its settings.
+        EXPECT_CALL(*dp, WriteModuleCommand(1, 0x12AB, 55, _)).WillOnce(Invoke([&] {
+            QMetaObject::invokeMethod(&window, &QWidget::close, Qt::QueuedConnection);
+            return int16_t{0};
+        }));
+        EXPECT_CALL(*dp, WriteModuleCommand(1, 0x12AB, 54, _)).WillOnce(Return(0));
+        EXPECT_CALL(*dp, CloseConnection());
+    }
+    QSignalSpy closed(&window, &MainFrm::closed);
+    control<QPushButton>(window, "Command1")->click();
+    EXPECT_EQ(shown, std::vector<Message>{messages::updateComplete("RX-LC", 0x12AB)});
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_EQ(window.DP, nullptr);
+}
+
+TEST_F(Window, AMissingLibraryEndsTheProgramBeforeTheWindowShows) {
+    writeSettings("[Settings]\nTXInterval=12\n");
+    const QByteArray before = settingsFile();
+    const std::string library = "/nonexistent/libnothing-here.so";
+    bool windowVisible = false;
+    const int status = runFleetwright(
+        "fleetwright", [&] { return createDataProvider(library); },
+        [&](QWidget *, const Message &message) {
+            for (QWidget *widget : QApplication::topLevelWidgets())
+                windowVisible = windowVisible || widget->isVisible();
+            shown.push_back(message);
+        });
+    EXPECT_NE(status, 0);
+    EXPECT_FALSE(windowVisible);
+    ASSERT_EQ(shown.size(), 1u);
+    try {
+        createDataProvider(library);
+        FAIL() << "the library loaded";
+    } catch (const ProviderError &error) {
+        EXPECT_EQ(shown[0], messages::providerNotRegistered("fleetwright", error.description(),
+                                                            error.code()));
+    }
+    EXPECT_EQ(settingsFile(), before);
+}
+
+TEST_F(Window, ABaseStationThatWillNotOpenEndsTheProgramWithoutSaving) {
+    writeSettings("[Settings]\nTXInterval=12\nLowPowerMode=2\n");
+    const QByteArray before = settingsFile();
+    MockProvider *dp = nullptr;
+    const ProviderFactory unopened = [&]() -> std::unique_ptr<DataProvider> {
+        auto provider = std::make_unique<NiceMock<MockProvider>>();
+        EXPECT_CALL(*provider, OpenConnection(0, 0)).WillOnce(Return(1));
+        EXPECT_CALL(*provider, CloseConnection()).Times(0);
+        dp = provider.get();
+        return provider;
+    };
+    const int status = runFleetwright("fleetwright", unopened, recorder);
+    EXPECT_NE(status, 0);
+    EXPECT_NE(dp, nullptr);
+    EXPECT_EQ(shown, std::vector<Message>{messages::cannotOpenUsb()});
+    EXPECT_EQ(settingsFile(), before);
+}
+
+} // namespace
+} // namespace fw::app

@@ -1,0 +1,212 @@
+#include "app_test_support.h"
+#include "data_provider.h"
+#include "messages.h"
+#include "startup.h"
+#include "support/mock_provider.h"
+#include "support/recording_window.h"
+
+#include <ctime>
+#include <gtest/gtest.h>
+
+namespace fw::app {
+namespace {
+
+using fw::testing::MockProvider;
+using fw::testing::RecordingWindow;
+using ::testing::InSequence;
+using ::testing::Invoke;
+using testing::MapStore;
+using ::testing::NiceMock;
+using ::testing::Return;
+using ::testing::StrictMock;
+using ::testing::Throw;
+
+// The controls start-up fills, as plain fields; calls are logged in order.
+struct RecordingTarget : EntryTarget {
+    std::vector<std::string> calls;
+    QString version;
+    Entries entries;
+    int channelPosition = -99;
+
+    void setVersionText(const QString &text) override {
+        version = text;
+        calls.push_back("version");
+    }
+    void applyEntries(const Entries &restored) override {
+        entries = restored;
+        calls.push_back("entries");
+    }
+    void selectChannelPosition(int position) override {
+        channelPosition = position;
+        calls.push_back("channel");
+    }
+};
+
+// Hands the mock to start-up the way the real factory hands over a loaded library.
+ProviderFactory handing(std::unique_ptr<MockProvider> &provider) {
+    return [&provider]() -> std::unique_ptr<DataProvider> { return std::move(provider); };
+}
+
+class StartUp : public ::testing::Test {
+protected:
+    std::unique_ptr<MockProvider> provider = std::make_unique<StrictMock<MockProvider>>();
+    MockProvider &dp = *provider;
+    MapStore store;
+    RecordingWindow window;
+    RecordingTarget target;
+
+    std::unique_ptr<DataProvider> run() {
+        return startUp(handing(provider), store, "fleetwright", target, window);
+    }
+};
+
+TEST_F(StartUp, ProbesOpensAndSelectsTheBaseChannelAfterRestoringTheEntries) {
+    store.values["Direction"] = "True";
+    store.values["RFChannel"] = "9";
+    store.values["TXInterval"] = "";
+    {
+        InSequence order;
+        EXPECT_CALL(dp, ProbeProvider());
+        EXPECT_CALL(dp, OpenConnection(0, 0)).WillOnce(Return(0));
+        EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Return(uint8_t{4}));
+    }
+    auto opened = run();
+    EXPECT_EQ(opened.get(), &dp);
+    EXPECT_EQ(target.calls, (std::vector<std::string>{"version", "entries", "channel"}));
+    EXPECT_EQ(target.version, "v1.1.0");
+    EXPECT_TRUE(target.entries.changeChannel);
+    EXPECT_EQ(target.entries.txInterval, "");
+    EXPECT_EQ(target.channelPosition, 3);
+    // Start-up leaves the pointer, the status label and the store alone.
+    EXPECT_TRUE(window.events.empty());
+    EXPECT_EQ(store.flushes, 0);
+}
+
+struct ChannelCase {
+    uint8_t channel;
+    int position;
+};
+
+class BaseChannel : public ::testing::TestWithParam<ChannelCase> {};
+
+TEST_P(BaseChannel, SelectsItsListPositionOrNothing) {
+    EXPECT_EQ(channelPosition(GetParam().channel), GetParam().position);
+}
+
+INSTANTIATE_TEST_SUITE_P(Channels, BaseChannel,
+                         ::testing::Values(ChannelCase{1, 0}, ChannelCase{2, 1},
+                                           ChannelCase{16, 15}, ChannelCase{0, -1},
+                                           ChannelCase{17, -1}, ChannelCase{255, -1}));
+
+TEST_F(StartUp, ACreationFailureNamesItsDescriptionAndCodeAndStopsThere) {
+    const ProviderFactory failing = []() -> std::unique_ptr<DataProvider> {
+        throw ProviderError(kLoaderCannotLoad, "libzarvik-dataprovider.so.1: cannot open");
+    };
+    EXPECT_EQ(startUp(failing, store, "fleetwright", target, window), nullptr);
+    EXPECT_EQ(window.messages,
+              std::vector<Message>{messages::providerNotRegistered(
+                  "fleetwright", "libzarvik-dataprovider.so.1: cannot open", kLoaderCannotLoad)});
+    EXPECT_TRUE(target.calls.empty());
+}
+
+TEST_F(StartUp, AMissingLibraryIsReportedWithTheLoadersOwnDescription) {
+    const std::string library = "/nonexistent/libnothing-here.so";
+    std::string description;
+    int32_t code = 0;
+    try {
+        createDataProvider(library);
+    } catch (const ProviderError &error) {
+        description = error.description();
+        code = error.code();
+    }
+    ASSERT_FALSE(description.empty());
+    EXPECT_EQ(
+        startUp([&] { return createDataProvider(library); }, store, "fleetwright", target, window),
+        nullptr);
+    EXPECT_EQ(window.messages, std::vector<Message>{messages::providerNotRegistered(
+                                   "fleetwright", description, code)});
+}
+
+TEST_F(StartUp, AProbeFailureIsReportedAndTheBaseStationNeverOpened) {
+    EXPECT_CALL(dp, ProbeProvider())
+        .WillOnce(Throw(ProviderError(-2147221164, "Class not registered")));
+    EXPECT_EQ(run(), nullptr);
+    EXPECT_EQ(window.messages, std::vector<Message>{messages::providerNotRegistered(
+                                   "fleetwright", "Class not registered", -2147221164)});
+    EXPECT_TRUE(target.calls.empty());
+}
+
+TEST_F(StartUp, ABaseStationThatWillNotOpenEndsItAfterTheEntriesWereRestored) {
+    EXPECT_CALL(dp, ProbeProvider());
+    EXPECT_CALL(dp, OpenConnection(0, 0)).WillOnce(Return(-1));
+    EXPECT_EQ(run(), nullptr);
+    EXPECT_EQ(window.messages, std::vector<Message>{messages::cannotOpenUsb()});
+    EXPECT_EQ(target.calls, (std::vector<std::string>{"version", "entries"}));
+    EXPECT_EQ(store.flushes, 0);
+}
+
+TEST_F(StartUp, AnOpenThatFailsOutrightGivesTheSameMessage) {
+    EXPECT_CALL(dp, ProbeProvider());
+    EXPECT_CALL(dp, OpenConnection(0, 0)).WillOnce(Throw(ProviderError(5, "No device")));
+    EXPECT_EQ(run(), nullptr);
+    EXPECT_EQ(window.messages, std::vector<Message>{messages::cannotOpenUsb()});
+}
+
+TEST_F(StartUp, ABaseStationThatCannotTellItsChannelIsClosedAndReported) {
+    EXPECT_CALL(dp, ProbeProvider());
+    EXPECT_CALL(dp, OpenConnection(0, 0)).WillOnce(Return(0));
+    EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Throw(ProviderError(7, "Timeout")));
+    EXPECT_CALL(dp, CloseConnection());
+    EXPECT_EQ(run(), nullptr);
+    EXPECT_EQ(window.messages, std::vector<Message>{messages::communicationFailure("Timeout", 7)});
+    EXPECT_EQ(target.calls, (std::vector<std::string>{"version", "entries"}));
+}
+
+class ShutDown : public ::testing::Test {
+protected:
+    std::unique_ptr<DataProvider> provider = std::make_unique<StrictMock<MockProvider>>();
+    MockProvider &dp = static_cast<MockProvider &>(*provider);
+    MapStore store;
+    RecordingWindow window;
+};
+
+TEST_F(ShutDown, SavesTheEntriesBeforeClosingThenPausesAndReleases) {
+    Entries entries;
+    entries.changeChannel = true;
+    entries.txInterval = "";
+    entries.lowPowerModePosition = -1;
+    EXPECT_CALL(dp, CloseConnection()).WillOnce(Invoke([&] {
+        EXPECT_EQ(store.flushes, 1);
+        EXPECT_EQ(store.values["Direction"], "True");
+        EXPECT_EQ(store.values["TXInterval"], "");
+        EXPECT_EQ(store.values["LowPowerMode"], "-1");
+        window.events.push_back("close");
+    }));
+    shutDown(provider, store, entries, window);
+    EXPECT_EQ(provider, nullptr);
+    EXPECT_EQ(window.events,
+              (std::vector<std::string>{"pointer:busy", "close", "pause:1000", "pointer:default"}));
+    EXPECT_TRUE(window.messages.empty());
+}
+
+TEST_F(ShutDown, GoesThroughWhenTheStoreOrTheBaseStationFails) {
+    store.flushSucceeds = false;
+    EXPECT_CALL(dp, CloseConnection()).WillOnce(Throw(ProviderError(3, "Device removed")));
+    shutDown(provider, store, Entries{}, window);
+    EXPECT_EQ(provider, nullptr);
+    EXPECT_EQ(window.events,
+              (std::vector<std::string>{"pointer:busy", "pause:1000", "pointer:default"}));
+}
+
+TEST(PauseFor, LastsItsTimeWithoutBurningTheProcessor) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::clock_t cpuStart = std::clock();
+    pauseFor(std::chrono::milliseconds(200));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    const double cpuSeconds = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(200));
+    EXPECT_LT(cpuSeconds, 0.05);
+}
+
+} // namespace
+} // namespace fw::app
