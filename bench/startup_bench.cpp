@@ -1,0 +1,111 @@
+// Time from process start until the window is first on screen: the program against the
+// simulated base station, and an empty window of the same size. Each runs as a child
+// process that prints the monotonic clock at its first expose and quits.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds from spawning program until it reports its first expose; negative on failure.
+double timeToFirstShow(const std::string &program, const std::vector<std::string> &env) {
+    int out[2];
+    if (pipe(out) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+
+    std::vector<char *> envp;
+    for (const std::string &entry : env)
+        envp.push_back(const_cast<char *>(entry.c_str()));
+    envp.push_back(nullptr);
+    char *argv[] = {const_cast<char *>(program.c_str()), nullptr};
+
+    const auto start = Clock::now();
+    pid_t child = 0;
+    const int spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (spawned != 0) {
+        close(out[0]);
+        return -1;
+    }
+    std::string output;
+    char buffer[256];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
+        output.append(buffer, std::size_t(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+
+    long long shownNs = 0;
+    const auto at = output.find("shown ");
+    if (at == std::string::npos || std::sscanf(output.c_str() + at, "shown %lld", &shownNs) != 1)
+        return -1;
+    const auto shown = Clock::time_point(std::chrono::nanoseconds(shownNs));
+    return std::chrono::duration<double, std::milli>(shown - start).count();
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t mid = values.size() / 2;
+    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 9;
+    const std::string simulator = std::getenv("FLEETWRIGHT_PROVIDER")
+                                      ? std::getenv("FLEETWRIGHT_PROVIDER")
+                                      : FLEETWRIGHT_SIMULATOR;
+    const auto config =
+        std::filesystem::temp_directory_path() / ("startup_bench." + std::to_string(getpid()));
+    std::filesystem::create_directories(config);
+
+    std::vector<std::string> env;
+    for (char **entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        if (text.rfind("FLEETWRIGHT_PROVIDER=", 0) != 0 && text.rfind("XDG_CONFIG_HOME=", 0) != 0 &&
+            text.rfind("FLEETWRIGHT_EXIT_AFTER_SHOW=", 0) != 0)
+            env.push_back(text);
+    }
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        env.push_back("QT_QPA_PLATFORM=offscreen");
+    env.push_back("FLEETWRIGHT_PROVIDER=" + simulator);
+    env.push_back("XDG_CONFIG_HOME=" + config.string()); // the operator's settings stay out of it
+    env.push_back("FLEETWRIGHT_EXIT_AFTER_SHOW=1");
+
+    std::vector<double> program, bare;
+    for (int i = 0; i < runs; ++i) { // interleaved, so that drift affects both alike
+        program.push_back(timeToFirstShow(FLEETWRIGHT_PROGRAM, env));
+        bare.push_back(timeToFirstShow(FLEETWRIGHT_BARE_WINDOW, env));
+        if (program.back() < 0 || bare.back() < 0) {
+            std::fprintf(stderr, "startup_bench: a child did not report its first show\n");
+            std::filesystem::remove_all(config);
+            return 1;
+        }
+    }
+    std::filesystem::remove_all(config);
+
+    const double programMs = median(program);
+    const double bareMs = median(bare);
+    std::printf("runs: %d each\n", runs);
+    std::printf("fleetwright to first show (median): %8.1f ms\n", programMs);
+    std::printf("bare window to first show (median): %8.1f ms\n", bareMs);
+    std::printf("ratio: %.2f (target at most 1.30)\n", programMs / bareMs);
+    return 0;
+}
