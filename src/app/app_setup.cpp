@@ -49,6 +49,15 @@ void quitAfterFirstShowIfRequested(QWidget &window) {
     window.windowHandle()->installEventFilter(new FirstExposeProbe(&window));
 }
 
+MessagePresenter presenterFromEnvironment() {
+    if (qEnvironmentVariable("FLEETWRIGHT_EXIT_AFTER_SHOW") != QLatin1String("1"))
+        return showMessageBox;
+    return [](QWidget *, const Message &message) {
+        std::printf("message %s: %s\n", message.title.c_str(), message.text.c_str());
+        std::fflush(stdout);
+    };
+}
+
 int runFleetwright(const QString &applicationName, const ProviderFactory &createProvider,
                    const MessagePresenter &presenter) {
     QSettingsStore store(applicationName);

@@ -21,6 +21,11 @@ QString applicationNameOf(const char *argv0);
 // measurements use it.
 void quitAfterFirstShowIfRequested(QWidget &window);
 
+// The message presenter of the program: real message boxes, or, with
+// FLEETWRIGHT_EXIT_AFTER_SHOW=1, a line "message <title>: <text>" on standard output
+// answered at once, so that a script can see a start-up that ends before the window.
+MessagePresenter presenterFromEnvironment();
+
 // The whole program: start-up, then the window until it is closed. Returns the exit status.
 int runFleetwright(const QString &applicationName, const ProviderFactory &createProvider,
                    const MessagePresenter &presenter = showMessageBox);

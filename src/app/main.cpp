@@ -6,6 +6,7 @@
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
     fw::app::registerFontSubstitutes();
-    return fw::app::runFleetwright(fw::app::applicationNameOf(argv[0]),
-                                   [] { return fw::createDataProvider(); });
+    return fw::app::runFleetwright(
+        fw::app::applicationNameOf(argv[0]), [] { return fw::createDataProvider(); },
+        fw::app::presenterFromEnvironment());
 }
