@@ -56,6 +56,22 @@ FWSIM_EXPORT long fwsim_module_value(uint32_t id, uint8_t command, int saved, ch
  * not counted), or -1 for a name that is not counted. */
 FWSIM_EXPORT long fwsim_call_count(const char *function);
 
+/* The latest calls counted by fwsim_call_count(), oldest first, one per line ending in
+ * '\n': the function's name, then for reads and writes a blank and the command code, for
+ * zdp_set_base_channel the channel asked for, for zdp_pair_module the channel mode (for
+ * example "zdp_read_module_command 51"). Copied into buf as a NUL-terminated text, cut to
+ * cap - 1 bytes; returns its whole length. Keeps the latest 10000 calls. */
+FWSIM_EXPORT long fwsim_call_log(char *buf, size_t cap);
+
+/* Empties the call log; the counts stay. */
+FWSIM_EXPORT void fwsim_clear_call_log(void);
+
+/* Replaces the injected faults of the provider, as FLEETWRIGHT_SIM_FAULTS would have set
+ * them at its creation; NULL or "" removes them all ("create" has no effect by then).
+ * Returns 0, FWSIM_ERR_BAD_SETTING for a malformed list (the faults stay as they were) or
+ * -1 when no provider was created. */
+FWSIM_EXPORT int fwsim_set_faults(const char *faults);
+
 #ifdef __cplusplus
 }
 #endif

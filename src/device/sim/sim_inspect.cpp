@@ -1,4 +1,5 @@
 #include "fwsim.h"
+#include "sim_config.h"
 #include "sim_world.h"
 
 #include <algorithm>
@@ -91,6 +92,45 @@ long fwsim_call_count(const char *function) {
         return 0;
     const std::lock_guard lock(world->mutex);
     return world->calls[static_cast<size_t>(*call)];
+}
+
+long fwsim_call_log(char *buf, size_t cap) {
+    const std::shared_ptr<World> world = currentWorld();
+    std::string log;
+    if (world) {
+        const std::lock_guard lock(world->mutex);
+        for (const std::string &line : world->callLog)
+            log.append(line).append(1, '\n');
+    }
+    if (buf && cap > 0) {
+        const size_t copied = std::min(cap - 1, log.size());
+        std::memcpy(buf, log.data(), copied);
+        buf[copied] = '\0';
+    }
+    return static_cast<long>(log.size());
+}
+
+void fwsim_clear_call_log(void) {
+    if (const std::shared_ptr<World> world = currentWorld()) {
+        const std::lock_guard lock(world->mutex);
+        world->callLog.clear();
+    }
+}
+
+int fwsim_set_faults(const char *faults) {
+    const std::shared_ptr<World> world = currentWorld();
+    if (!world)
+        return -1;
+    Faults parsed;
+    try {
+        if (faults && *faults)
+            parsed = parseFaults(faults);
+    } catch (const SettingError &) {
+        return FWSIM_ERR_BAD_SETTING;
+    }
+    const std::lock_guard lock(world->mutex);
+    world->faults = parsed;
+    return 0;
 }
 
 } // extern "C"

@@ -19,7 +19,6 @@ using namespace fwsim;
 
 struct zdp_provider {
     std::shared_ptr<World> world;
-    Faults faults;
     std::chrono::milliseconds wakeDelay{0};
     std::string lockPath;
     int lockFd = -1;
@@ -84,13 +83,15 @@ void require(bool condition, const char *what) {
         fail(FWSIM_ERR_BAD_ARGUMENT, what);
 }
 
-void count(zdp_provider *dp, Call call) {
+// Counts and logs a call (argument -1: none) and gives the faults in force for it.
+Faults begin(zdp_provider *dp, Call call, int argument = -1) {
     const std::lock_guard lock(dp->world->mutex);
-    ++dp->world->calls[static_cast<size_t>(call)];
+    dp->world->record(call, argument);
+    return dp->world->faults;
 }
 
-void injected(const zdp_provider *dp, CallFault fault, const char *function) {
-    if (dp->faults.has(fault))
+void injected(const Faults &faults, CallFault fault, const char *function) {
+    if (faults.has(fault))
         fail(FWSIM_ERR_INJECTED, std::string("Injected fault: ") + function + " fails");
 }
 
@@ -155,7 +156,6 @@ int32_t zdp_create(zdp_provider **out) {
             fail(FWSIM_ERR_INJECTED, "Injected fault: zdp_create fails");
         auto dp = std::make_unique<zdp_provider>();
         dp->world = std::make_shared<World>(config);
-        dp->faults = config.faults;
         dp->wakeDelay = config.wakeDelay;
         dp->lockPath = config.lockPath;
         if (!dp->world->writeState())
@@ -187,8 +187,8 @@ int32_t zdp_probe_provider(zdp_provider *dp, int32_t *result) {
     if (!dp)
         return FWSIM_ERR_BAD_ARGUMENT;
     return guarded(dp, [&] {
-        count(dp, Call::Probe);
-        injected(dp, CallFault::ProbeStatus, "zdp_probe_provider");
+        const Faults faults = begin(dp, Call::Probe);
+        injected(faults, CallFault::ProbeStatus, "zdp_probe_provider");
         if (result)
             *result = 1;
     });
@@ -198,10 +198,10 @@ int32_t zdp_open_connection(zdp_provider *dp, int32_t, int32_t, int16_t *failure
     if (!dp)
         return FWSIM_ERR_BAD_ARGUMENT;
     return guarded(dp, [&] {
-        count(dp, Call::Open);
+        const Faults faults = begin(dp, Call::Open);
         require(failure_flag != nullptr, "zdp_open_connection needs a failure flag");
-        injected(dp, CallFault::OpenStatus, "zdp_open_connection");
-        if (dp->faults.has(CallFault::OpenFlag)) {
+        injected(faults, CallFault::OpenStatus, "zdp_open_connection");
+        if (faults.has(CallFault::OpenFlag)) {
             *failure_flag = kFailed;
             return;
         }
@@ -220,8 +220,8 @@ int32_t zdp_close_connection(zdp_provider *dp) {
     if (!dp)
         return FWSIM_ERR_BAD_ARGUMENT;
     return guarded(dp, [&] {
-        count(dp, Call::Close);
-        injected(dp, CallFault::CloseStatus, "zdp_close_connection");
+        const Faults faults = begin(dp, Call::Close);
+        injected(faults, CallFault::CloseStatus, "zdp_close_connection");
         closeConnection(dp);
     });
 }
@@ -230,11 +230,11 @@ int32_t zdp_get_base_channel(zdp_provider *dp, int32_t, uint8_t *channel) {
     if (!dp)
         return FWSIM_ERR_BAD_ARGUMENT;
     return guarded(dp, [&] {
-        count(dp, Call::GetChannel);
+        const Faults faults = begin(dp, Call::GetChannel);
         require(channel != nullptr, "zdp_get_base_channel needs somewhere to put the channel");
         const std::lock_guard lock(dp->world->mutex);
         requireOpen(*dp->world);
-        injected(dp, CallFault::GetChannelStatus, "zdp_get_base_channel");
+        injected(faults, CallFault::GetChannelStatus, "zdp_get_base_channel");
         *channel = dp->world->baseChannel;
     });
 }
@@ -243,14 +243,13 @@ int32_t zdp_set_base_channel(zdp_provider *dp, int32_t, uint8_t channel) {
     if (!dp)
         return FWSIM_ERR_BAD_ARGUMENT;
     return guarded(dp, [&] {
-        count(dp, Call::SetChannel);
+        const Faults faults = begin(dp, Call::SetChannel, channel);
         const std::lock_guard lock(dp->world->mutex);
         requireOpen(*dp->world);
-        injected(dp, CallFault::SetChannelStatus, "zdp_set_base_channel");
+        injected(faults, CallFault::SetChannelStatus, "zdp_set_base_channel");
         // Like the hardware, a channel it cannot take is ignored without a word; the
         // host sees it when it reads the channel back.
-        if (dp->faults.has(CallFault::RefuseChannel) || channel < kMinChannel ||
-            channel > kMaxChannel)
+        if (faults.has(CallFault::RefuseChannel) || channel < kMinChannel || channel > kMaxChannel)
             return;
         dp->world->baseChannel = channel;
         dp->world->writeState();
@@ -262,7 +261,7 @@ int32_t zdp_pair_module(zdp_provider *dp, int32_t, int32_t channel_mode, int32_t
     if (!dp)
         return FWSIM_ERR_BAD_ARGUMENT;
     return guarded(dp, [&] {
-        count(dp, Call::Pair);
+        const Faults faults = begin(dp, Call::Pair, channel_mode);
         require(module_id != nullptr, "zdp_pair_module needs a module ID");
         require(channel_mode == 0 || channel_mode == 1,
                 "zdp_pair_module takes channel mode 0 or 1");
@@ -270,7 +269,7 @@ int32_t zdp_pair_module(zdp_provider *dp, int32_t, int32_t channel_mode, int32_t
             const std::lock_guard lock(dp->world->mutex);
             requireOpen(*dp->world);
         }
-        injected(dp, CallFault::PairStatus, "zdp_pair_module");
+        injected(faults, CallFault::PairStatus, "zdp_pair_module");
 
         // The operator power-cycles the module now; it wakes within the window.
         const auto window = std::chrono::milliseconds(int64_t{std::max(window_s, 0)} * 1000);
@@ -280,7 +279,7 @@ int32_t zdp_pair_module(zdp_provider *dp, int32_t, int32_t channel_mode, int32_t
 
         World &world = *dp->world;
         const std::lock_guard lock(world.mutex);
-        if (window.count() == 0 || world.modules.empty() || dp->faults.has(CallFault::NoPair)) {
+        if (window.count() == 0 || world.modules.empty() || faults.has(CallFault::NoPair)) {
             world.paired = 0;
             *module_id = 0;
             if (extra)
@@ -310,19 +309,19 @@ int32_t zdp_write_module_command(zdp_provider *dp, uint8_t, uint32_t module_id, 
     if (!dp)
         return FWSIM_ERR_BAD_ARGUMENT;
     return guarded(dp, [&] {
-        count(dp, Call::Write);
+        const Faults faults = begin(dp, Call::Write, command);
         require(failure_flag != nullptr, "zdp_write_module_command needs a failure flag");
         require(payload != nullptr || payload_len == 0,
                 "zdp_write_module_command got no payload bytes");
         World &world = *dp->world;
         const std::lock_guard lock(world.mutex);
         requireOpen(world);
-        if (dp->faults.writeStatus.test(command))
+        if (faults.writeStatus.test(command))
             fail(FWSIM_ERR_INJECTED, "Injected fault: zdp_write_module_command fails for "
                                      "command code " +
                                          std::to_string(command));
         *failure_flag = kFailed;
-        if (dp->faults.writeFlag.test(command) || module_id == 0 || module_id != world.paired)
+        if (faults.writeFlag.test(command) || module_id == 0 || module_id != world.paired)
             return;
         Module *module = world.find(module_id);
         if (!module)
@@ -358,7 +357,7 @@ int32_t zdp_read_module_command(zdp_provider *dp, uint8_t, uint32_t module_id, u
     if (!dp)
         return FWSIM_ERR_BAD_ARGUMENT;
     return guarded(dp, [&] {
-        count(dp, Call::Read);
+        const Faults faults = begin(dp, Call::Read, command);
         require(failure_flag != nullptr && value_len != nullptr,
                 "zdp_read_module_command needs a failure flag and a length");
         require(value != nullptr || capacity == 0,
@@ -366,13 +365,13 @@ int32_t zdp_read_module_command(zdp_provider *dp, uint8_t, uint32_t module_id, u
         World &world = *dp->world;
         const std::lock_guard lock(world.mutex);
         requireOpen(world);
-        if (dp->faults.readStatus.test(command))
+        if (faults.readStatus.test(command))
             fail(FWSIM_ERR_INJECTED, "Injected fault: zdp_read_module_command fails for "
                                      "command code " +
                                          std::to_string(command));
         *value_len = 0;
         *failure_flag = kFailed;
-        if (dp->faults.readFlag.test(command) || module_id == 0 || module_id != world.paired)
+        if (faults.readFlag.test(command) || module_id == 0 || module_id != world.paired)
             return;
         const Module *module = world.find(module_id);
         if (!module)

@@ -33,7 +33,8 @@ std::optional<Call> callNamed(std::string_view function) {
     return std::nullopt;
 }
 
-World::World(const Config &config) : baseChannel(config.baseChannel), statePath(config.statePath) {
+World::World(const Config &config)
+    : baseChannel(config.baseChannel), faults(config.faults), statePath(config.statePath) {
     for (const ModuleSpec &spec : config.fleet)
         modules.push_back({spec.id, spec.model, spec.channel, spec.parameters, spec.parameters});
 }
@@ -43,6 +44,16 @@ Module *World::find(uint32_t id) {
         if (module.id == id)
             return &module;
     return nullptr;
+}
+
+void World::record(Call call, int argument) {
+    ++calls[static_cast<size_t>(call)];
+    std::string line(kCallNames[static_cast<size_t>(call)]);
+    if (argument >= 0)
+        line += ' ' + std::to_string(argument);
+    if (callLog.size() == kCallLogLength)
+        callLog.pop_front();
+    callLog.push_back(std::move(line));
 }
 
 bool World::writeState() const {

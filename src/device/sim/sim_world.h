@@ -3,6 +3,7 @@
 #include "sim_config.h"
 
 #include <array>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,6 +27,8 @@ enum class Call {
 
 std::optional<Call> callNamed(std::string_view function);
 
+inline constexpr size_t kCallLogLength = 10000;
+
 struct Module {
     uint32_t id = 0;
     std::string model;
@@ -40,6 +43,8 @@ struct World {
     explicit World(const Config &config);
 
     Module *find(uint32_t id);
+    // Counts a call and logs it with its argument (-1: none). The caller holds mutex.
+    void record(Call call, int argument);
     // Writes the state file, when there is one, by replacing it whole. Returns false
     // when it could not be written. The caller holds mutex.
     bool writeState() const;
@@ -50,7 +55,10 @@ struct World {
     bool open = false;
     uint32_t paired = 0;
     size_t nextToWake = 0;
+    // Here rather than in the provider so that a test can change them between updates.
+    Faults faults;
     std::array<long, static_cast<size_t>(Call::Count)> calls{};
+    std::deque<std::string> callLog; // the latest kCallLogLength calls
     std::string statePath;
 };
 

@@ -1,0 +1,329 @@
+#include "e2e_window.h"
+#include "x_tab.h"
+
+namespace fw::app::e2e {
+namespace {
+
+using fw::testing::SimEnvironment;
+using testing::MapStore;
+
+constexpr uint32_t kModule = 0x1A2B3C;
+// The base station, the module and the channel the operator picks all differ, so that
+// changing the channel sets it and moves the module.
+constexpr int kBaseChannel = 1;
+constexpr int kModuleChannel = 3;
+constexpr int kChosenChannel = 7;
+const std::string kFleet = "1A2B3C:RX-LC:3:1000:10:60:0";
+
+const Message kComplete{"Model: RX-LC\r\nID: 1A2B3C\r\nCompleted OK", "Update Complete",
+                        MessageIcon::None};
+
+enum class Tab { General, Acquisition };
+
+// The parameter boxes as the operator leaves them; "" is a blank box. lowPower is the
+// list position: 0 "Leave As Is", 1 "No", 2 "Yes".
+struct Form {
+    const char *tx, *sample, *sleep;
+    int lowPower;
+};
+const Form kUntouched{"333", "5", "0", 0};
+
+class Update : public ::testing::Test {
+protected:
+    void TearDown() override { EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr); }
+
+    // Starts the window on fleet and sets it up; faults apply from the first update on.
+    void start(const std::string &fleet, Tab tab, bool changeChannel, const Form &form,
+               const std::string &faults = "") {
+        sim.set("FLEETWRIGHT_SIM_FLEET", fleet);
+        sim.set("FLEETWRIGHT_SIM_CHANNEL", std::to_string(kBaseChannel));
+        ui = std::make_unique<SimulatedWindow>(store);
+        ASSERT_TRUE(ui->load());
+        ui->show();
+        const QWidget &window = ui->window;
+        ui->window.Direction[changeChannel ? 1 : 0]->click();
+        control<QComboBox>(window, "RFChannel").setCurrentIndex(kChosenChannel - 1);
+        control<XTab>(window, "XTab").setActiveTab(tab == Tab::General ? 0 : 1);
+        control<QLineEdit>(window, "txInterval").setText(form.tx);
+        control<QLineEdit>(window, "SampleTime").setText(form.sample);
+        control<QLineEdit>(window, "SleepDelay").setText(form.sleep);
+        control<QComboBox>(window, "LowPowerMode").setCurrentIndex(form.lowPower);
+        ASSERT_EQ(fwsim_set_faults(faults.c_str()), 0) << faults;
+        fwsim_clear_call_log();
+    }
+
+    // One message, shown under the default pointer, and the window idle again.
+    void expectEndedWith(const Message &message) {
+        EXPECT_EQ(ui->shown, std::vector<Message>{message});
+        EXPECT_EQ(ui->pointerAtMessage, std::vector<bool>{false});
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+        EXPECT_EQ(ui->status(), "");
+    }
+
+    SimEnvironment sim;
+    MapStore store;
+    std::unique_ptr<SimulatedWindow> ui;
+};
+
+struct Strategy {
+    const char *name;
+    bool changeChannel;
+    int baseChannelAfter;
+    int moduleChannelAfter;
+};
+
+class GeneralTab : public Update, public ::testing::WithParamInterface<Strategy> {};
+
+TEST_P(GeneralTab, CompletesAndHandlesTheChannelAsChosen) {
+    start(kFleet, Tab::General, GetParam().changeChannel, kUntouched);
+    ui->clickUpdate();
+    expectEndedWith(kComplete);
+    EXPECT_EQ(fwsim_base_channel(), GetParam().baseChannelAfter);
+    EXPECT_EQ(fwsim_module_channel(kModule), GetParam().moduleChannelAfter);
+    EXPECT_EQ(fwsim_is_open(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Strategies, GeneralTab,
+                         ::testing::Values(Strategy{"Leave", false, kBaseChannel, kModuleChannel},
+                                           Strategy{"Change", true, kChosenChannel,
+                                                    kChosenChannel}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(Update, TheAcquisitionTabSavesTheEnteredParametersAndLeavesTheBlankOnes) {
+    start("1A2B3C:RX-LC:3:1000:17:45:0", Tab::Acquisition, false, {"0333", "", "", 2});
+    ui->clickUpdate();
+    expectEndedWith(kComplete);
+    const std::vector<std::string> saved{
+        moduleValue(kModule, 76, true), moduleValue(kModule, 78, true),
+        moduleValue(kModule, 77, true), moduleValue(kModule, 75, true)};
+    EXPECT_EQ(saved, (std::vector<std::string>{"333", "17", "45", "1"}));
+}
+
+struct Refusal {
+    const char *name;
+    std::string fleet;
+    Form form;
+    Message message;
+    std::string calls; // everything sent in the update
+};
+
+class RefusedUpdate : public Update, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(RefusedUpdate, ShowsItsMessageAndWritesNothing) {
+    const Refusal &refusal = GetParam();
+    start(refusal.fleet, Tab::Acquisition, false, refusal.form);
+    const long writesBefore = fwsim_call_count("zdp_write_module_command");
+    ui->clickUpdate();
+    EXPECT_EQ(ui->shown, std::vector<Message>{refusal.message});
+    EXPECT_EQ(ui->pointerAtMessage, std::vector<bool>{false});
+    EXPECT_EQ(callLog(), refusal.calls);
+    EXPECT_EQ(fwsim_call_count("zdp_write_module_command"), writesBefore);
+}
+
+const std::string kModelRead = "zdp_get_base_channel\n"
+                               "zdp_pair_module 1\n"
+                               "zdp_read_module_command 51\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, RefusedUpdate,
+    ::testing::Values(
+        Refusal{"OutOfRangeBeforeAnyCall",
+                kFleet,
+                {"4", "", "", 0},
+                {"The valid range for the TX Interval is 5 to 60000 ms", "Invalid Parameter Values",
+                 MessageIcon::Warning},
+                ""},
+        Refusal{"UnsupportedModel",
+                "5E0002:zx-9:3",
+                kUntouched,
+                {"The paired module is a ZX-9 which is not supported by this software!", "Warning",
+                 MessageIcon::Warning},
+                kModelRead},
+        Refusal{"SampleTimeAboveTxInterval",
+                kFleet,
+                {"100", "200", "", 1},
+                {"WARNING: The Sample Time is too large for the selected TX Interval. The "
+                 "maximum Sample Time is 100 mS\r\n",
+                 "Incompatible Parameter Values", MessageIcon::Warning},
+                kModelRead + "zdp_read_module_command 77\n"},
+        Refusal{"ModuleInLowPowerWithTooShortATxInterval",
+                "1A2B3C:RX-LC:3:1000:10:60:1",
+                {"30", "", "", 0},
+                {"WARNING: The Sample Time is too large for the selected TX Interval. The "
+                 "maximum Sample Time is 5 mS\r\nWARNING: In low power mode the TX Interval "
+                 "cannot be less than 41 mS!",
+                 "Incompatible Parameter Values", MessageIcon::Warning},
+                kModelRead + "zdp_read_module_command 78\nzdp_read_module_command 77\n"
+                             "zdp_read_module_command 75\n"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// ---- the fault sweep -----------------------------------------------------------------
+
+Message moduleRefused(const std::string &what) {
+    return {what + "\r\nTry again.", "Error", MessageIcon::Critical};
+}
+Message communicationFailed(const std::string &call, const std::string &detail = "") {
+    return {"Communication with the base station failed!\r\nInjected fault: " + call + " fails" +
+                detail + " [Code: -3]",
+            "Error", MessageIcon::Critical};
+}
+
+struct Injection {
+    const char *name;
+    std::string faults;
+    Message message;
+};
+
+// One call of an update into the component, and what can go wrong with it.
+struct Call {
+    std::string logged;
+    std::string name;
+    std::vector<Injection> injections;
+    bool parameter = false;
+};
+
+Call moduleCall(bool write, int code, const std::string &what, bool parameter) {
+    const std::string number = std::to_string(code);
+    const std::string kind = write ? "write" : "read";
+    const std::string function = "zdp_" + kind + "_module_command";
+    return {function + " " + number,
+            (write ? "Write" : "Read") + number,
+            {{"FailureFlag", kind + ":" + number, moduleRefused(what)},
+             {"ErrorStatus", kind + "-status:" + number,
+              communicationFailed(function, " for command code " + number)}},
+            parameter};
+}
+
+struct Parameter {
+    int code;
+    const char *name;
+    const char *Form::*box; // nullptr: the low power list
+};
+const Parameter kParameters[] = {{76, "TX Interval", &Form::tx},
+                                 {78, "Sample Time", &Form::sample},
+                                 {77, "Sleep Delay", &Form::sleep},
+                                 {75, "Low Power Mode", nullptr}};
+
+bool blank(const Form &form, const Parameter &parameter) {
+    return parameter.box ? *(form.*parameter.box) == '\0' : form.lowPower == 0;
+}
+
+// The calls of a whole update, in order.
+std::vector<Call> updateCalls(Tab tab, bool changeChannel, const Form &form) {
+    std::vector<Call> calls{
+        {"zdp_get_base_channel",
+         "GetChannel",
+         {{"ErrorStatus", "get-channel-status", communicationFailed("zdp_get_base_channel")}}}};
+    const Message notSet{"Could not set base station RF channel! Please try again.", "Error",
+                         MessageIcon::Warning};
+    if (changeChannel) {
+        calls.push_back(
+            {"zdp_set_base_channel " + std::to_string(kChosenChannel),
+             "SetChannel",
+             {{"ErrorStatus", "set-channel-status", communicationFailed("zdp_set_base_channel")}}});
+        // A refused channel shows only when the channel is read back.
+        calls.push_back(
+            {"zdp_get_base_channel", "ReadBack", {{"RefusedChannel", "refuse-channel", notSet}}});
+    }
+    calls.push_back({std::string("zdp_pair_module ") + (changeChannel ? "0" : "1"),
+                     "Pair",
+                     {{"ModuleIdZero",
+                       "nopair",
+                       {"Did not pair with a remote module!", "Error", MessageIcon::Warning}},
+                      {"ErrorStatus", "pair-status", communicationFailed("zdp_pair_module")}}});
+    calls.push_back(moduleCall(false, 51, "Cannot read Model!", false));
+    if (tab == Tab::Acquisition) {
+        for (const Parameter &parameter : kParameters)
+            if (blank(form, parameter))
+                calls.push_back(moduleCall(false, parameter.code,
+                                           std::string("Cannot read ") + parameter.name + "!",
+                                           true));
+        for (const Parameter &parameter : kParameters)
+            if (!blank(form, parameter))
+                calls.push_back(moduleCall(true, parameter.code,
+                                           std::string("Cannot write ") + parameter.name + "!",
+                                           true));
+    }
+    calls.push_back(moduleCall(true, 55, "Cannot Save!", false));
+    calls.push_back(moduleCall(true, 54, "Cannot Reset!", false));
+    return calls;
+}
+
+struct SweepRow {
+    std::string name;
+    Tab tab;
+    bool changeChannel;
+    Form form;
+    std::string faults;
+    std::string calls; // what the update sends, up to and including the failing call
+    Message message;
+};
+
+void PrintTo(const SweepRow &row, std::ostream *out) {
+    *out << row.name;
+}
+
+// Two acquisition forms between them leave every parameter blank once (read) and fill
+// it once (written); the calls common to both are swept with the first.
+struct Setting {
+    const char *name;
+    Tab tab;
+    Form form;
+    bool parametersOnly;
+};
+const Setting kSettings[] = {
+    {"General", Tab::General, kUntouched, false},
+    {"BlankTxAndSleep", Tab::Acquisition, {"", "5", "", 2}, false},
+    {"BlankSampleAndLowPower", Tab::Acquisition, {"0333", "", "0", 0}, true},
+};
+
+std::vector<SweepRow> sweepRows() {
+    std::vector<SweepRow> rows;
+    for (const Setting &setting : kSettings)
+        for (const bool change : {false, true}) {
+            const std::vector<Call> calls = updateCalls(setting.tab, change, setting.form);
+            std::string sent;
+            for (const Call &call : calls) {
+                sent += call.logged + "\n";
+                if (setting.parametersOnly && !call.parameter)
+                    continue;
+                for (const Injection &injection : call.injections)
+                    rows.push_back({std::string(setting.name) + (change ? "_Change_" : "_Leave_") +
+                                        call.name + "_" + injection.name,
+                                    setting.tab, change, setting.form, injection.faults, sent,
+                                    injection.message});
+            }
+        }
+    return rows;
+}
+
+class FaultSweep : public Update, public ::testing::WithParamInterface<SweepRow> {};
+
+TEST_P(FaultSweep, EndsWithOneMessageAndTheNextCleanUpdateSucceeds) {
+    const SweepRow &row = GetParam();
+    start(kFleet, row.tab, row.changeChannel, row.form, row.faults);
+    ui->clickUpdate();
+    expectEndedWith(row.message);
+    EXPECT_EQ(callLog(), row.calls);
+
+    ASSERT_EQ(fwsim_set_faults(""), 0);
+    ui->clickUpdate();
+    expectEndedWith(kComplete);
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, FaultSweep, ::testing::ValuesIn(sweepRows()),
+                         [](const auto &info) { return info.param.name; });
+
+TEST(SimulatorFaults, AMalformedListIsRefusedAndChangesNothing) {
+    SimEnvironment sim;
+    sim.set("FLEETWRIGHT_SIM_FAULTS", "nopair");
+    const auto provider = createDataProvider(FW_SIMULATOR);
+    EXPECT_EQ(fwsim_set_faults("read:300"), FWSIM_ERR_BAD_SETTING);
+    ASSERT_EQ(provider->OpenConnection(0, 0), 0);
+    uint32_t id = 0;
+    provider->PairModule(1, 1, 10, id);
+    EXPECT_EQ(id, 0u);
+}
+
+} // namespace
+} // namespace fw::app::e2e
