@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <spawn.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -18,11 +19,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Milliseconds from spawning program until it reports its first expose; negative on failure.
-double timeToFirstShow(const std::string &program, const std::vector<std::string> &env) {
+struct Run {
+    double firstShowMs = -1; // from spawning until the first expose; negative on failure
+    double peakRssMiB = 0;
+};
+
+Run runOnce(const std::string &program, const std::vector<std::string> &env) {
     int out[2];
     if (pipe(out) != 0)
-        return -1;
+        return {};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
@@ -41,7 +46,7 @@ double timeToFirstShow(const std::string &program, const std::vector<std::string
     close(out[1]);
     if (spawned != 0) {
         close(out[0]);
-        return -1;
+        return {};
     }
     std::string output;
     char buffer[256];
@@ -49,14 +54,16 @@ double timeToFirstShow(const std::string &program, const std::vector<std::string
         output.append(buffer, std::size_t(n));
     close(out[0]);
     int status = 0;
-    waitpid(child, &status, 0);
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
 
     long long shownNs = 0;
     const auto at = output.find("shown ");
     if (at == std::string::npos || std::sscanf(output.c_str() + at, "shown %lld", &shownNs) != 1)
-        return -1;
+        return {};
     const auto shown = Clock::time_point(std::chrono::nanoseconds(shownNs));
-    return std::chrono::duration<double, std::milli>(shown - start).count();
+    return {std::chrono::duration<double, std::milli>(shown - start).count(),
+            usage.ru_maxrss / 1024.0};
 }
 
 double median(std::vector<double> values) {
@@ -89,10 +96,14 @@ int main(int argc, char **argv) {
     env.push_back("XDG_CONFIG_HOME=" + config.string()); // the operator's settings stay out of it
     env.push_back("FLEETWRIGHT_EXIT_AFTER_SHOW=1");
 
-    std::vector<double> program, bare;
+    std::vector<double> program, bare, programRss, bareRss;
     for (int i = 0; i < runs; ++i) { // interleaved, so that drift affects both alike
-        program.push_back(timeToFirstShow(FLEETWRIGHT_PROGRAM, env));
-        bare.push_back(timeToFirstShow(FLEETWRIGHT_BARE_WINDOW, env));
+        const Run ours = runOnce(FLEETWRIGHT_PROGRAM, env);
+        const Run empty = runOnce(FLEETWRIGHT_BARE_WINDOW, env);
+        program.push_back(ours.firstShowMs);
+        bare.push_back(empty.firstShowMs);
+        programRss.push_back(ours.peakRssMiB);
+        bareRss.push_back(empty.peakRssMiB);
         if (program.back() < 0 || bare.back() < 0) {
             std::fprintf(stderr, "startup_bench: a child did not report its first show\n");
             std::filesystem::remove_all(config);
@@ -106,6 +117,11 @@ int main(int argc, char **argv) {
     std::printf("runs: %d each\n", runs);
     std::printf("fleetwright to first show (median): %8.1f ms\n", programMs);
     std::printf("bare window to first show (median): %8.1f ms\n", bareMs);
-    std::printf("ratio: %.2f (target at most 1.30)\n", programMs / bareMs);
+    std::printf("start-up ratio: %.2f (target at most 1.30)\n", programMs / bareMs);
+    const double programMiB = median(programRss);
+    const double bareMiB = median(bareRss);
+    std::printf("fleetwright peak resident memory (median): %8.1f MiB\n", programMiB);
+    std::printf("bare window peak resident memory (median): %8.1f MiB\n", bareMiB);
+    std::printf("memory ratio: %.2f (target at most 1.30)\n", programMiB / bareMiB);
     return 0;
 }
