@@ -1,6 +1,10 @@
 #include "saved_entries.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QStringList>
+#include <QTemporaryFile>
+#include <cstdio>
 
 namespace fw::app {
 
@@ -23,6 +27,8 @@ QString keyPath(const QString &key) {
 
 std::optional<QString> QSettingsStore::read(const QString &key) const {
     const QString path = keyPath(key);
+    if (const auto found = written_.find(path); found != written_.end())
+        return found->second;
     if (!settings_->contains(path))
         return std::nullopt;
     const QVariant value = settings_->value(path);
@@ -35,12 +41,80 @@ std::optional<QString> QSettingsStore::read(const QString &key) const {
 }
 
 void QSettingsStore::write(const QString &key, const QString &text) {
-    settings_->setValue(keyPath(key), text);
+    written_[keyPath(key)] = text;
 }
 
+namespace {
+// Every key with its value as text: enough to tell a file that was cut short, whatever
+// types hand-edited entries carry.
+using Texts = std::map<QString, QString>;
+
+void addText(Texts &texts, const QString &key, const QVariant &value) {
+    texts[key] = value.toString();
+}
+
+// Reads a settings file as it is on disk: a copy under a name of its own, since QSettings
+// keeps what it wrote for a file name and would answer from that instead.
+std::optional<Texts> readBack(const QString &path) {
+    QTemporaryFile copy(path + QStringLiteral(".check-XXXXXX"));
+    QFile original(path);
+    if (!copy.open() || !original.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = original.readAll();
+    if (original.error() != QFileDevice::NoError || copy.write(bytes) != bytes.size() ||
+        !copy.flush())
+        return std::nullopt;
+    const QSettings settings(copy.fileName(), QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError)
+        return std::nullopt;
+    Texts texts;
+    for (const QString &key : settings.allKeys())
+        addText(texts, key, settings.value(key));
+    return texts;
+}
+} // namespace
+
 bool QSettingsStore::flush() {
-    settings_->sync();
-    return settings_->status() == QSettings::NoError;
+    // QSettings takes a write cut short (a full disk, a file size limit) for success and puts
+    // the cut file in place of the good one. So the new content goes to a file beside it,
+    // is read back, and replaces the store only when it came out whole.
+    const QString path = settings_->fileName();
+    const QFileInfo target(path);
+    if (target.exists() && (!target.isFile() || !target.isWritable()))
+        return false;
+    if (!QDir().mkpath(target.path()))
+        return false;
+    std::map<QString, QVariant> content;
+    for (const QString &key : settings_->allKeys())
+        if (!key.isEmpty()) // a stray "=" line in the file; QSettings cannot write it back
+            content[key] = settings_->value(key);
+    for (const auto &[key, text] : written_)
+        content[key] = text;
+
+    QTemporaryFile next(path + QStringLiteral(".new-XXXXXX"));
+    if (!next.open())
+        return false;
+    next.close();
+    Texts expected; // as the writer holds it, keys in its own spelling
+    {
+        QSettings writer(next.fileName(), QSettings::IniFormat);
+        for (const auto &[key, value] : content)
+            writer.setValue(key, value);
+        for (const QString &key : writer.allKeys())
+            addText(expected, key, writer.value(key));
+        writer.sync();
+        if (writer.status() != QSettings::NoError)
+            return false;
+    }
+    if (readBack(next.fileName()) != expected)
+        return false;
+    if (std::rename(QFile::encodeName(next.fileName()).constData(),
+                    QFile::encodeName(path).constData()) != 0)
+        return false;
+    next.setAutoRemove(false);
+    written_.clear();
+    settings_->sync(); // nothing of its own to write: it reads the new file
+    return true;
 }
 
 std::optional<bool> parseTruthValue(const QString &text) {

@@ -2,6 +2,7 @@
 
 #include <QSettings>
 #include <QString>
+#include <map>
 #include <optional>
 
 namespace fw::app {
@@ -44,7 +45,9 @@ public:
     virtual bool flush() = 0;
 };
 
-// The per-user store of the platform, addressed by the application name.
+// The per-user store of the platform, addressed by the application name. Writes reach the
+// file on flush only, and only whole: the file is replaced by a complete new one or left as
+// it was.
 class QSettingsStore final : public SettingsStore {
 public:
     explicit QSettingsStore(const QString &applicationName);
@@ -59,7 +62,8 @@ public:
 
 private:
     explicit QSettingsStore(std::unique_ptr<QSettings> settings);
-    std::unique_ptr<QSettings> settings_;
+    std::unique_ptr<QSettings> settings_; // only ever read, so it never writes by itself
+    std::map<QString, QString> written_;  // by key path, until a flush stores them
 };
 
 // Reads the six entries; a missing entry, or one its control cannot take, gives the default.
