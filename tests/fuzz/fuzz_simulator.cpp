@@ -310,7 +310,8 @@ private:
     void read(Slot &slot, Input &in) {
         const uint32_t id = moduleId(slot, in);
         const uint8_t code = command(in);
-        const size_t capacity = ZDP_MIN_READ_CAPACITY + (size_t{in.byte()} << 5 | in.byte() % 32);
+        const size_t high = in.byte();
+        const size_t capacity = ZDP_MIN_READ_CAPACITY + (high << 5 | in.byte() % 32);
         // Exactly capacity bytes on the heap, so that one byte too many is an ASan report.
         const auto buffer = std::make_unique<char[]>(capacity);
         std::memset(buffer.get(), kUntouched, capacity);
