@@ -101,6 +101,10 @@ struct Placement {
     QColor text;
 };
 
+void PrintTo(const Placement &c, std::ostream *out) {
+    *out << c.name;
+}
+
 const char *const kArial = "Liberation Sans";
 const char *const kNarrow = "Liberation Sans Narrow";
 const QColor kGrey(128, 128, 128);
@@ -533,6 +537,10 @@ struct RestoreCase {
     int rfChannel;
     int lowPower;
 };
+
+void PrintTo(const RestoreCase &c, std::ostream *out) {
+    *out << c.name;
+}
 
 class Restore : public Window, public ::testing::WithParamInterface<RestoreCase> {};
 

@@ -13,6 +13,10 @@ struct Flags {
     bool allowDecimal;
 };
 
+void PrintTo(const Flags &f, std::ostream *out) {
+    *out << "negative " << f.allowNegative << ", decimal " << f.allowDecimal;
+}
+
 class NumericValidateCodes : public ::testing::TestWithParam<Flags> {};
 
 TEST_P(NumericValidateCodes, PassesExactlyTheAllowedSetAndZeroesTheRest) {
@@ -40,6 +44,10 @@ struct KeyCase {
     QString text;
     int code;
 };
+
+void PrintTo(const KeyCase &c, std::ostream *out) {
+    *out << c.name;
+}
 
 class KeyAscii : public ::testing::TestWithParam<KeyCase> {};
 

@@ -27,6 +27,10 @@ struct DirectionCase {
     bool changeChannel;
 };
 
+void PrintTo(const DirectionCase &c, std::ostream *out) {
+    *out << '"' << c.stored << '"';
+}
+
 class StoredDirection : public ::testing::TestWithParam<DirectionCase> {};
 
 TEST_P(StoredDirection, ReadsTruthValuesAndNumbersAndFallsBackToLeave) {
@@ -50,6 +54,10 @@ struct PositionCase {
     int rfChannel;    // expected after reading "RFChannel"
     int lowPowerMode; // expected after reading "LowPowerMode"
 };
+
+void PrintTo(const PositionCase &c, std::ostream *out) {
+    *out << '"' << c.stored << '"';
+}
 
 class StoredPosition : public ::testing::TestWithParam<PositionCase> {};
 

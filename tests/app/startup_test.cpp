@@ -87,6 +87,10 @@ struct ChannelCase {
     int position;
 };
 
+void PrintTo(const ChannelCase &c, std::ostream *out) {
+    *out << "channel " << int(c.channel);
+}
+
 class BaseChannel : public ::testing::TestWithParam<ChannelCase> {};
 
 TEST_P(BaseChannel, SelectsItsListPositionOrNothing) {

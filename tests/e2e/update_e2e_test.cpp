@@ -72,6 +72,10 @@ struct Strategy {
     int moduleChannelAfter;
 };
 
+void PrintTo(const Strategy &c, std::ostream *out) {
+    *out << c.name;
+}
+
 class GeneralTab : public Update, public ::testing::WithParamInterface<Strategy> {};
 
 TEST_P(GeneralTab, CompletesAndHandlesTheChannelAsChosen) {
@@ -106,6 +110,10 @@ struct Refusal {
     Message message;
     std::string calls; // everything sent in the update
 };
+
+void PrintTo(const Refusal &c, std::ostream *out) {
+    *out << c.name;
+}
 
 class RefusedUpdate : public Update, public ::testing::WithParamInterface<Refusal> {};
 

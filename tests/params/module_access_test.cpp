@@ -24,6 +24,10 @@ struct ReadCase {
     std::string expected;
 };
 
+void PrintTo(const ReadCase &c, std::ostream *out) {
+    *out << c.name;
+}
+
 class MReadAnswer : public ::testing::TestWithParam<ReadCase> {};
 
 TEST_P(MReadAnswer, KeepsTheTextBeforeTheFirstNul) {

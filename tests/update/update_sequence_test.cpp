@@ -92,6 +92,10 @@ struct ChannelCase {
     bool sendsChannel;
 };
 
+void PrintTo(const ChannelCase &c, std::ostream *out) {
+    *out << c.name;
+}
+
 class ChangingTheChannel : public UpdateCalls, public WithParamInterface<ChannelCase> {};
 
 TEST_P(ChangingTheChannel, SetsItOnlyWhenDifferentAndAlwaysReadsItBack) {
@@ -161,6 +165,10 @@ struct RefusalCase {
     Events events;
 };
 
+void PrintTo(const RefusalCase &c, std::ostream *out) {
+    *out << c.name;
+}
+
 class ModuleRefusal : public UpdateCalls, public WithParamInterface<RefusalCase> {};
 
 TEST_P(ModuleRefusal, EndsWithTheReportOfTheRefusedCommandOnly) {
@@ -209,6 +217,10 @@ struct IdCase {
     uint32_t id;
     std::string shown;
 };
+
+void PrintTo(const IdCase &c, std::ostream *out) {
+    *out << c.name;
+}
 
 class ModuleIdShown : public UpdateCalls, public WithParamInterface<IdCase> {};
 
@@ -323,6 +335,10 @@ struct ErrorPoint {
     std::string failingCall;
 };
 
+void PrintTo(const ErrorPoint &c, std::ostream *out) {
+    *out << c.name;
+}
+
 class ProviderErrorAt : public UpdateRun, public WithParamInterface<ErrorPoint> {};
 
 TEST_P(ProviderErrorAt, ReportsTheCommunicationFailureAndLeavesTheWindowUsable) {
@@ -387,6 +403,10 @@ struct WriteCase {
     int lowPowerPosition;
     std::string lowPowerWritten;
 };
+
+void PrintTo(const WriteCase &c, std::ostream *out) {
+    *out << c.name;
+}
 
 class EnteredParameters : public UpdateRun, public WithParamInterface<WriteCase> {};
 
@@ -482,6 +502,10 @@ struct BadAnswer {
     std::string answer;
     std::string description;
 };
+
+void PrintTo(const BadAnswer &c, std::ostream *out) {
+    *out << c.name;
+}
 
 class NonNumericAnswer : public UpdateRun, public WithParamInterface<BadAnswer> {};
 
