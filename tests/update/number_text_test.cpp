@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <clocale>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <limits>
@@ -177,19 +178,26 @@ TEST(DecimalTextProperty, RandomDoublesStageStably) {
 // The window runs under the operator's locale (Qt sets it from the environment), where
 // the decimal separator may be a comma.
 TEST(NumberTextLocale, PointWhateverTheLocale) {
+#ifdef FW_TEST_LOCALE_PATH
+    // The build compiles one into its own tree; the system's locales stay reachable too.
+    setenv("LOCPATH", FW_TEST_LOCALE_PATH ":/usr/lib/locale", 1);
+#endif
     const char *chosen = nullptr;
     for (const char *name : {"de_DE.UTF-8", "fr_FR.UTF-8", "de_DE", "fr_FR"})
         if (std::setlocale(LC_ALL, name)) {
             chosen = name;
             break;
         }
-    if (!chosen)
+    if (!chosen) {
+        unsetenv("LOCPATH");
         GTEST_SKIP() << "no locale with a decimal comma is installed";
+    }
     EXPECT_EQ(readNumber("7.5"), 7.5);
     EXPECT_EQ(readNumber("7,5"), 7);
     EXPECT_EQ(decimalText(7.5), "7.5");
     EXPECT_EQ(decimalText(2.5e-6), "2.5E-06");
     std::setlocale(LC_ALL, "C");
+    unsetenv("LOCPATH");
 }
 
 } // namespace
