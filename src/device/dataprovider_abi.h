@@ -83,8 +83,8 @@ int32_t zdp_write_module_command(zdp_provider *dp, uint8_t arg1, uint32_t module
  * of the answer (NULs allowed) into value, sets *value_len to the number copied and
  * never writes past capacity; the host passes at least ZDP_MIN_READ_CAPACITY bytes.
  * The program passes arg1 = 1. *failure_flag: 0 when value holds the answer. */
-int32_t zdp_read_module_command(zdp_provider *dp, uint8_t arg1, uint32_t module_id,
-                                uint8_t command, char *value, size_t capacity, size_t *value_len,
+int32_t zdp_read_module_command(zdp_provider *dp, uint8_t arg1, uint32_t module_id, uint8_t command,
+                                char *value, size_t capacity, size_t *value_len,
                                 int16_t *failure_flag);
 
 #ifdef __cplusplus

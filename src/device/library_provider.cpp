@@ -118,8 +118,8 @@ public:
     int16_t WriteModuleCommand(uint8_t arg1, uint32_t moduleId, uint8_t command,
                                const std::string &payload) override {
         int16_t flag = 0;
-        check(abi_.writeModuleCommand(dp_, arg1, moduleId, command, payload.data(),
-                                      payload.size(), &flag));
+        check(abi_.writeModuleCommand(dp_, arg1, moduleId, command, payload.data(), payload.size(),
+                                      &flag));
         return flag;
     }
 

@@ -42,6 +42,8 @@ constexpr const CommandInfo &commandInfo(CommandCode command) {
     throw std::out_of_range("unknown module command");
 }
 
-constexpr uint8_t code(CommandCode command) { return static_cast<uint8_t>(command); }
+constexpr uint8_t code(CommandCode command) {
+    return static_cast<uint8_t>(command);
+}
 
 } // namespace fw

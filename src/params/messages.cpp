@@ -57,7 +57,9 @@ Message providerNotRegistered(std::string_view applicationName, std::string_view
             std::string(applicationName), MessageIcon::Critical};
 }
 
-Message cannotOpenUsb() { return {"Cannot open USB interface", "Warning", MessageIcon::Warning}; }
+Message cannotOpenUsb() {
+    return {"Cannot open USB interface", "Warning", MessageIcon::Warning};
+}
 
 std::string hexId(uint32_t moduleId) {
     char text[9];

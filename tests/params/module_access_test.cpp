@@ -9,12 +9,12 @@
 namespace fw {
 namespace {
 
+using fw::testing::MockProvider;
+using fw::testing::RecordingWindow;
 using ::testing::_;
 using ::testing::DoAll;
 using ::testing::Return;
 using ::testing::SetArgReferee;
-using fw::testing::MockProvider;
-using fw::testing::RecordingWindow;
 
 const std::string kNul(1, '\0');
 
@@ -43,13 +43,12 @@ TEST_P(MReadAnswer, KeepsTheTextBeforeTheFirstNul) {
     EXPECT_TRUE(window.events.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, MReadAnswer,
-    ::testing::Values(ReadCase{"NulThenPadding", "120" + kNul + "xyz", "120"},
-                      ReadCase{"LeadingNul", kNul + "120", ""},
-                      ReadCase{"Empty", "", ""},
-                      ReadCase{"NoNulKeepsSpaces", " 12 0 ", " 12 0 "}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Answers, MReadAnswer,
+                         ::testing::Values(ReadCase{"NulThenPadding", "120" + kNul + "xyz", "120"},
+                                           ReadCase{"LeadingNul", kNul + "120", ""},
+                                           ReadCase{"Empty", "", ""},
+                                           ReadCase{"NoNulKeepsSpaces", " 12 0 ", " 12 0 "}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST(MRead, FailureReportsAndLeavesTheValueAlone) {
     MockProvider dp;
@@ -63,10 +62,10 @@ TEST(MRead, FailureReportsAndLeavesTheValueAlone) {
     std::string model = "before";
     EXPECT_FALSE(access.MRead(5, CommandCode::Model, model, "Cannot read Model!"));
     EXPECT_EQ(model, "before");
-    EXPECT_EQ(window.messages, (std::vector<Message>{{"Cannot read Model!\r\nTry again.",
-                                                      "Error", MessageIcon::Critical}}));
-    EXPECT_EQ(window.events, (std::vector<std::string>{"pointer:default", "message:Error",
-                                                       "status:"}));
+    EXPECT_EQ(window.messages, (std::vector<Message>{{"Cannot read Model!\r\nTry again.", "Error",
+                                                      MessageIcon::Critical}}));
+    EXPECT_EQ(window.events,
+              (std::vector<std::string>{"pointer:default", "message:Error", "status:"}));
 }
 
 TEST(MWrite, SendsTheValueFollowedByTwoNuls) {

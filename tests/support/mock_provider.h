@@ -20,8 +20,7 @@ public:
                 (uint8_t arg1, uint32_t moduleId, uint8_t command, const std::string &payload),
                 (override));
     MOCK_METHOD(int16_t, ReadModuleCommand,
-                (uint8_t arg1, uint32_t moduleId, uint8_t command, std::string &value),
-                (override));
+                (uint8_t arg1, uint32_t moduleId, uint8_t command, std::string &value), (override));
 };
 
 } // namespace fw::testing
