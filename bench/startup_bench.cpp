@@ -90,7 +90,10 @@ int main(int argc, char **argv) {
             text.rfind("FLEETWRIGHT_EXIT_AFTER_SHOW=", 0) != 0)
             env.push_back(text);
     }
-    if (!std::getenv("QT_QPA_PLATFORM"))
+    // The window is timed to its first expose on the display when there is one: that is
+    // when the operator sees it.
+    if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY") &&
+        !std::getenv("WAYLAND_DISPLAY"))
         env.push_back("QT_QPA_PLATFORM=offscreen");
     env.push_back("FLEETWRIGHT_PROVIDER=" + simulator);
     env.push_back("XDG_CONFIG_HOME=" + config.string()); // the operator's settings stay out of it
