@@ -7,6 +7,7 @@
 
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QScreen>
 
 static void initResources() {
@@ -87,20 +88,23 @@ MainFrm::MainFrm(SettingsStore &store, MessagePresenter presenter, QWidget *pare
     : QWidget(parent), ui(std::make_unique<Ui::MainFrm>()), store_(store),
       presenter_(std::move(presenter)), numericFilter_(new NumericKeyFilter(this)) {
     initResources();
+    // The window's own font, which the controls without a face of their own use. Set
+    // before the controls exist, so that none lays out its text twice.
+    QFont windowFont(QStringLiteral("MS Sans Serif"));
+    windowFont.setStyleHint(QFont::SansSerif);
+    windowFont.setPointSizeF(8.25);
+    setFont(windowFont);
     ui->setupUi(this);
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(630, 410);
     QIcon icon;
-    for (const int size : {16, 24, 32, 48})
-        icon.addFile(QStringLiteral(":/icons/fleetwright-%1.png").arg(size), QSize(size, size));
+    for (const int size : {16, 24, 32, 48}) {
+        QImageReader reader(QStringLiteral(":/icons/fleetwright-%1.png").arg(size), "png");
+        reader.setAutoDetectImageFormat(false);
+        icon.addPixmap(QPixmap::fromImage(reader.read()));
+    }
     setWindowIcon(icon);
-
-    // The window's own font, which the controls without a face of their own use.
-    QFont windowFont(QStringLiteral("MS Sans Serif"));
-    windowFont.setStyleHint(QFont::SansSerif);
-    windowFont.setPointSizeF(8.25);
-    setFont(windowFont);
 
     QPalette background = palette();
     background.setColor(QPalette::Window, Qt::white);
