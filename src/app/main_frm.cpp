@@ -98,6 +98,7 @@ MainFrm::MainFrm(SettingsStore &store, MessagePresenter presenter, QWidget *pare
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(630, 410);
+    // Our icons are PNG: guessing the format would load every image-format plugin first.
     QIcon icon;
     for (const int size : {16, 24, 32, 48}) {
         QImageReader reader(QStringLiteral(":/icons/fleetwright-%1.png").arg(size), "png");
