@@ -178,10 +178,8 @@ TEST(DecimalTextProperty, RandomDoublesStageStably) {
 // The window runs under the operator's locale (Qt sets it from the environment), where
 // the decimal separator may be a comma.
 TEST(NumberTextLocale, PointWhateverTheLocale) {
-#ifdef FW_TEST_LOCALE_PATH
     // The build compiles one into its own tree; the system's locales stay reachable too.
     setenv("LOCPATH", FW_TEST_LOCALE_PATH ":/usr/lib/locale", 1);
-#endif
     const char *chosen = nullptr;
     for (const char *name : {"de_DE.UTF-8", "fr_FR.UTF-8", "de_DE", "fr_FR"})
         if (std::setlocale(LC_ALL, name)) {
