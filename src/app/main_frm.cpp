@@ -3,12 +3,14 @@
 #include "data_provider.h"
 #include "key_filter.h"
 #include "messages.h"
+#include "provider_thread.h"
 #include "ui_MainFrm.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QScreen>
+#include <QWindow>
 
 static void initResources() {
     Q_INIT_RESOURCE(fleetwright);
@@ -74,6 +76,54 @@ void setTextColour(QWidget &widget, const QColor &colour) {
 QString textOf(const std::string &text) {
     return QString::fromStdString(text);
 }
+
+// Eats the input meant for one window, as Qt does for a window that a modal box blocks.
+class InputDiscarder final : public QObject {
+public:
+    explicit InputDiscarder(const QWidget &window) : window_(window) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    ~InputDiscarder() override { QCoreApplication::instance()->removeEventFilter(this); }
+    InputDiscarder(const InputDiscarder &) = delete;
+    InputDiscarder &operator=(const InputDiscarder &) = delete;
+
+protected:
+    bool eventFilter(QObject *receiver, QEvent *event) override {
+        if (!isInput(event->type()))
+            return false;
+        if (receiver == window_.windowHandle())
+            return true;
+        const auto *widget = qobject_cast<const QWidget *>(receiver);
+        return widget && widget->window() == &window_;
+    }
+
+private:
+    static bool isInput(QEvent::Type type) {
+        switch (type) {
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::Wheel:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TouchCancel:
+        case QEvent::TabletPress:
+        case QEvent::TabletMove:
+        case QEvent::TabletRelease:
+        case QEvent::ContextMenu:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    const QWidget &window_;
+};
 
 } // namespace
 
@@ -172,7 +222,12 @@ void MainFrm::applyFontsAndColours() {
 }
 
 bool MainFrm::load(const ProviderFactory &createProvider, const QString &applicationName) {
-    DP = startUp(createProvider, store_, applicationName.toStdString(), *this, *this);
+    // Every call into the library, its loading included, runs on a thread of its own so
+    // that the window stays alive while the library blocks.
+    const ProviderFactory onItsOwnThread = [&createProvider] {
+        return createOnProviderThread(createProvider);
+    };
+    DP = startUp(onItsOwnThread, store_, applicationName.toStdString(), *this, *this);
     if (!DP)
         return false;
     update_ = std::make_unique<UpdateSequence>(*DP, *this, session_);
@@ -221,7 +276,7 @@ bool MainFrm::leaveChannelSelected() const {
 void MainFrm::setStatus(const std::string &text) {
     ui->Found->setText(textOf(text));
     ui->Found->setAccessibleName(textOf(text));
-    // The update holds up the event loop, so the label would not repaint by itself.
+    // Shown at once, before the next call into the library starts.
     ui->Found->repaint();
 }
 
@@ -240,6 +295,14 @@ void MainFrm::setDefaultPointer() {
 }
 
 void MainFrm::showMessage(const Message &message) {
+    // Qt counts the window manager's close as user input, so one that came while the
+    // library kept the update waiting is still queued, and the modal box would drop it.
+    // It is taken now, with the input meant for this window discarded as the box would
+    // discard it; the close itself is carried out when the update has ended.
+    if (update_ && update_->running()) {
+        const InputDiscarder discard(*this);
+        QCoreApplication::processEvents();
+    }
     presenter_(isVisible() ? this : nullptr, message);
 }
 
@@ -278,7 +341,14 @@ void MainFrm::closeEvent(QCloseEvent *event) {
         event->ignore();
         return;
     }
+    // Shutdown waits for the base station with the window alive, so a second close can
+    // arrive during the first; the first one finishes the job.
+    if (shuttingDown_) {
+        event->ignore();
+        return;
+    }
     if (DP) {
+        shuttingDown_ = true;
         update_.reset();
         shutDown(DP, store_, entries(), *this);
     }

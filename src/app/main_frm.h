@@ -82,6 +82,7 @@ private:
     std::unique_ptr<UpdateSequence> update_;
     bool busyPointerPushed_ = false;
     bool closeRequested_ = false;
+    bool shuttingDown_ = false;
 };
 
 // The selected position of a drop-down list, -1 when nothing is selected or the edit

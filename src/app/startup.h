@@ -49,7 +49,8 @@ std::unique_ptr<DataProvider> startUp(const ProviderFactory &createProvider,
 void shutDown(std::unique_ptr<DataProvider> &provider, SettingsStore &store, const Entries &entries,
               WindowPort &window);
 
-// Blocks for at least duration on the monotonic clock, processing no events.
+// Returns after at least duration on the monotonic clock. Meanwhile the window goes on
+// painting and answering the window manager, but user input stays queued.
 void pauseFor(std::chrono::milliseconds duration);
 
 } // namespace fw::app

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "data_provider.h"
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <type_traits>
+
+class QObject;
+
+namespace fw {
+
+// One thread of its own for every call into the data-provider library: the library may
+// block for seconds (pairing waits up to its whole window, a USB stack may hang), and the
+// window's thread must go on painting and answering the window manager meanwhile.
+//
+// run() hands work to that thread and returns its result, rethrowing what it threw. While
+// it waits, the calling thread's event loop serves everything but user input: paints,
+// timers, the window manager's messages, queued calls. Key presses and clicks stay queued
+// until the caller processes events itself, exactly as for a window that blocked.
+class ProviderThread {
+public:
+    ProviderThread();
+    // Finishes the work already handed over, then ends the thread.
+    ~ProviderThread();
+    ProviderThread(const ProviderThread &) = delete;
+    ProviderThread &operator=(const ProviderThread &) = delete;
+
+    template <typename Work> std::invoke_result_t<Work &> run(Work &&work) {
+        using Result = std::invoke_result_t<Work &>;
+        auto task = std::make_shared<std::packaged_task<Result()>>(std::forward<Work>(work));
+        std::future<Result> result = task->get_future();
+        waitServingEvents(enqueue([task] { (*task)(); }));
+        return result.get();
+    }
+
+    // Hands the task over without waiting for it.
+    void post(std::function<void()> task);
+
+    std::thread::id id() const { return thread_.get_id(); }
+
+private:
+    struct Waiting;
+    using Task = std::function<void()>;
+
+    // Queues the task; the returned state turns done once it has run.
+    std::shared_ptr<Waiting> enqueue(Task task);
+    void waitServingEvents(const std::shared_ptr<Waiting> &waiting);
+    void serve();
+
+    std::unique_ptr<QObject> waker_; // lives on the creating thread; wakes its waits
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Task> queue_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+// Makes a provider with make on a new provider thread and returns it wrapped, so that
+// every later call and its release run on that thread too; the thread ends once the
+// provider has been released. What make throws reaches the caller unchanged.
+std::unique_ptr<DataProvider>
+createOnProviderThread(const std::function<std::unique_ptr<DataProvider>()> &make);
+
+} // namespace fw
