@@ -32,7 +32,7 @@ struct Check {
     std::vector<std::string_view> calls = {};
     // Checks that must have passed first, by name.
     std::vector<std::string_view> after = {};
-    // How long the parent waits for the child's answer.
+    // How long the parent waits for any one call of the check to return.
     std::chrono::seconds limit{5};
     // Exactly one of these: run in a child, or judged by the parent.
     Outcome (*run)(Session &) = nullptr;

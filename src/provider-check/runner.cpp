@@ -80,7 +80,7 @@ void report(int fd, const Outcome &outcome, Observations &observations) {
     writeAll(fd, text);
 }
 
-// Runs checks[first..] of one group in this (child) process and never returns.
+// Runs the checks of one group in this child process, reporting each, and never returns.
 [[noreturn]] void runChild(int fd, const Abi &abi, const std::vector<std::string> &missing,
                            Done done, const std::vector<const Check *> &checks) {
     // The library's own output must not mix with the TAP stream.
@@ -251,6 +251,8 @@ void Run::runGroup(const std::vector<const Check *> &group) {
         const std::string rest = line->size() > 2 ? line->substr(2) : std::string();
         if (kind == 'C') {
             lastCall = rest;
+            // The limit holds for each call: a check of many quick calls may take longer.
+            deadline = Clock::now() + group[index]->limit;
         } else if (kind == 'T') {
             seen.textFaults.push_back(unescaped(rest));
         } else if (kind == 'S') {
