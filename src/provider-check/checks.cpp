@@ -1,6 +1,7 @@
 #include "checks.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <iostream>
 
 namespace fw::check {
