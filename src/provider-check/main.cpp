@@ -15,8 +15,9 @@ QString helpText() {
         "Checks a data-provider library against the ABI of dataprovider_abi.h and prints one\n"
         "TAP line per check. LIBRARY is a path or a name for the dynamic linker; without it,\n"
         "FLEETWRIGHT_PROVIDER, else the installed library, as the program loads it.\n"
-        "Each check runs in a child process: a crash or a hang fails that check only.\n"
-        "Nothing is written to a module, and the base station's channel is left as found.\n"
+        "Each group of checks runs in a child process: a crash or a hang fails that check\n"
+        "only. Nothing is written to a module without --write, and the base station's\n"
+        "channel is left as it was found.\n"
         "Exit status: 0 every check passed, 1 a check failed, 2 the library could not be\n"
         "loaded or created, or a usage error.\n\nChecks (name, what it checks, option):\n");
     std::istringstream lines(checks.str());
