@@ -5,6 +5,8 @@ set(FLEETWRIGHT_PRIVATE_LIBDIR "lib/fleetwright")
 set(FLEETWRIGHT_APP_ID "org.fleetwright.Fleetwright")
 
 install(TARGETS fleetwright RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS fleetwright-provider-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${FLEETWRIGHT_CHECKER_MANUAL}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(TARGETS fleetwright-simulator LIBRARY DESTINATION ${FLEETWRIGHT_PRIVATE_LIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/src/device/dataprovider_abi.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fleetwright)

@@ -1,7 +1,7 @@
 #include "data_provider.h"
 #include "dataprovider_abi.h"
+#include "provider_library.h"
 
-#include <cstdlib>
 #include <dlfcn.h>
 #include <utility>
 #include <vector>
@@ -13,57 +13,6 @@ ProviderError::ProviderError(int32_t code, std::string description)
       description_(std::move(description)) {}
 
 namespace {
-
-struct Abi {
-    decltype(&zdp_abi_version) abiVersion = nullptr;
-    decltype(&zdp_create) create = nullptr;
-    decltype(&zdp_destroy) destroy = nullptr;
-    decltype(&zdp_error_text) errorText = nullptr;
-    decltype(&zdp_probe_provider) probeProvider = nullptr;
-    decltype(&zdp_open_connection) openConnection = nullptr;
-    decltype(&zdp_close_connection) closeConnection = nullptr;
-    decltype(&zdp_get_base_channel) getBaseChannel = nullptr;
-    decltype(&zdp_set_base_channel) setBaseChannel = nullptr;
-    decltype(&zdp_pair_module) pairModule = nullptr;
-    decltype(&zdp_write_module_command) writeModuleCommand = nullptr;
-    decltype(&zdp_read_module_command) readModuleCommand = nullptr;
-};
-
-struct LibraryCloser {
-    void operator()(void *handle) const { dlclose(handle); }
-};
-using LibraryHandle = std::unique_ptr<void, LibraryCloser>;
-
-template <typename Fn> void bind(void *handle, const char *name, Fn &slot) {
-    void *symbol = dlsym(handle, name);
-    if (!symbol)
-        throw ProviderError(kLoaderMissingSymbol,
-                            std::string("The data-provider library has no symbol ") + name);
-    slot = reinterpret_cast<Fn>(symbol);
-}
-
-// The version is bound and checked first: a library of another version may lack calls
-// of this one, and its version is then the useful thing to report.
-Abi bindAll(void *handle) {
-    Abi abi;
-    bind(handle, "zdp_abi_version", abi.abiVersion);
-    if (const uint32_t version = abi.abiVersion(); version != ZDP_ABI_VERSION)
-        throw ProviderError(kLoaderWrongVersion,
-                            "The data-provider library has ABI version " + std::to_string(version) +
-                                ", this program needs version " + std::to_string(ZDP_ABI_VERSION));
-    bind(handle, "zdp_create", abi.create);
-    bind(handle, "zdp_destroy", abi.destroy);
-    bind(handle, "zdp_error_text", abi.errorText);
-    bind(handle, "zdp_probe_provider", abi.probeProvider);
-    bind(handle, "zdp_open_connection", abi.openConnection);
-    bind(handle, "zdp_close_connection", abi.closeConnection);
-    bind(handle, "zdp_get_base_channel", abi.getBaseChannel);
-    bind(handle, "zdp_set_base_channel", abi.setBaseChannel);
-    bind(handle, "zdp_pair_module", abi.pairModule);
-    bind(handle, "zdp_write_module_command", abi.writeModuleCommand);
-    bind(handle, "zdp_read_module_command", abi.readModuleCommand);
-    return abi;
-}
 
 std::string errorTextOf(const Abi &abi, const zdp_provider *dp) {
     const char *text = abi.errorText(dp);
@@ -168,11 +117,7 @@ std::unique_ptr<DataProvider> createDataProvider(const std::string &library) {
 }
 
 std::unique_ptr<DataProvider> createDataProvider() {
-    const char *configured = std::getenv(kProviderEnvVar);
-    // An empty setting would make dlopen return the program itself.
-    if (configured && *configured)
-        return createDataProvider(std::string(configured));
-    return createDataProvider(std::string(kDefaultProviderLibrary));
+    return createDataProvider(resolveProviderLibrary());
 }
 
 } // namespace fw

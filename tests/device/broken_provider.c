@@ -1,7 +1,13 @@
-/* A data-provider library that the loader must refuse: built once without
- * zdp_read_module_command (FW_OMIT_READ) and once with another ABI version
- * (FW_ABI_VERSION). Every call that exists succeeds and does nothing. */
+/* A data-provider library with one fault, chosen by a compile definition: the loader must
+ * refuse it without zdp_read_module_command (FW_OMIT_READ) or with another ABI version
+ * (FW_ABI_VERSION), and the provider checker must find exactly that fault in it and in the
+ * others below. Without a fault it is a base station with no module in reach: every call
+ * succeeds, reads and writes answer failure flag 1, pairing answers module ID 0. */
 #include "dataprovider_abi.h"
+
+#include <signal.h>
+#include <string.h>
+#include <unistd.h>
 
 #ifndef FW_ABI_VERSION
 #define FW_ABI_VERSION ZDP_ABI_VERSION
@@ -24,17 +30,29 @@ void zdp_destroy(zdp_provider *dp) {
 
 const char *zdp_error_text(const zdp_provider *dp) {
     (void)dp;
+#ifdef FW_NULL_ERROR_TEXT
+    return NULL;
+#else
     return "";
+#endif
 }
 
 int32_t zdp_probe_provider(zdp_provider *dp, int32_t *result) {
     (void)dp;
+#ifdef FW_PROBE_CRASH
+    signal(SIGSEGV, SIG_DFL); /* past any sanitizer's handler: a plain crash */
+    raise(SIGSEGV);
+#endif
     *result = 0;
     return 0;
 }
 
 int32_t zdp_open_connection(zdp_provider *dp, int32_t arg1, int32_t arg2, int16_t *failure_flag) {
     (void)dp, (void)arg1, (void)arg2;
+#ifdef FW_OPEN_HANG
+    for (;;)
+        pause();
+#endif
     *failure_flag = 0;
     return 0;
 }
@@ -46,7 +64,11 @@ int32_t zdp_close_connection(zdp_provider *dp) {
 
 int32_t zdp_get_base_channel(zdp_provider *dp, int32_t arg1, uint8_t *channel) {
     (void)dp, (void)arg1;
+#ifdef FW_CHANNEL_ZERO
+    *channel = 0;
+#else
     *channel = 1;
+#endif
     return 0;
 }
 
@@ -58,7 +80,11 @@ int32_t zdp_set_base_channel(zdp_provider *dp, int32_t arg1, uint8_t channel) {
 int32_t zdp_pair_module(zdp_provider *dp, int32_t arg1, int32_t channel_mode, int32_t window_s,
                         uint32_t *module_id, int32_t *extra, int32_t *result) {
     (void)dp, (void)arg1, (void)channel_mode, (void)window_s, (void)extra, (void)result;
+#ifndef FW_PAIR_KEEPS_ID
     *module_id = 0;
+#else
+    (void)module_id;
+#endif
     return 0;
 }
 
@@ -66,7 +92,7 @@ int32_t zdp_write_module_command(zdp_provider *dp, uint8_t arg1, uint32_t module
                                  uint8_t command, const char *payload, size_t payload_len,
                                  int16_t *failure_flag) {
     (void)dp, (void)arg1, (void)module_id, (void)command, (void)payload, (void)payload_len;
-    *failure_flag = 0;
+    *failure_flag = 1;
     return 0;
 }
 
@@ -75,8 +101,16 @@ int32_t zdp_read_module_command(zdp_provider *dp, uint8_t arg1, uint32_t module_
                                 char *value, size_t capacity, size_t *value_len,
                                 int16_t *failure_flag) {
     (void)dp, (void)arg1, (void)module_id, (void)command, (void)value, (void)capacity;
+#ifdef FW_EMPTY_ERROR_TEXT
+    (void)value_len, (void)failure_flag;
+    return -1; /* an error status that zdp_error_text leaves undescribed */
+#else
+#ifdef FW_READ_OVERRUN
+    memset(value, 'x', capacity + 8);
+#endif
     *value_len = 0;
-    *failure_flag = 0;
+    *failure_flag = 1;
     return 0;
+#endif
 }
 #endif

@@ -25,6 +25,7 @@ dpkg -x "$deb" "$root"
 simulator="$root/usr/lib/fleetwright/libfleetwright-simulator.so"
 desktop="$root/usr/share/applications/org.fleetwright.Fleetwright.desktop"
 for f in usr/bin/fleetwright usr/lib/fleetwright/libfleetwright-simulator.so \
+    usr/bin/fleetwright-provider-check usr/share/man/man1/fleetwright-provider-check.1.gz \
     usr/include/fleetwright/dataprovider_abi.h \
     usr/share/icons/hicolor/scalable/apps/org.fleetwright.Fleetwright.svg; do
     [ -e "$root/$f" ] || fail "missing $f"
@@ -47,6 +48,20 @@ run_installed() {
 output=$(run_installed FLEETWRIGHT_PROVIDER="$simulator") || fail "exit status $? with the simulator"
 [[ "$output" == shown* ]] || fail "window not shown: $output"
 [ -f "$scratch/config/fleetwright/fleetwright.conf" ] || fail "closing did not write the settings"
+
+# The installed checker passes the installed simulator, and its manual names every check.
+checker="$root/usr/bin/fleetwright-provider-check"
+output=$(env -u FLEETWRIGHT_PROVIDER FLEETWRIGHT_SIM_WAKE_MS=1500 \
+    FLEETWRIGHT_SIM_LOCK="$scratch/simulator.lock" timeout 60 "$checker" --module "$simulator" \
+    2>/dev/null) || fail "the checker failed the installed simulator: $output"
+[[ "$output" == "TAP version 14"* ]] || fail "the checker printed no TAP: $output"
+manual=$(MANWIDTH=200 man -l "$root/usr/share/man/man1/fleetwright-provider-check.1.gz" 2>&1) ||
+    fail "the manual does not render: $manual"
+checks=$("$checker" --list | cut -f1)
+[ -n "$checks" ] || fail "the checker lists no checks"
+for name in $checks; do
+    grep -qF -- "$name" <<<"$manual" || fail "the manual does not describe the check $name"
+done
 
 if ldconfig -p | grep -q libzarvik-dataprovider.so.1; then
     echo "a device maker's library is installed here; skipping the missing-library run"

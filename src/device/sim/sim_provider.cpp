@@ -271,15 +271,15 @@ int32_t zdp_pair_module(zdp_provider *dp, int32_t, int32_t channel_mode, int32_t
         }
         injected(faults, CallFault::PairStatus, "zdp_pair_module");
 
-        // The operator power-cycles the module now; it wakes within the window.
+        // The operator power-cycles the module now; one that takes longer than the window
+        // to wake is missed, as the operator who is too late or leaves the modules alone.
         const auto window = std::chrono::milliseconds(int64_t{std::max(window_s, 0)} * 1000);
-        const auto delay = std::min(dp->wakeDelay, std::max(window - std::chrono::milliseconds(1),
-                                                            std::chrono::milliseconds(0)));
-        std::this_thread::sleep_for(delay);
+        const bool wakesInTime = dp->wakeDelay < window;
+        std::this_thread::sleep_for(wakesInTime ? dp->wakeDelay : window);
 
         World &world = *dp->world;
         const std::lock_guard lock(world.mutex);
-        if (window.count() == 0 || world.modules.empty() || faults.has(CallFault::NoPair)) {
+        if (!wakesInTime || world.modules.empty() || faults.has(CallFault::NoPair)) {
             world.paired = 0;
             *module_id = 0;
             if (extra)

@@ -1,0 +1,97 @@
+#include "provider_library.h"
+
+#include "data_provider.h"
+
+#include <cstdlib>
+#include <dlfcn.h>
+
+namespace fw {
+
+namespace {
+
+// Every call's name beside its slot, version first: the one list of the ABI's symbols.
+template <typename Visit> void forEachSymbol(Abi &abi, Visit &&visit) {
+    visit("zdp_abi_version", abi.abiVersion);
+    visit("zdp_create", abi.create);
+    visit("zdp_destroy", abi.destroy);
+    visit("zdp_error_text", abi.errorText);
+    visit("zdp_probe_provider", abi.probeProvider);
+    visit("zdp_open_connection", abi.openConnection);
+    visit("zdp_close_connection", abi.closeConnection);
+    visit("zdp_get_base_channel", abi.getBaseChannel);
+    visit("zdp_set_base_channel", abi.setBaseChannel);
+    visit("zdp_pair_module", abi.pairModule);
+    visit("zdp_write_module_command", abi.writeModuleCommand);
+    visit("zdp_read_module_command", abi.readModuleCommand);
+}
+
+template <typename Fn> void bind(void *handle, const char *name, Fn &slot) {
+    void *symbol = dlsym(handle, name);
+    if (!symbol)
+        throw ProviderError(kLoaderMissingSymbol,
+                            std::string("The data-provider library has no symbol ") + name);
+    slot = reinterpret_cast<Fn>(symbol);
+}
+
+} // namespace
+
+void LibraryCloser::operator()(void *handle) const {
+    dlclose(handle);
+}
+
+std::string resolveProviderLibrary(const std::optional<std::string> &given) {
+    if (given && !given->empty())
+        return *given;
+    const char *configured = std::getenv(kProviderEnvVar);
+    // An empty setting would make dlopen return the program itself.
+    if (configured && *configured)
+        return std::string(configured);
+    return std::string(kDefaultProviderLibrary);
+}
+
+LibraryHandle openProviderLibrary(const std::string &library) {
+    dlerror();
+    LibraryHandle handle(dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL));
+    if (!handle) {
+        const char *why = dlerror();
+        throw ProviderError(kLoaderCannotLoad,
+                            why ? why : "Cannot load the data-provider library " + library);
+    }
+    return handle;
+}
+
+// The version is bound and checked first: a library of another version may lack calls
+// of this one, and its version is then the useful thing to report.
+Abi bindAll(void *handle) {
+    Abi abi;
+    bind(handle, "zdp_abi_version", abi.abiVersion);
+    if (const uint32_t version = abi.abiVersion(); version != ZDP_ABI_VERSION)
+        throw ProviderError(kLoaderWrongVersion,
+                            "The data-provider library has ABI version " + std::to_string(version) +
+                                ", this program needs version " + std::to_string(ZDP_ABI_VERSION));
+    forEachSymbol(abi, [handle](const char *name, auto &slot) {
+        if (!slot)
+            bind(handle, name, slot);
+    });
+    return abi;
+}
+
+Abi bindPresent(void *handle) {
+    Abi abi;
+    forEachSymbol(abi, [handle]<typename Fn>(const char *name, Fn &slot) {
+        slot = reinterpret_cast<Fn>(dlsym(handle, name));
+    });
+    return abi;
+}
+
+std::vector<std::string> missingSymbols(void *handle) {
+    std::vector<std::string> missing;
+    Abi abi;
+    forEachSymbol(abi, [handle, &missing](const char *name, auto &) {
+        if (!dlsym(handle, name))
+            missing.emplace_back(name);
+    });
+    return missing;
+}
+
+} // namespace fw

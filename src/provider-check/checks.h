@@ -1,0 +1,58 @@
+#pragma once
+
+#include "session.h"
+
+#include <chrono>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fw::check {
+
+// What the parent process knows without calling into the library.
+struct LibraryFacts {
+    std::vector<std::string> missingSymbols;
+    Observations observations; // gathered from every check run so far
+};
+
+enum class Needs {
+    Nothing, // always run
+    Module,  // --module: an operator and a module at hand
+    Write,   // --module --write: writes that leave the module as it was
+};
+
+struct Check {
+    std::string_view name;
+    std::string_view description; // the TAP line, --list, --help and the manual
+    Needs needs = Needs::Nothing;
+    // Checks that share a group run in one child process, in order; 0 is a group of one.
+    int group = 0;
+    // The calls it makes; a missing one skips the check (the symbol check reports it).
+    std::vector<std::string_view> calls = {};
+    // Checks that must have passed first, by name.
+    std::vector<std::string_view> after = {};
+    // How long the parent waits for any one call of the check to return.
+    std::chrono::seconds limit{5};
+    // Exactly one of these: run in a child, or judged by the parent.
+    Outcome (*run)(Session &) = nullptr;
+    Outcome (*judge)(const LibraryFacts &) = nullptr;
+};
+
+// Every check, in the order they run and are numbered.
+std::span<const Check> allChecks();
+
+// The checks that the options select.
+std::vector<const Check *> selectedChecks(bool module, bool write);
+
+// Creates one provider and destroys it: a library that fails this cannot be checked.
+Outcome createOnce(Session &session);
+
+// The first reason why check cannot run, given the outcomes so far (by name); empty when none.
+std::string blockedBy(const Check &check, const std::vector<std::string> &missingSymbols,
+                      const std::vector<std::pair<std::string_view, Outcome::State>> &done);
+
+// True for a decimal number as modules answer it: digits with an optional fraction.
+bool isDecimalNumber(std::string_view text);
+
+} // namespace fw::check

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "checks.h"
+
+#include <ostream>
+#include <string>
+
+namespace fw::check {
+
+struct Options {
+    std::string library;
+    bool module = false;
+    bool write = false;
+};
+
+enum ExitStatus : int {
+    kAllPassed = 0,
+    kSomeFailed = 1,
+    kCannotCheck = 2, // the library could not be loaded or created, or a usage error
+};
+
+// Loads the library, runs the selected checks each group in a child process, and writes
+// TAP version 14 to out. Prompts for the operator go to standard error.
+ExitStatus runChecks(const Options &options, std::ostream &out);
+
+// One line per check: its name, a tab, its description, and for checks that need an option,
+// a tab and that option.
+void listChecks(std::ostream &out);
+
+// A YAML double-quoted scalar of any bytes, escaping what is not printable UTF-8.
+std::string yamlQuoted(std::string_view text);
+
+} // namespace fw::check

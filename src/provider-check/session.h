@@ -1,0 +1,105 @@
+#pragma once
+
+#include "provider_library.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fw::check {
+
+// What one check concluded. Diagnostics become the YAML block under a failure.
+struct Outcome {
+    enum class State { Passed, Failed, Skipped };
+    struct Diagnostic {
+        std::string key;
+        std::string value;
+    };
+
+    State state = State::Passed;
+    std::string skipReason;
+    std::vector<Diagnostic> diagnostics;
+
+    static Outcome pass() { return {}; }
+    static Outcome fail(std::string message, std::string expected, std::string got);
+    static Outcome skip(std::string reason);
+};
+
+// Findings that no single check owns: every call's error text and duration, judged at the
+// end over all the calls the checks made.
+struct Observations {
+    std::vector<std::string> textFaults;
+    std::vector<std::string> slowCalls;
+
+    void merge(const Observations &other);
+};
+
+// Calls into the library from one child process, the way a careful host does: the version
+// first, every call timed, the error text looked at after every status.
+class Session {
+public:
+    // Told the name of each call just before it is made, so that a crash can be placed.
+    using CallHook = std::function<void(const char *)>;
+
+    Session(const Abi &abi, CallHook onCall);
+    ~Session();
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+
+    const Abi &abi() const { return abi_; }
+    std::optional<uint32_t> reportedVersion() const { return version_; }
+    Observations &observations() { return observations_; }
+    zdp_provider *provider() const { return dp_; }
+
+    // Closes the base station and destroys the provider, when there are any.
+    void finish();
+
+    // Creates the provider (and opens the base station); the failure that stops a check.
+    std::optional<Outcome> start(bool open);
+
+    int32_t create(zdp_provider *&dp);
+    void destroy(zdp_provider *dp);
+    int32_t probe();
+    int32_t open(int16_t &flag);
+    int32_t close();
+    int32_t getChannel(uint8_t &channel);
+    int32_t setChannel(uint8_t channel);
+    int32_t pair(int32_t channelMode, int32_t windowSeconds, uint32_t &moduleId);
+    int32_t write(uint32_t moduleId, uint8_t command, const std::string &value, int16_t &flag);
+
+    struct Read {
+        int32_t status = 0;
+        int16_t flag = 0;
+        size_t length = 0;
+        bool overrun = false; // a guard byte before or after the buffer changed
+        std::string text;     // the answer up to its first NUL, cut to the capacity
+    };
+    Read read(uint32_t moduleId, uint8_t command);
+
+    // "status -3: <the library's description>", for diagnostics.
+    std::string describe(int32_t status) const;
+
+    // Kept between the checks of the module group.
+    uint32_t pairedModule = 0;
+    std::map<int, std::string> moduleValues;
+
+private:
+    template <typename Call> int32_t timed(const char *name, const zdp_provider *dp, Call &&call);
+    void noteText(const char *after, int32_t status, const zdp_provider *dp);
+
+    Abi abi_;
+    CallHook onCall_;
+    std::optional<uint32_t> version_;
+    zdp_provider *dp_ = nullptr;
+    bool open_ = false;
+    bool hadError_ = false;
+    Observations observations_;
+};
+
+bool isValidUtf8(std::string_view text);
+
+} // namespace fw::check

@@ -1,0 +1,384 @@
+#include "checks.h"
+#include "data_provider.h"
+#include "device/sim_environment.h"
+#include "provider_library.h"
+#include "runner.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <set>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace fw::check {
+namespace {
+
+using fw::testing::SimEnvironment;
+using Names = std::set<std::string>;
+
+struct CheckerRun {
+    int status = -1;
+    std::string out;
+    std::vector<std::string> lines;
+};
+
+CheckerRun runChecker(const std::string &arguments) {
+    CheckerRun run;
+    FILE *pipe = popen((std::string(FW_CHECKER) + " " + arguments + " 2>/dev/null").c_str(), "r");
+    if (!pipe)
+        return run;
+    char chunk[4096];
+    for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        run.out.append(chunk, n);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);)
+        run.lines.push_back(line);
+    return run;
+}
+
+const Check &checkNamed(std::string_view name) {
+    const auto checks = allChecks();
+    const auto found = std::find_if(checks.begin(), checks.end(),
+                                    [name](const Check &check) { return check.name == name; });
+    if (found == checks.end())
+        throw std::invalid_argument("no check " + std::string(name));
+    return *found;
+}
+
+// The names of the checks on "not ok" lines; every other test line must be a plain "ok".
+Names failedChecks(const CheckerRun &run) {
+    Names failed;
+    for (const std::string &line : run.lines) {
+        const bool notOk = line.starts_with("not ok ");
+        if (!notOk && !line.starts_with("ok "))
+            continue;
+        const std::string description = line.substr(line.find(" - ") + 3);
+        for (const Check &check : allChecks())
+            if (description == check.description ||
+                description.starts_with(std::string(check.description) + " # SKIP "))
+                if (notOk)
+                    failed.insert(std::string(check.name));
+    }
+    return failed;
+}
+
+// TAP 14 around the check lines: version, plan, a YAML block under each failure, summary.
+void expectTapFrame(const CheckerRun &run, size_t checks) {
+    ASSERT_GE(run.lines.size(), 3u) << run.out;
+    EXPECT_EQ(run.lines[0], "TAP version 14");
+    EXPECT_EQ(run.lines[1], "1.." + std::to_string(checks));
+    size_t numbered = 0;
+    for (size_t i = 2; i < run.lines.size(); ++i) {
+        const std::string &line = run.lines[i];
+        if (line.starts_with("ok ") || line.starts_with("not ok ")) {
+            ++numbered;
+            const std::string prefix = line.starts_with("ok ") ? "ok " : "not ok ";
+            EXPECT_TRUE(line.starts_with(prefix + std::to_string(numbered) + " - ")) << line;
+        }
+        if (line.starts_with("not ok ")) {
+            ASSERT_LT(i + 4, run.lines.size());
+            EXPECT_EQ(run.lines[i + 1], "  ---");
+            EXPECT_TRUE(run.lines[i + 2].starts_with("  message: \"")) << run.lines[i + 2];
+            EXPECT_TRUE(run.lines[i + 3].starts_with("  expected: \"")) << run.lines[i + 3];
+            EXPECT_TRUE(run.lines[i + 4].starts_with("  got: \"")) << run.lines[i + 4];
+            EXPECT_EQ(run.lines[i + 5], "  ...");
+        }
+    }
+    EXPECT_EQ(numbered, checks);
+    EXPECT_TRUE(run.lines.back().starts_with("# summary: " + std::to_string(checks) + " checks, "))
+        << run.lines.back();
+}
+
+// The YAML block's "got" under the check's line.
+std::string gotOf(const CheckerRun &run, std::string_view name) {
+    for (size_t i = 0; i + 4 < run.lines.size(); ++i)
+        if (run.lines[i].starts_with("not ok ") &&
+            run.lines[i].ends_with(" - " + std::string(checkNamed(name).description)))
+            return run.lines[i + 4];
+    return {};
+}
+
+// ---- a library with one fault fails that check and no other ------------------------------
+
+struct FaultCase {
+    const char *name;
+    const char *library;
+    const char *options;
+    Names failing;
+    std::string got; // the YAML "got" line of the first failing check; empty: not compared
+};
+
+void PrintTo(const FaultCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class CheckerFindsFault : public ::testing::TestWithParam<FaultCase> {
+protected:
+    SimEnvironment env;
+};
+
+TEST_P(CheckerFindsFault, FailsExactlyThatCheckWithStatus1) {
+    const FaultCase &c = GetParam();
+    const CheckerRun run = runChecker(std::string(c.options) + " " + c.library);
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_EQ(failedChecks(run), c.failing) << run.out;
+    expectTapFrame(run, selectedChecks(*c.options != '\0', false).size());
+    if (!c.got.empty()) {
+        EXPECT_EQ(gotOf(run, *c.failing.begin()), "  got: \"" + c.got + "\"") << run.out;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BrokenLibraries, CheckerFindsFault,
+    ::testing::Values(
+        FaultCase{"WrongVersion", FW_TEST_PROVIDER_V2_WHOLE, "", {"version"}, "version 2"},
+        FaultCase{"MissingSymbol",
+                  FW_TEST_PROVIDER_NO_READ,
+                  "",
+                  {"symbols"},
+                  "missing zdp_read_module_command"},
+        FaultCase{"NullErrorText",
+                  FW_TEST_PROVIDER_NULL_ERROR_TEXT,
+                  "",
+                  {"error-text"},
+                  "NULL after zdp_create; NULL after zdp_probe_provider; NULL after "
+                  "zdp_open_connection; NULL after zdp_close_connection; NULL after "
+                  "zdp_get_base_channel"},
+        FaultCase{"StatusWithEmptyText",
+                  FW_TEST_PROVIDER_EMPTY_ERROR_TEXT,
+                  "",
+                  {"error-text"},
+                  "empty after zdp_read_module_command returned status -1"},
+        FaultCase{"ReadPastCapacity",
+                  FW_TEST_PROVIDER_READ_OVERRUN,
+                  "",
+                  {"read-capacity"},
+                  "guard bytes changed (module ID 0)"},
+        FaultCase{"CrashInProbe",
+                  FW_TEST_PROVIDER_PROBE_CRASH,
+                  "",
+                  {"probe"},
+                  "killed by signal 11 in zdp_probe_provider"},
+        FaultCase{"HangInOpen",
+                  FW_TEST_PROVIDER_OPEN_HANG,
+                  "",
+                  {"open"},
+                  "no answer within 5 s in zdp_open_connection"},
+        FaultCase{
+            "BaseChannelZero", FW_TEST_PROVIDER_CHANNEL_ZERO, "", {"channel-range"}, "channel 0"},
+        // Without a module in reach, the real pairing fails as well.
+        FaultCase{"PairingKeepsTheOldId",
+                  FW_TEST_PROVIDER_PAIR_KEEPS_ID,
+                  "--module",
+                  {"module-alone", "module-pair"},
+                  "module ID 5A5A5A5A"}),
+    [](const auto &row) { return std::string(row.param.name); });
+
+// ---- the simulator passes everything ------------------------------------------------------
+
+struct PassCase {
+    const char *name;
+    const char *options;
+    bool module;
+    bool write;
+};
+
+void PrintTo(const PassCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class SimulatorPasses : public ::testing::TestWithParam<PassCase> {
+protected:
+    SimEnvironment env;
+};
+
+TEST_P(SimulatorPasses, EveryCheckWithStatus0) {
+    const PassCase &c = GetParam();
+    // Late for the 1 s window that must stay empty, in time for the 10 s pairing.
+    env.set("FLEETWRIGHT_SIM_WAKE_MS", "1500");
+    const CheckerRun run = runChecker(std::string(c.options) + " " FW_SIMULATOR);
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(failedChecks(run), Names{}) << run.out;
+    EXPECT_EQ(run.out.find("# SKIP"), std::string::npos) << run.out;
+    const size_t count = selectedChecks(c.module, c.write).size();
+    expectTapFrame(run, count);
+    EXPECT_EQ(run.lines.back(), "# summary: " + std::to_string(count) + " checks, " +
+                                    std::to_string(count) + " passed, 0 failed, 0 skipped");
+}
+
+INSTANTIATE_TEST_SUITE_P(Options, SimulatorPasses,
+                         ::testing::Values(PassCase{"NoModule", "", false, false},
+                                           PassCase{"Module", "--module", true, false},
+                                           PassCase{"ModuleAndWrites", "--module --write", true,
+                                                    true}),
+                         [](const auto &row) { return std::string(row.param.name); });
+
+TEST(CheckerModule, NoModuleInTheWindowFailsWithTheHintAndSkipsTheReads) {
+    SimEnvironment env;
+    env.set("FLEETWRIGHT_SIM_FAULTS", "nopair");
+    const CheckerRun run = runChecker("--module --write " FW_SIMULATOR);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(failedChecks(run), Names{"module-pair"}) << run.out;
+    EXPECT_EQ(gotOf(run, "module-pair"), "  got: \"module ID 0\"");
+    EXPECT_NE(run.out.find("  message: \"no module paired within 10 s: power-cycle the module "
+                           "when the checker asks\""),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find(" - command 75 (low power mode) takes back the value just read # SKIP "
+                           "needs check \"module-read-75\" to pass"),
+              std::string::npos)
+        << run.out;
+}
+
+TEST(CheckerModule, RefusedWriteFailsOnlyThatWrite) {
+    SimEnvironment env;
+    env.set("FLEETWRIGHT_SIM_FAULTS", "write:77");
+    env.set("FLEETWRIGHT_SIM_WAKE_MS", "1500");
+    const CheckerRun run = runChecker("--module --write " FW_SIMULATOR);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(failedChecks(run), Names{"module-write-77"}) << run.out;
+    EXPECT_EQ(gotOf(run, "module-write-77"), "  got: \"failure flag 1\"");
+}
+
+// ---- status 2: nothing to check ----------------------------------------------------------
+
+struct UnusableCase {
+    const char *name;
+    std::string arguments;
+    const char *faults;
+    std::string out; // the whole standard output
+};
+
+void PrintTo(const UnusableCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class CheckerCannotCheck : public ::testing::TestWithParam<UnusableCase> {
+protected:
+    SimEnvironment env;
+};
+
+TEST_P(CheckerCannotCheck, EndsWithStatus2) {
+    const UnusableCase &c = GetParam();
+    env.set("FLEETWRIGHT_SIM_FAULTS", c.faults);
+    const CheckerRun run = runChecker(c.arguments);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, c.out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Unusable, CheckerCannotCheck,
+    ::testing::Values(
+        UnusableCase{"NoSuchLibrary", "/nonexistent/libnothing.so", "",
+                     "TAP version 14\nBail out! Cannot load /nonexistent/libnothing.so: "
+                     "/nonexistent/libnothing.so: cannot open shared object file: No such file "
+                     "or directory\n"},
+        UnusableCase{"CreationFails", FW_SIMULATOR, "create",
+                     "TAP version 14\nBail out! " FW_SIMULATOR " cannot create a provider: "
+                     "status -3: Injected fault: zdp_create fails\n"},
+        UnusableCase{"WriteWithoutModule", "--write " FW_SIMULATOR, "", ""},
+        UnusableCase{"TwoLibraries", FW_SIMULATOR " " FW_SIMULATOR, "", ""},
+        UnusableCase{"UnknownOption", "--all " FW_SIMULATOR, "", ""}),
+    [](const auto &row) { return std::string(row.param.name); });
+
+// ---- which library, and where the checks are described ----------------------------------
+
+TEST(CheckerLibrary, ResolvedAsTheProgramResolvesIt) {
+    SimEnvironment env;
+    struct Case {
+        const char *variable; // nullptr: unset
+        std::optional<std::string> given;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {nullptr, std::nullopt, kDefaultProviderLibrary},
+        {"", std::nullopt, kDefaultProviderLibrary},
+        {"/opt/libx.so", std::nullopt, "/opt/libx.so"},
+        {"/opt/libx.so", "/opt/liby.so", "/opt/liby.so"},
+        {"/opt/libx.so", "", "/opt/libx.so"},
+    };
+    for (const Case &c : cases) {
+        if (c.variable)
+            setenv(kProviderEnvVar, c.variable, 1);
+        else
+            unsetenv(kProviderEnvVar);
+        EXPECT_EQ(resolveProviderLibrary(c.given), c.expected)
+            << (c.variable ? c.variable : "unset") << ", given " << c.given.value_or("nothing");
+    }
+    setenv(kProviderEnvVar, FW_SIMULATOR, 1);
+    EXPECT_EQ(runChecker("").status, 0) << "FLEETWRIGHT_PROVIDER names the library";
+    unsetenv(kProviderEnvVar);
+}
+
+TEST(CheckerDescription, ListHelpAndManualNameEveryCheck) {
+    const CheckerRun list = runChecker("--list");
+    const CheckerRun help = runChecker("--help");
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(list.lines.size(), allChecks().size());
+    std::string manual;
+    if (FILE *file = std::fopen(FW_CHECKER_MANUAL, "r")) {
+        char chunk[4096];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+            manual.append(chunk, n);
+        std::fclose(file);
+    }
+    const auto troff = [](std::string text) {
+        for (size_t at = 0; (at = text.find('-', at)) != std::string::npos; at += 2)
+            text.insert(at, "\\");
+        return text;
+    };
+    for (const Check &check : allChecks()) {
+        const std::string name(check.name);
+        const std::string description(check.description);
+        EXPECT_NE(list.out.find(name + "\t" + description), std::string::npos) << name;
+        EXPECT_NE(help.out.find(name + "  " + description), std::string::npos) << name;
+        EXPECT_NE(manual.find(".B " + troff(name) + "\n" + troff(description)), std::string::npos)
+            << name;
+    }
+}
+
+// ---- the pieces of the report -----------------------------------------------------------
+
+TEST(CheckerReport, YamlQuotesAnyBytes) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain", "\"plain\""},
+        {"say \"no\" \\ back", "\"say \\\"no\\\" \\\\ back\""},
+        {"two\nlines\ttab", "\"two\\nlines\\ttab\""},
+        {std::string("nul\0bell\a", 9), "\"nul\\x00bell\\x07\""},
+        {"Kanal f\xC3\xBCnf", "\"Kanal f\xC3\xBCnf\""},
+        {"cut \xC3", "\"cut \\xC3\""},
+    };
+    for (const auto &[text, quoted] : cases)
+        EXPECT_EQ(yamlQuoted(text), quoted);
+}
+
+TEST(CheckerReport, Utf8AndDecimalNumbers) {
+    const std::pair<std::string, bool> utf8[] = {
+        {"", true},
+        {"ASCII", true},
+        {"\xE2\x82\xAC 5", true},
+        {"\xF0\x9F\x93\xA1", true},
+        {"\xC0\xAF", false},     // overlong
+        {"\xED\xA0\x80", false}, // surrogate
+        {"\xF4\x90\x80\x80", false},
+        {"\xE2\x82", false},
+        {"\x80", false},
+    };
+    for (const auto &[text, valid] : utf8)
+        EXPECT_EQ(isValidUtf8(text), valid) << ::testing::PrintToString(text);
+    const std::pair<const char *, bool> numbers[] = {
+        {"1000", true}, {"0", true},   {"0.5", true}, {"", false},    {"-1", false},
+        {"1e3", false}, {"1.", false}, {".5", false}, {" 10", false}, {"1.2.3", false},
+    };
+    for (const auto &[text, valid] : numbers)
+        EXPECT_EQ(isDecimalNumber(text), valid) << text;
+}
+
+} // namespace
+} // namespace fw::check
