@@ -44,10 +44,6 @@ struct ParseCase {
     CommandLine expected;
 };
 
-void PrintTo(const ParseCase &c, std::ostream *out) {
-    *out << c.name;
-}
-
 class CommandLineParsing : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(CommandLineParsing, GivesWhatTheArgumentsAskFor) {
@@ -63,15 +59,12 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"RelativeProfile",
                   {"--profile", "jobs/a.conf"},
                   run(kHere + "/jobs/a.conf", Record::Default)},
-        ParseCase{
-            "ProfileWithEquals", {"--profile=/srv/a.conf"}, run("/srv/a.conf", Record::Default)},
         ParseCase{"RecordElsewhere",
                   {"--record", "u.csv"},
                   run(std::nullopt, Record::File, kHere + "/u.csv")},
         ParseCase{
             "NoRecordWithAProfile", {"--no-record", "--profile", "/a"}, run("/a", Record::None)},
         ParseCase{"Version", {"--version"}, {Action::Version, "fleetwright 1.1.0\n", {}, {}, {}}},
-        ParseCase{"ShortVersion", {"-v"}, {Action::Version, "fleetwright 1.1.0\n", {}, {}, {}}},
         ParseCase{"UnknownOption", {"--bogus"}, refused("Unknown option 'bogus'.")},
         ParseCase{"MissingFile", {"--profile"}, refused("Missing value after '--profile'.")},
         ParseCase{"EmptyFile", {"--record="}, refused("--record needs a file name.")},
@@ -81,17 +74,6 @@ INSTANTIATE_TEST_SUITE_P(
                   refused("--record and --no-record cannot be used together.")},
         ParseCase{"MistakeBeforeHelp", {"--help", "--bogus"}, refused("Unknown option 'bogus'.")}),
     fw::testing::RowName());
-
-TEST(CommandLineHelp, NamesTheProgramAndEveryOption) {
-    for (const char *help : {"--help", "-h"}) {
-        const CommandLine command = parsed({help});
-        EXPECT_EQ(command.action, Action::Help);
-        EXPECT_TRUE(command.output.startsWith("Usage: fleetwright [options]\n")) << help;
-        for (const char *option :
-             {"--profile <file>", "--record <file>", "--no-record", "--version", "--help"})
-            EXPECT_TRUE(command.output.contains(QLatin1String(option))) << option;
-    }
-}
 
 // ---- the built program ------------------------------------------------------------------
 
@@ -129,10 +111,6 @@ struct ProgramCase {
     QString err; // whole
 };
 
-void PrintTo(const ProgramCase &c, std::ostream *out) {
-    *out << c.name;
-}
-
 class Program : public ::testing::TestWithParam<ProgramCase> {};
 
 TEST_P(Program, AnswersItsCommandLineWithoutAWindowOrTheLibrary) {
@@ -145,24 +123,14 @@ TEST_P(Program, AnswersItsCommandLineWithoutAWindowOrTheLibrary) {
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, Program,
-    ::testing::Values(
-        ProgramCase{"Help", {"--help"}, 0, "Usage: fleetwright [options]\n", ""},
-        ProgramCase{"Version", {"--version"}, 0, "fleetwright 1.1.0\n", ""},
-        ProgramCase{"UnknownOption",
-                    {"--profil", "a.conf"},
-                    2,
-                    "",
-                    "fleetwright: Unknown option 'profil'. Try 'fleetwright --help'.\n"},
-        ProgramCase{"MissingFile",
-                    {"--record"},
-                    2,
-                    "",
-                    "fleetwright: Missing value after '--record'. Try 'fleetwright --help'.\n"},
-        ProgramCase{"StrayArgument",
-                    {"job.conf"},
-                    2,
-                    "",
-                    "fleetwright: Unexpected argument 'job.conf'. Try 'fleetwright --help'.\n"}),
+    ::testing::Values(ProgramCase{"Help", {"--help"}, 0, "Usage: fleetwright [options]\n", ""},
+                      ProgramCase{"Version", {"--version"}, 0, "fleetwright 1.1.0\n", ""},
+                      ProgramCase{
+                          "UnknownOption",
+                          {"--profil", "a.conf"},
+                          2,
+                          "",
+                          "fleetwright: Unknown option 'profil'. Try 'fleetwright --help'.\n"}),
     fw::testing::RowName());
 
 TEST(ProgramProfile, IsCreatedAtCloseAndThePerUserStoreIsNeitherReadNorWritten) {

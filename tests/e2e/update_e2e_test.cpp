@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <sys/stat.h>
 
 namespace fw::app::e2e {
 namespace {
@@ -363,7 +364,7 @@ protected:
         dir.filePath(QStringLiteral("state/fleetwright/updates.csv")).toStdString(), true};
 };
 
-TEST_F(Recorded, EveryUpdateLeavesItsLineBeforeItsMessage) {
+TEST_F(Recorded, EveryUpdatePastTheEntryCheckLeavesOneLine) {
     start("3C0002:RX,IM:9;1A2B3C:RX-LC:3", Tab::General, false, kUntouched);
     ui->clickUpdate(); // RX,IM on the "General" tab
     expectEndedWith(
@@ -394,6 +395,9 @@ TEST_F(Recorded, EveryUpdateLeavesItsLineBeforeItsMessage) {
                      "Completed OK",
                      "T,3C0002,,acquisition,7,,,,,failed,Cannot read Model! / Try again.",
                      "T,,,acquisition,7,,,,,failed,Did not pair with a remote module!", ""}));
+    struct stat folder {};
+    ASSERT_EQ(::stat(QFile::encodeName(dir.filePath("state")).constData(), &folder), 0);
+    EXPECT_EQ(folder.st_mode & 0777, 0700u); // made for its owner only
 }
 
 TEST_F(Recorded, AnUnwritableRecordNeverHoldsUpAnUpdateAndIsToldOnce) {
