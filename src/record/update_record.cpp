@@ -3,6 +3,7 @@
 #include "messages.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fw::record {
@@ -64,6 +66,22 @@ bool writeAll(int fd, std::string_view bytes, std::string &reason) {
     if (static_cast<size_t>(written) != bytes.size()) {
         reason = "Only part of the line could be written";
         return false;
+    }
+    return true;
+}
+
+// Appending takes another program a moment; one that holds the lock for longer is stuck,
+// and must not hold up the update.
+constexpr auto kLockPatience = std::chrono::seconds(2);
+
+bool lockWithin(int fd, std::chrono::milliseconds patience) {
+    const auto giveUp = std::chrono::steady_clock::now() + patience;
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return true; // no locks on this file system: append without one
+        if (std::chrono::steady_clock::now() >= giveUp)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
 }
@@ -153,8 +171,8 @@ std::optional<std::string> appendLine(const std::string &path, std::string_view 
 
     // Another program appending to the same record waits here, so that the size and the
     // last byte read below are still true when this line goes in.
-    while (::flock(file.get(), LOCK_EX) != 0 && errno == EINTR) {
-    }
+    if (!lockWithin(file.get(), kLockPatience))
+        return std::string("Another program keeps the record locked");
     if (::fstat(file.get(), &status) != 0)
         return systemReason(errno);
     std::string bytes;
@@ -170,6 +188,7 @@ std::optional<std::string> appendLine(const std::string &path, std::string_view 
     std::string reason;
     if (!writeAll(file.get(), bytes, reason))
         return reason;
+    ::flock(file.get(), LOCK_UN); // the line is whole; the other program may go on meanwhile
     if (::fsync(file.get()) != 0)
         return systemReason(errno);
     if (status.st_size == 0)

@@ -5,8 +5,10 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -139,6 +141,17 @@ TEST_F(AppendLine, TwoProgramsAppendingAtOnceNeverMixTheirLines) {
         ASSERT_EQ(line + "\n", lineOf(line[0], next[who]++)) << "a mixed or lost line";
     }
     EXPECT_EQ(next[0] + next[1], 2 * kLines);
+}
+
+TEST_F(AppendLine, ARecordLockedForLongGivesUpRatherThanHoldTheUpdate) {
+    const QString file = path("updates.csv");
+    writeFile(file, kHeaderLine);
+    const int stuck = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(stuck, LOCK_EX), 0);
+    EXPECT_EQ(appendLine(file.toStdString(), "a,1\n"),
+              std::string("Another program keeps the record locked"));
+    ::close(stuck);
+    EXPECT_EQ(readAll(file), kHeaderLine);
 }
 
 struct PathCase {
