@@ -22,6 +22,16 @@ configure_file(${PROJECT_SOURCE_DIR}/packaging/fleetwright.desktop.in
 install(FILES ${PROJECT_BINARY_DIR}/${FLEETWRIGHT_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 
+# The manual page, compressed as Debian keeps them.
+set(man_page ${PROJECT_BINARY_DIR}/fleetwright.1)
+add_custom_command(OUTPUT ${man_page}.gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/packaging/fleetwright.1 ${man_page}
+    COMMAND gzip -9nf ${man_page}
+    DEPENDS ${PROJECT_SOURCE_DIR}/packaging/fleetwright.1
+    VERBATIM)
+add_custom_target(man_page ALL DEPENDS ${man_page}.gz)
+install(FILES ${man_page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
 set(icon_dir ${PROJECT_SOURCE_DIR}/src/app/resources)
 foreach(size 16 24 32 48)
     install(FILES ${icon_dir}/fleetwright-${size}.png

@@ -2,8 +2,10 @@
 
 #include "data_provider.h"
 #include "main_frm.h"
+#include "update_record.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QFont>
 #include <QWindow>
@@ -58,10 +60,29 @@ MessagePresenter presenterFromEnvironment() {
     };
 }
 
+QSettingsStore settingsStoreFor(const CommandLine &command, const QString &applicationName) {
+    return command.profile ? QSettingsStore::inFile(*command.profile)
+                           : QSettingsStore(applicationName);
+}
+
+std::unique_ptr<UpdateObserver> updateRecordFor(const CommandLine &command) {
+    switch (command.record) {
+    case CommandLine::Record::None:
+        return nullptr;
+    case CommandLine::Record::File:
+        return std::make_unique<record::UpdateRecord>(
+            QFile::encodeName(command.recordPath).toStdString(), false);
+    case CommandLine::Record::Default:
+        break;
+    }
+    return std::make_unique<record::UpdateRecord>(record::defaultRecordPath(), true);
+}
+
 int runFleetwright(const QString &applicationName, const ProviderFactory &createProvider,
-                   const MessagePresenter &presenter) {
-    QSettingsStore store(applicationName);
-    MainFrm window(store, presenter);
+                   const MessagePresenter &presenter, const CommandLine &command) {
+    QSettingsStore store = settingsStoreFor(command, applicationName);
+    const std::unique_ptr<UpdateObserver> record = updateRecordFor(command);
+    MainFrm window(store, presenter, record.get());
     if (!window.load(createProvider, applicationName))
         return kStartupFailedExit;
 

@@ -1,11 +1,17 @@
 #pragma once
 
+#include "command_line.h"
 #include "message_box.h"
 #include "startup.h"
 
 #include <QString>
+#include <memory>
 
 class QWidget;
+
+namespace fw {
+class UpdateObserver;
+}
 
 namespace fw::app {
 
@@ -26,8 +32,15 @@ void quitAfterFirstShowIfRequested(QWidget &window);
 // answered at once, so that a script can see a start-up that ends before the window.
 MessagePresenter presenterFromEnvironment();
 
+// Where the entries live: the profile the command line names, or the per-user store.
+QSettingsStore settingsStoreFor(const CommandLine &command, const QString &applicationName);
+
+// The update record the command line asks for; none with --no-record.
+std::unique_ptr<UpdateObserver> updateRecordFor(const CommandLine &command);
+
 // The whole program: start-up, then the window until it is closed. Returns the exit status.
 int runFleetwright(const QString &applicationName, const ProviderFactory &createProvider,
-                   const MessagePresenter &presenter = showMessageBox);
+                   const MessagePresenter &presenter = showMessageBox,
+                   const CommandLine &command = {});
 
 } // namespace fw::app

@@ -1,12 +1,19 @@
 #include "app_setup.h"
+#include "command_line.h"
 #include "data_provider.h"
 
 #include <QApplication>
 
 int main(int argc, char **argv) {
+    // Help, the version and usage mistakes need neither a display nor the library.
+    const fw::app::CommandLine command =
+        fw::app::parseCommandLine(fw::app::argumentsOf(argc, argv));
+    if (command.action != fw::app::CommandLine::Action::Run)
+        return fw::app::answerWithoutWindow(command);
+
     QApplication app(argc, argv);
     fw::app::registerFontSubstitutes();
     return fw::app::runFleetwright(
         fw::app::applicationNameOf(argv[0]), [] { return fw::createDataProvider(); },
-        fw::app::presenterFromEnvironment());
+        fw::app::presenterFromEnvironment(), command);
 }

@@ -134,9 +134,11 @@ int listPosition(const QComboBox &list) {
     return index;
 }
 
-MainFrm::MainFrm(SettingsStore &store, MessagePresenter presenter, QWidget *parent)
+MainFrm::MainFrm(SettingsStore &store, MessagePresenter presenter, UpdateObserver *observer,
+                 QWidget *parent)
     : QWidget(parent), ui(std::make_unique<Ui::MainFrm>()), store_(store),
-      presenter_(std::move(presenter)), numericFilter_(new NumericKeyFilter(this)) {
+      presenter_(std::move(presenter)), observer_(observer),
+      numericFilter_(new NumericKeyFilter(this)) {
     initResources();
     // The window's own font, which the controls without a face of their own use. Set
     // before the controls exist, so that none lays out its text twice.
@@ -230,7 +232,7 @@ bool MainFrm::load(const ProviderFactory &createProvider, const QString &applica
     DP = startUp(onItsOwnThread, store_, applicationName.toStdString(), *this, *this);
     if (!DP)
         return false;
-    update_ = std::make_unique<UpdateSequence>(*DP, *this, session_);
+    update_ = std::make_unique<UpdateSequence>(*DP, *this, session_, observer_);
     return true;
 }
 

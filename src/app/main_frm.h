@@ -25,8 +25,9 @@ class NumericKeyFilter;
 class MainFrm : public QWidget, public WindowPort, public EntryTarget {
     Q_OBJECT
 public:
+    // observer, when given, hears of every update (the update record).
     explicit MainFrm(SettingsStore &store, MessagePresenter presenter = showMessageBox,
-                     QWidget *parent = nullptr);
+                     UpdateObserver *observer = nullptr, QWidget *parent = nullptr);
     ~MainFrm() override;
 
     // Start-up; false when the program must end (the operator has been told why).
@@ -77,6 +78,7 @@ private:
     std::unique_ptr<Ui::MainFrm> ui;
     SettingsStore &store_;
     MessagePresenter presenter_;
+    UpdateObserver *observer_;
     NumericKeyFilter *numericFilter_;
     ModuleSession session_;
     std::unique_ptr<UpdateSequence> update_;

@@ -61,6 +61,12 @@ Message cannotOpenUsb() {
     return {"Cannot open USB interface", "Warning", MessageIcon::Warning};
 }
 
+Message recordNotWritten(std::string_view path, std::string_view reason) {
+    return {join(join("Cannot write the update record " + std::string(path), reason),
+                 "Updates go on without it; this warning is not repeated until the next start."),
+            "Update record", MessageIcon::Warning};
+}
+
 std::string hexId(uint32_t moduleId) {
     char text[9];
     std::snprintf(text, sizeof text, "%X", static_cast<unsigned>(moduleId));

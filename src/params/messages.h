@@ -29,6 +29,9 @@ Message providerNotRegistered(std::string_view applicationName, std::string_view
                               int32_t code);
 Message cannotOpenUsb();
 
+// The update record could not be written; reason says why, as the system put it.
+Message recordNotWritten(std::string_view path, std::string_view reason);
+
 // The module ID as shown after "ID: ": upper-case hexadecimal, no leading zeros.
 std::string hexId(uint32_t moduleId);
 

@@ -59,7 +59,8 @@ void endWithMessage(WindowPort &window, const Message &message) {
     window.setStatus("");
 }
 
-bool runParameterPhase(ModuleAccess &access, WindowPort &window, ModuleSession &session) {
+bool runParameterPhase(ModuleAccess &access, WindowPort &window, ModuleSession &session,
+                       StagedParameters &written) {
     // The window keeps the upper-case model; the completion message shows it.
     upperCaseInPlace(session.model);
     if (!isSupportedModel(session.model)) {
@@ -78,11 +79,15 @@ bool runParameterPhase(ModuleAccess &access, WindowPort &window, ModuleSession &
         return false;
     }
 
-    for (const Parameter &parameter : handled)
-        if (!parameter.blank &&
-            !access.MWrite(session.moduleId, parameter.command, session.staged.*parameter.staged,
+    for (const Parameter &parameter : handled) {
+        if (parameter.blank)
+            continue;
+        const std::string &value = session.staged.*parameter.staged;
+        if (!access.MWrite(session.moduleId, parameter.command, value,
                            commandInfo(parameter.command).writeFailure))
             return false;
+        written.*parameter.staged = value;
+    }
     return true;
 }
 

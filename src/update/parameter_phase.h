@@ -20,6 +20,8 @@ void endWithMessage(WindowPort &window, const Message &message);
 // refuses unsupported models, fills the blank parameters from the module, refuses
 // combinations the module cannot run and writes the entered parameters. Returns false
 // when the update has to stop; the operator has then been told why and the window is idle.
-bool runParameterPhase(ModuleAccess &access, WindowPort &window, ModuleSession &session);
+// written receives each value as soon as the module has accepted it.
+bool runParameterPhase(ModuleAccess &access, WindowPort &window, ModuleSession &session,
+                       StagedParameters &written);
 
 } // namespace fw

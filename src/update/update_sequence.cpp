@@ -5,6 +5,7 @@
 #include "messages.h"
 #include "module_access.h"
 #include "parameter_phase.h"
+#include "update_observer.h"
 #include "window_port.h"
 
 #include <chrono>
@@ -39,62 +40,115 @@ private:
 
 } // namespace
 
+// The window as the steps of one update see it. Whichever step ends the update (this
+// sequence, the parameter phase or a failed read or write) shows its message through
+// here, so the observer hears of the update, message included, before anyone sees it.
+class UpdateSequence::Trace final : public WindowPort {
+public:
+    Trace(WindowPort &window, const ModuleSession &session, UpdateObserver *observer)
+        : window_(window), session_(session), observer_(observer) {}
+
+    UpdateReport report;
+    bool pastEntryCheck = false;
+    bool modelRead = false;
+    std::optional<Message> notice;
+
+    int activeTab() const override { return window_.activeTab(); }
+    std::string txIntervalText() const override { return window_.txIntervalText(); }
+    std::string sampleTimeText() const override { return window_.sampleTimeText(); }
+    std::string sleepDelayText() const override { return window_.sleepDelayText(); }
+    int lowPowerModePosition() const override { return window_.lowPowerModePosition(); }
+    int rfChannelPosition() const override { return window_.rfChannelPosition(); }
+    bool leaveChannelSelected() const override { return window_.leaveChannelSelected(); }
+    void setStatus(const std::string &text) override { window_.setStatus(text); }
+    void setBusyPointer() override { window_.setBusyPointer(); }
+    void setDefaultPointer() override { window_.setDefaultPointer(); }
+    void processEvents() override { window_.processEvents(); }
+    void pause(std::chrono::milliseconds duration) override { window_.pause(duration); }
+
+    void showMessage(const Message &message) override {
+        // Every update shows one message, the one it ends with.
+        if (pastEntryCheck && observer_ && !reported_) {
+            reported_ = true;
+            report.model = modelRead ? session_.model : std::string();
+            report.message = message;
+            notice = observer_->updateEnding(report);
+        }
+        window_.showMessage(message);
+    }
+
+private:
+    WindowPort &window_;
+    const ModuleSession &session_;
+    UpdateObserver *observer_;
+    bool reported_ = false;
+};
+
 void UpdateSequence::run() {
     // A click queued while the module saves is delivered inside this update.
     if (running_)
         return;
     RunningFlag flag(running_);
+    Trace trace(window_, session_, observer_);
     try {
-        runSteps();
+        runSteps(trace);
     } catch (const ProviderError &error) {
         // The base station went away mid-update: say so and leave the window usable.
-        endWithMessage(window_, messages::communicationFailure(error.description(), error.code()));
+        endWithMessage(trace, messages::communicationFailure(error.description(), error.code()));
     }
+    if (trace.notice)
+        window_.showMessage(*trace.notice);
 }
 
-void UpdateSequence::runSteps() {
+void UpdateSequence::runSteps(Trace &window) {
     // 1. Check and stage the entries before anything is sent.
-    const bool staged = window_.activeTab() == kAcquisitionTab;
+    const bool staged = window.activeTab() == kAcquisitionTab;
     if (staged) {
-        if (const auto refusal = stageEntries(readEntries(window_), session_.staged)) {
-            window_.showMessage(*refusal);
+        if (const auto refusal = stageEntries(readEntries(window), session_.staged)) {
+            window.showMessage(*refusal);
             return;
         }
     }
+    window.pastEntryCheck = true;
+    window.report.tab = staged ? UpdateTab::Acquisition : UpdateTab::General;
 
     // 2. The base station's channel as it is now.
     const uint8_t baseChannel = dp_.GetBaseChannel(kBaseStation);
 
     // 3. Busy until the module has been dealt with.
-    window_.setBusyPointer();
-    window_.setStatus("Waiting...");
+    window.setBusyPointer();
+    window.setStatus("Waiting...");
 
     // 4 to 6. Pair while the operator power-cycles the module.
-    if (!pairWithModule(baseChannel))
+    if (!pairWithModule(baseChannel, window))
         return;
 
     // 7. Nobody woke up within the pairing window.
     if (session_.moduleId == 0) {
-        endWithMessage(window_, messages::notPaired());
+        endWithMessage(window, messages::notPaired());
         return;
     }
 
     // 8. Show which module answered.
-    window_.setStatus("ID: " + messages::hexId(session_.moduleId));
+    window.report.moduleId = messages::hexId(session_.moduleId);
+    window.setStatus("ID: " + window.report.moduleId);
 
     // 9. Let the module settle after waking.
-    window_.pause(kAfterPairing);
+    window.pause(kAfterPairing);
 
     // 10. Read the model.
-    ModuleAccess access(dp_, window_);
+    ModuleAccess access(dp_, window);
     if (!access.MRead(session_.moduleId, CommandCode::Model, session_.model,
                       commandInfo(CommandCode::Model).readFailure))
         return;
+    window.modelRead = true;
 
     // 11. The parameters, only when this update staged them: otherwise the staged values
     // would be an earlier update's.
-    if (staged && window_.activeTab() == kAcquisitionTab &&
-        !runParameterPhase(access, window_, session_))
+    const bool parameters = staged && window.activeTab() == kAcquisitionTab;
+    if (!parameters)
+        window.report.tab = UpdateTab::General;
+    if (parameters && !runParameterPhase(access, window, session_, window.report.written))
         return;
 
     // 12. Make the module keep its settings.
@@ -103,10 +157,10 @@ void UpdateSequence::runSteps() {
         return;
 
     // 13. The one point where queued window events run.
-    window_.processEvents();
+    window.processEvents();
 
     // 14. Give the module time to save.
-    window_.pause(kAfterSave);
+    window.pause(kAfterSave);
 
     // 15. Restart the module with its new settings.
     if (!access.MWrite(session_.moduleId, CommandCode::Reset, "",
@@ -114,28 +168,31 @@ void UpdateSequence::runSteps() {
         return;
 
     // 16. Done.
-    endWithMessage(window_, messages::updateComplete(session_.model, session_.moduleId));
+    window.report.complete = true;
+    endWithMessage(window, messages::updateComplete(session_.model, session_.moduleId));
 }
 
-bool UpdateSequence::pairWithModule(uint8_t baseChannel) {
-    if (window_.leaveChannelSelected()) {
+bool UpdateSequence::pairWithModule(uint8_t baseChannel, Trace &window) {
+    if (window.leaveChannelSelected()) {
+        window.report.channelKept = true;
         dp_.PairModule(kBaseStation, kKeepModuleChannel, kPairingWindowSeconds, session_.moduleId);
         return true;
     }
 
     // The list shows channel n at position n - 1; without a selection there is no channel
     // to move to, and channel 0 must never be sent.
-    const int target = window_.rfChannelPosition() + 1;
+    const int target = window.rfChannelPosition() + 1;
     if (target < 1 || target > std::numeric_limits<uint8_t>::max()) {
-        endWithMessage(window_, messages::channelNotSet());
+        endWithMessage(window, messages::channelNotSet());
         return false;
     }
     const auto channel = static_cast<uint8_t>(target);
+    window.report.channel = target;
     if (baseChannel != channel)
         dp_.SetBaseChannel(kBaseStation, channel);
     // The base station may ignore a channel it cannot take; only a read-back tells.
     if (dp_.GetBaseChannel(kBaseStation) != channel) {
-        endWithMessage(window_, messages::channelNotSet());
+        endWithMessage(window, messages::channelNotSet());
         return false;
     }
     dp_.PairModule(kBaseStation, kMoveModuleToBaseChannel, kPairingWindowSeconds,

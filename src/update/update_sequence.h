@@ -8,6 +8,7 @@
 namespace fw {
 
 class DataProvider;
+class UpdateObserver;
 class WindowPort;
 
 // What the window keeps from one update to the next.
@@ -20,8 +21,10 @@ struct ModuleSession {
 // The Update button: one whole update, run synchronously in the click handler.
 class UpdateSequence {
 public:
-    UpdateSequence(DataProvider &provider, WindowPort &window, ModuleSession &session)
-        : dp_(provider), window_(window), session_(session) {}
+    // observer, when given, hears of every update that gets past the entry check.
+    UpdateSequence(DataProvider &provider, WindowPort &window, ModuleSession &session,
+                   UpdateObserver *observer = nullptr)
+        : dp_(provider), window_(window), session_(session), observer_(observer) {}
 
     // Runs one update; a call made while an update runs (from the events processed
     // after the save) returns at once and does nothing.
@@ -30,13 +33,15 @@ public:
     bool running() const { return running_; }
 
 private:
-    void runSteps();
+    class Trace;
+    void runSteps(Trace &window);
     // Pairs under the chosen channel strategy; false when the update has ended.
-    bool pairWithModule(uint8_t baseChannel);
+    bool pairWithModule(uint8_t baseChannel, Trace &window);
 
     DataProvider &dp_;
     WindowPort &window_;
     ModuleSession &session_;
+    UpdateObserver *observer_;
     bool running_ = false;
 };
 

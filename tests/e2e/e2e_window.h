@@ -44,7 +44,8 @@ inline std::string moduleValue(uint32_t id, uint8_t command, bool saved) {
 // every message recorded together with whether the busy pointer was still up.
 class SimulatedWindow {
 public:
-    explicit SimulatedWindow(SettingsStore &store) : window(store, recorder()) {}
+    explicit SimulatedWindow(SettingsStore &store, UpdateObserver *observer = nullptr)
+        : window(store, recorder(), observer) {}
 
     bool load() {
         return window.load([] { return createDataProvider(FW_SIMULATOR); },

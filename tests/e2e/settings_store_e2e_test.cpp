@@ -1,10 +1,13 @@
+#include "app_setup.h"
 #include "e2e_window.h"
+#include "support/row_name.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <csignal>
 #include <map>
 #include <sys/resource.h>
@@ -201,6 +204,59 @@ INSTANTIATE_TEST_SUITE_P(
                  kStored + "[Notes]\nText=" + QByteArray(2000, 'x') + "\n",
                  restored("12", "7", "9", 2), false}),
     [](const auto &info) { return std::string(info.param.name); });
+
+// ---- job profiles ----------------------------------------------------------------------
+
+const QByteArray kGarbage("\x00\xff\xfe[Sett\x01ings\n=\n@Variant(\x7f\x00\x00\x00\xff"
+                          "\x00\n[\n]]\x80\x81=\xc3\x28\n\\\\\\",
+                          42);
+
+struct Profile {
+    const char *name;
+    std::optional<QByteArray> content; // nothing: the file does not exist yet
+    Entries atStart;
+};
+
+void PrintTo(const Profile &profile, std::ostream *out) {
+    *out << profile.name;
+}
+
+class ProfileRun : public ::testing::TestWithParam<Profile> {
+protected:
+    void TearDown() override { QDir(settingsFolder()).removeRecursively(); }
+    SimEnvironment sim;
+};
+
+TEST_P(ProfileRun, KeepsTheEntriesInTheProfileAndLeavesThePerUserStoreAlone) {
+    writeFile(settingsPath(), "[Settings]\nDirection=True\nTXInterval=999\nLowPowerMode=1\n");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("bridge.conf"));
+    if (GetParam().content)
+        writeFile(path, *GetParam().content);
+    const auto before = snapshot();
+    CommandLine command;
+    command.profile = path;
+
+    QSettingsStore store = settingsStoreFor(command, QStringLiteral("fleetwright"));
+    SimulatedWindow ui(store);
+    ASSERT_TRUE(ui.load());
+    ui.show();
+    EXPECT_EQ(ui.window.entries(), GetParam().atStart);
+    control<QLineEdit>(ui.window, "txInterval").setText("4321");
+    const Entries closing = ui.window.entries();
+    EXPECT_TRUE(ui.window.close());
+
+    EXPECT_TRUE(ui.shown.empty());
+    EXPECT_EQ(readEntries(QSettingsStore::inFile(path)), closing);
+    EXPECT_EQ(snapshot(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Profiles, ProfileRun,
+                         ::testing::Values(Profile{"NotThereYet", std::nullopt, Entries{}},
+                                           Profile{"Garbage", kGarbage, Entries{}},
+                                           Profile{"AnotherJob", kStored,
+                                                   restored("12", "7", "9", 2)}),
+                         fw::testing::RowName());
 
 } // namespace
 } // namespace e2e

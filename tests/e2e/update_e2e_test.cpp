@@ -1,5 +1,11 @@
 #include "e2e_window.h"
+#include "update_record.h"
 #include "x_tab.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <sys/stat.h>
 
 namespace fw::app::e2e {
 namespace {
@@ -37,7 +43,7 @@ protected:
                const std::string &faults = "") {
         sim.set("FLEETWRIGHT_SIM_FLEET", fleet);
         sim.set("FLEETWRIGHT_SIM_CHANNEL", std::to_string(kBaseChannel));
-        ui = std::make_unique<SimulatedWindow>(store);
+        ui = std::make_unique<SimulatedWindow>(store, observer);
         ASSERT_TRUE(ui->load());
         ui->show();
         const QWidget &window = ui->window;
@@ -62,6 +68,7 @@ protected:
 
     SimEnvironment sim;
     MapStore store;
+    UpdateObserver *observer = nullptr; // set before start() to watch the updates
     std::unique_ptr<SimulatedWindow> ui;
 };
 
@@ -331,6 +338,86 @@ TEST(SimulatorFaults, AMalformedListIsRefusedAndChangesNothing) {
     uint32_t id = 0;
     provider->PairModule(1, 1, 10, id);
     EXPECT_EQ(id, 0u);
+}
+
+// ---- the update record -----------------------------------------------------------------
+
+class Recorded : public Update {
+protected:
+    void SetUp() override { observer = &record; }
+
+    // The record's lines with each time replaced by "T", once it has the form of one.
+    QStringList recordLines() const {
+        QFile file(QString::fromStdString(record.path()));
+        if (!file.open(QIODevice::ReadOnly))
+            return {QStringLiteral("<no record>")};
+        QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n');
+        static const QRegularExpression time(
+            QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d,"));
+        for (QString &line : lines)
+            line.replace(time, QStringLiteral("T,"));
+        return lines;
+    }
+
+    QTemporaryDir dir;
+    record::UpdateRecord record{
+        dir.filePath(QStringLiteral("state/fleetwright/updates.csv")).toStdString(), true};
+};
+
+TEST_F(Recorded, EveryUpdatePastTheEntryCheckLeavesOneLine) {
+    start("3C0002:RX,IM:9;1A2B3C:RX-LC:3", Tab::General, false, kUntouched);
+    ui->clickUpdate(); // RX,IM on the "General" tab
+    expectEndedWith(
+        {"Model: RX,IM\r\nID: 3C0002\r\nCompleted OK", "Update Complete", MessageIcon::None});
+
+    control<XTab>(ui->window, "XTab").setActiveTab(1);
+    ui->window.Direction[1]->click();
+    control<QLineEdit>(ui->window, "SampleTime").setText("");
+    control<QComboBox>(ui->window, "LowPowerMode").setCurrentIndex(2);
+    ui->clickUpdate(); // RX-LC on the "Acquisition Modules" tab, moved to channel 7
+    expectEndedWith(kComplete);
+
+    ASSERT_EQ(fwsim_set_faults("read:51"), 0);
+    ui->clickUpdate(); // RX,IM again, whose model cannot be read
+    expectEndedWith(moduleRefused("Cannot read Model!"));
+
+    ASSERT_EQ(fwsim_set_faults("nopair"), 0);
+    ui->clickUpdate();
+    expectEndedWith({"Did not pair with a remote module!", "Error", MessageIcon::Warning});
+
+    EXPECT_EQ(
+        recordLines(),
+        (QStringList{"time,module_id,model,tab,channel,tx_interval_ms,sample_time_ms,sleep_delay_s,"
+                     "low_power_mode,outcome,message",
+                     "T,3C0002,\"RX,IM\",general,kept,,,,,complete,\"Model: RX,IM / ID: 3C0002 / "
+                     "Completed OK\"",
+                     "T,1A2B3C,RX-LC,acquisition,7,333,,0,1,complete,Model: RX-LC / ID: 1A2B3C / "
+                     "Completed OK",
+                     "T,3C0002,,acquisition,7,,,,,failed,Cannot read Model! / Try again.",
+                     "T,,,acquisition,7,,,,,failed,Did not pair with a remote module!", ""}));
+    struct stat folder {};
+    ASSERT_EQ(::stat(QFile::encodeName(dir.filePath("state")).constData(), &folder), 0);
+    EXPECT_EQ(folder.st_mode & 0777, 0700u); // made for its owner only
+}
+
+TEST_F(Recorded, AnUnwritableRecordNeverHoldsUpAnUpdateAndIsToldOnce) {
+    QFile blocker(dir.filePath(QStringLiteral("state")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly)); // the record's folder cannot be made
+    blocker.close();
+    start(kFleet, Tab::Acquisition, false, kUntouched);
+
+    ui->clickUpdate();
+    EXPECT_EQ(ui->shown,
+              (std::vector<Message>{
+                  kComplete,
+                  {"Cannot write the update record " + record.path() +
+                       "\r\nNot a directory\r\nUpdates go on without it; this warning is not "
+                       "repeated until the next start.",
+                   "Update record", MessageIcon::Warning}}));
+    EXPECT_EQ(moduleValue(kModule, 76, true), "333");
+
+    ui->clickUpdate();
+    expectEndedWith(kComplete);
 }
 
 } // namespace

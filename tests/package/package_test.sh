@@ -26,7 +26,7 @@ simulator="$root/usr/lib/fleetwright/libfleetwright-simulator.so"
 desktop="$root/usr/share/applications/org.fleetwright.Fleetwright.desktop"
 for f in usr/bin/fleetwright usr/lib/fleetwright/libfleetwright-simulator.so \
     usr/bin/fleetwright-provider-check usr/share/man/man1/fleetwright-provider-check.1.gz \
-    usr/include/fleetwright/dataprovider_abi.h \
+    usr/include/fleetwright/dataprovider_abi.h usr/share/man/man1/fleetwright.1.gz \
     usr/share/icons/hicolor/scalable/apps/org.fleetwright.Fleetwright.svg; do
     [ -e "$root/$f" ] || fail "missing $f"
 done
@@ -37,6 +37,18 @@ done
 desktop-file-validate "$desktop" || fail "desktop entry does not validate"
 grep -q "^Exec=env FLEETWRIGHT_PROVIDER=/usr/lib/fleetwright/libfleetwright-simulator.so fleetwright$" \
     "$desktop" || fail "desktop entry has no simulator action"
+
+zcat "$root/usr/share/man/man1/fleetwright.1.gz" | grep -q '^\.TH FLEETWRIGHT 1 ' ||
+    fail "the manual page has no title line"
+if command -v groff >/dev/null; then
+    warnings=$(zcat "$root/usr/share/man/man1/fleetwright.1.gz" | groff -man -Tutf8 -ww -z 2>&1)
+    [ -z "$warnings" ] || fail "the manual page does not format cleanly: $warnings"
+fi
+
+# Answered without a display and without loading any library.
+printed=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM FLEETWRIGHT_PROVIDER=/nonexistent \
+    "$root/usr/bin/fleetwright" --version) || fail "--version failed"
+[ "$printed" == "fleetwright $version" ] || fail "--version printed: $printed"
 
 run_installed() {
     env -u FLEETWRIGHT_PROVIDER XDG_CONFIG_HOME="$scratch/config" QT_QPA_PLATFORM=offscreen \

@@ -1,12 +1,24 @@
 #include "data_provider.h"
 #include "support/mock_provider.h"
 #include "support/recording_window.h"
+#include "support/row_name.h"
+#include "update_observer.h"
 #include "update_sequence.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 
 namespace fw {
+
+void PrintTo(const UpdateReport &r, std::ostream *out) {
+    *out << "{id=" << r.moduleId << " model=" << r.model
+         << " tab=" << (r.tab == UpdateTab::General ? "general" : "acquisition")
+         << " kept=" << r.channelKept << " channel=" << r.channel << " written={"
+         << r.written.txInterval << "," << r.written.sampleTime << "," << r.written.sleepDelay
+         << "," << r.written.lowPowerMode << "} complete=" << r.complete << " " << r.message << "}";
+}
+
 namespace {
 
 using fw::testing::MockProvider;
@@ -555,6 +567,131 @@ TEST_F(UpdateRun, ParametersAreWrittenOnlyWhenStagedByTheSameUpdate) {
                                        "write 55 \\0\\0", "write 54 \\0\\0"}));
         EXPECT_EQ(switching.messages, Messages{completed("rx-lc", "12AB")});
     }
+}
+
+// Keeps every report together with what the operator had seen when it came.
+class ReportKeeper : public UpdateObserver {
+public:
+    explicit ReportKeeper(const RecordingWindow &window) : window_(window) {}
+
+    std::optional<Message> updateEnding(const UpdateReport &report) override {
+        reports.push_back(report);
+        seenBefore = window_.events;
+        return notice;
+    }
+
+    std::vector<UpdateReport> reports;
+    Events seenBefore;
+    std::optional<Message> notice;
+
+private:
+    const RecordingWindow &window_;
+};
+
+class UpdateReports : public UpdateRun {
+protected:
+    ReportKeeper keeper{window};
+    UpdateSequence observed{dp, window, session, &keeper};
+};
+
+struct ReportCase {
+    const char *name;
+    std::function<void(RecordingWindow &, Station &)> arrange;
+    UpdateReport report;
+};
+
+class ReportedUpdate : public UpdateReports, public WithParamInterface<ReportCase> {};
+
+TEST_P(ReportedUpdate, IsReportedOnceBeforeItsMessageIsShown) {
+    session.moduleId = 0x77; // an earlier update's module, which must not leak into the report
+    session.model = "OLD";
+    GetParam().arrange(window, station);
+    observed.run();
+
+    ASSERT_EQ(keeper.reports, std::vector<UpdateReport>{GetParam().report});
+    EXPECT_EQ(window.messages, Messages{GetParam().report.message});
+    ASSERT_LT(keeper.seenBefore.size(), window.events.size());
+    EXPECT_EQ(window.events[keeper.seenBefore.size()],
+              "message:" + GetParam().report.message.title);
+}
+
+const StagedParameters kNothingWritten{};
+const Message kUnplugged{"Communication with the base station failed!\r\nThe base station was "
+                         "unplugged [Code: 7]",
+                         "Error", MessageIcon::Critical};
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, ReportedUpdate,
+    ::testing::Values(
+        ReportCase{"AcquisitionTabOnAChosenChannel",
+                   [](RecordingWindow &w, Station &st) {
+                       w.leaveChannel = false;
+                       w.rfChannel = 6;
+                       w.lowPowerMode = 2;
+                       st.answers[51] = "rx-lc";
+                   },
+                   {"12AB",
+                    "RX-LC",
+                    UpdateTab::Acquisition,
+                    false,
+                    7,
+                    {"333", "5", "0", "1"},
+                    true,
+                    completed("RX-LC", "12AB")}},
+        ReportCase{"AWriteRefusedMidway",
+                   [](RecordingWindow &w, Station &st) {
+                       w.lowPowerMode = 1;
+                       st.refusedCommand = 77;
+                   },
+                   {"12AB",
+                    "RX-LC",
+                    UpdateTab::Acquisition,
+                    true,
+                    0,
+                    {"333", "5", "", ""},
+                    false,
+                    refused("Cannot write Sleep Delay!")}},
+        ReportCase{"AnUnsupportedModel",
+                   [](RecordingWindow &, Station &st) { st.answers[51] = "zx-9"; },
+                   {"12AB",
+                    "ZX-9",
+                    UpdateTab::Acquisition,
+                    true,
+                    0,
+                    kNothingWritten,
+                    false,
+                    {"The paired module is a ZX-9 which is not supported by this software!",
+                     "Warning", MessageIcon::Warning}}},
+        ReportCase{"TheBaseStationFailsBeforePairing",
+                   [](RecordingWindow &w, Station &st) {
+                       w.leaveChannel = false;
+                       w.rfChannel = 6;
+                       st.failAt = 1;
+                   },
+                   {"", "", UpdateTab::Acquisition, false, 0, kNothingWritten, false, kUnplugged}}),
+    fw::testing::RowName());
+
+TEST_F(UpdateReports, AnEntryOutOfRangeIsNotReported) {
+    window.txInterval = "4";
+    observed.run();
+    EXPECT_EQ(window.messages.size(), 1u);
+    EXPECT_TRUE(keeper.reports.empty());
+}
+
+TEST_F(UpdateReports, TheObserversNoticeFollowsTheUpdatesOwnMessage) {
+    const Message notice{"record trouble", "Update record", MessageIcon::Warning};
+    keeper.notice = notice;
+    observed.run();
+
+    EXPECT_EQ(window.messages, (Messages{completed("RX-LC", "12AB"), notice}));
+    EXPECT_EQ(
+        Events(window.events.end() - 4, window.events.end()),
+        (Events{"pointer:default", "message:Update Complete", "status:", "message:Update record"}));
+
+    keeper.notice.reset();
+    observed.run();
+    EXPECT_EQ(keeper.reports.size(), 2u);
+    EXPECT_EQ(window.messages.back(), completed("RX-LC", "12AB"));
 }
 
 } // namespace

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "update_observer.h"
+
+#include <ctime>
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The update record: one CSV line per update, appended to a file that outlives the run.
+namespace fw::record {
+
+inline constexpr std::string_view kHeader =
+    "time,module_id,model,tab,channel,tx_interval_ms,sample_time_ms,sleep_delay_s,"
+    "low_power_mode,outcome,message\n";
+
+// One field: line breaks become " / " so that every record stays on one line, then quoted
+// when it holds a comma, a quote or a blank at either end.
+std::string csvField(std::string_view text);
+
+// Local time to the second with its UTC offset: 2026-12-08T14:03:27+01:00.
+std::string isoLocalTime(std::time_t when);
+
+// The whole line for one update, ending in a newline.
+std::string recordLine(const UpdateReport &report, std::string_view time);
+
+// Appends line with a single write to the file opened for appending, after the header when
+// the file is new or empty and after a newline when its last line was cut short, then flushes
+// it to the disk. Returns why it could not, or nothing.
+std::optional<std::string> appendLine(const std::string &path, std::string_view line);
+
+// Creates the missing folders of path, each readable by its owner only. Returns why it could
+// not, or nothing.
+std::optional<std::string> makeFolders(const std::string &path);
+
+// Where the record goes unless told otherwise: $XDG_STATE_HOME/fleetwright/updates.csv, or
+// home/.local/state/fleetwright/updates.csv when the variable is unset, empty or relative.
+std::string defaultRecordPath(const char *stateHome, const std::string &home);
+// The same for this process: its environment, and its account's home when HOME is unset.
+std::string defaultRecordPath();
+
+// Writes the record as updates end. A line that cannot be written never holds up the update:
+// the first failure of a run is told on the error stream and as a notice, later ones only
+// leave their line out.
+class UpdateRecord final : public UpdateObserver {
+public:
+    using Clock = std::function<std::time_t()>;
+
+    // createFolder: make the file's folder when it is missing (the default place).
+    UpdateRecord(std::string path, bool createFolder, std::ostream &errors, Clock clock);
+    UpdateRecord(std::string path, bool createFolder);
+
+    std::optional<Message> updateEnding(const UpdateReport &report) override;
+
+    const std::string &path() const { return path_; }
+
+private:
+    std::string path_;
+    bool createFolder_;
+    std::ostream &errors_;
+    Clock clock_;
+    bool warned_ = false;
+};
+
+} // namespace fw::record

@@ -1,0 +1,160 @@
+#include "command_line.h"
+#include "support/row_name.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace fw::app {
+
+void PrintTo(const CommandLine &c, std::ostream *out) {
+    *out << "{action=" << static_cast<int>(c.action) << " output=\"" << c.output.toStdString()
+         << "\" profile=" << c.profile.value_or(QStringLiteral("<none>")).toStdString()
+         << " record=" << static_cast<int>(c.record) << " " << c.recordPath.toStdString() << "}";
+}
+
+namespace {
+
+using Action = CommandLine::Action;
+using Record = CommandLine::Record;
+
+CommandLine parsed(QStringList arguments) {
+    arguments.prepend(QStringLiteral("/usr/bin/fleetwright"));
+    return parseCommandLine(arguments);
+}
+
+CommandLine run(std::optional<QString> profile, Record record, QString recordPath = {}) {
+    return {Action::Run, {}, std::move(profile), record, std::move(recordPath)};
+}
+
+CommandLine refused(const QString &problem) {
+    return {Action::Refuse,
+            "fleetwright: " + problem + " Try 'fleetwright --help'.\n",
+            {},
+            Record::Default,
+            {}};
+}
+
+struct ParseCase {
+    const char *name;
+    QStringList arguments;
+    CommandLine expected;
+};
+
+class CommandLineParsing : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(CommandLineParsing, GivesWhatTheArgumentsAskFor) {
+    EXPECT_EQ(parsed(GetParam().arguments), GetParam().expected);
+}
+
+const QString kHere = QDir::currentPath();
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, CommandLineParsing,
+    ::testing::Values(
+        ParseCase{"Nothing", {}, run(std::nullopt, Record::Default)},
+        ParseCase{"RelativeProfile",
+                  {"--profile", "jobs/a.conf"},
+                  run(kHere + "/jobs/a.conf", Record::Default)},
+        ParseCase{"RecordElsewhere",
+                  {"--record", "u.csv"},
+                  run(std::nullopt, Record::File, kHere + "/u.csv")},
+        ParseCase{
+            "NoRecordWithAProfile", {"--no-record", "--profile", "/a"}, run("/a", Record::None)},
+        ParseCase{"Version", {"--version"}, {Action::Version, "fleetwright 1.1.0\n", {}, {}, {}}},
+        ParseCase{"UnknownOption", {"--bogus"}, refused("Unknown option 'bogus'.")},
+        ParseCase{"MissingFile", {"--profile"}, refused("Missing value after '--profile'.")},
+        ParseCase{"EmptyFile", {"--record="}, refused("--record needs a file name.")},
+        ParseCase{"StrayArgument", {"job.conf"}, refused("Unexpected argument 'job.conf'.")},
+        ParseCase{"RecordAndNoRecord",
+                  {"--record", "u.csv", "--no-record"},
+                  refused("--record and --no-record cannot be used together.")},
+        ParseCase{"MistakeBeforeHelp", {"--help", "--bogus"}, refused("Unknown option 'bogus'.")}),
+    fw::testing::RowName());
+
+// ---- the built program ------------------------------------------------------------------
+
+struct Outcome {
+    int exitCode;
+    QString out;
+    QString err;
+};
+
+// Runs the program with no display, a provider library that does not exist and, should
+// it get as far as a message, an answer at once: help and mistakes must not get there.
+Outcome runProgram(const QStringList &arguments, const QProcessEnvironment &extra = {}) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QLatin1String(name));
+    environment.insert(QStringLiteral("FLEETWRIGHT_PROVIDER"), QStringLiteral("/nonexistent.so"));
+    environment.insert(QStringLiteral("FLEETWRIGHT_EXIT_AFTER_SHOW"), QStringLiteral("1"));
+    for (const QString &name : extra.keys())
+        environment.insert(name, extra.value(name));
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(FW_PROGRAM), arguments);
+    if (!program.waitForFinished(60000))
+        return {-1, {}, QStringLiteral("<did not end>")};
+    return {program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1,
+            QString::fromLocal8Bit(program.readAllStandardOutput()),
+            QString::fromLocal8Bit(program.readAllStandardError())};
+}
+
+struct ProgramCase {
+    const char *name;
+    QStringList arguments;
+    int exitCode;
+    QString out; // what standard output starts with; empty: nothing at all
+    QString err; // whole
+};
+
+class Program : public ::testing::TestWithParam<ProgramCase> {};
+
+TEST_P(Program, AnswersItsCommandLineWithoutAWindowOrTheLibrary) {
+    const Outcome outcome = runProgram(GetParam().arguments);
+    EXPECT_EQ(outcome.exitCode, GetParam().exitCode);
+    EXPECT_EQ(outcome.out.left(GetParam().out.size()), GetParam().out);
+    EXPECT_EQ(outcome.out.isEmpty(), GetParam().out.isEmpty()) << outcome.out.toStdString();
+    EXPECT_EQ(outcome.err, GetParam().err);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, Program,
+    ::testing::Values(ProgramCase{"Help", {"--help"}, 0, "Usage: fleetwright [options]\n", ""},
+                      ProgramCase{"Version", {"--version"}, 0, "fleetwright 1.1.0\n", ""},
+                      ProgramCase{
+                          "UnknownOption",
+                          {"--profil", "a.conf"},
+                          2,
+                          "",
+                          "fleetwright: Unknown option 'profil'. Try 'fleetwright --help'.\n"}),
+    fw::testing::RowName());
+
+TEST(ProgramProfile, IsCreatedAtCloseAndThePerUserStoreIsNeitherReadNorWritten) {
+    QTemporaryDir dir;
+    const QString profile = dir.filePath(QStringLiteral("jobs/bridge.conf"));
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("FLEETWRIGHT_PROVIDER"), QStringLiteral(FW_SIMULATOR));
+    environment.insert(QStringLiteral("FLEETWRIGHT_SIM_LOCK"),
+                       dir.filePath(QStringLiteral("lock")));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
+    QDir(dir.path()).mkpath(QStringLiteral("jobs"));
+
+    const Outcome outcome = runProgram({QStringLiteral("--profile"), profile}, environment);
+
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err.toStdString();
+    EXPECT_TRUE(outcome.out.startsWith(QStringLiteral("shown "))) << outcome.out.toStdString();
+    const QSettings written(profile, QSettings::IniFormat);
+    EXPECT_EQ(written.value(QStringLiteral("Settings/TXInterval")).toString(), "333");
+    EXPECT_EQ(written.value(QStringLiteral("Settings/LowPowerMode")).toString(), "0");
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("config"))));
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("state")))); // no update, no record
+}
+
+} // namespace
+} // namespace fw::app
