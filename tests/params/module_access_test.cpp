@@ -108,5 +108,66 @@ TEST(Messages, UpdateCompleteReadsLineByLine) {
                        MessageIcon::None}));
 }
 
+struct LibraryTextCase {
+    const char *name;
+    std::string text;
+    std::string shown;
+};
+
+void PrintTo(const LibraryTextCase &c, std::ostream *out) {
+    *out << c.name;
+}
+
+class LibraryText : public ::testing::TestWithParam<LibraryTextCase> {};
+
+TEST_P(LibraryText, IsValidUtf8OfAtMostAThousandCharacters) {
+    EXPECT_EQ(messages::libraryText(GetParam().text), GetParam().shown);
+}
+
+const std::string kEuro = "\u20ac";     // three bytes
+const std::string kClef = "\U0001d11e"; // four bytes
+const std::string kCut = "\u2026";
+const std::string kBad = "\ufffd";
+
+std::string times(size_t count, const std::string &text) {
+    std::string repeated;
+    for (size_t i = 0; i < count; ++i)
+        repeated += text;
+    return repeated;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, LibraryText,
+    ::testing::Values(
+        LibraryTextCase{"Empty", "", ""},
+        LibraryTextCase{"AThousandCharactersStay", std::string(1000, 'a'), std::string(1000, 'a')},
+        LibraryTextCase{"OneMoreIsCut", std::string(1001, 'a'), std::string(999, 'a') + kCut},
+        LibraryTextCase{"CharactersNotBytes", times(1000, kEuro), times(1000, kEuro)},
+        LibraryTextCase{"CutBetweenCharacters", times(1000, kClef) + "a", times(999, kClef) + kCut},
+        LibraryTextCase{"StrayBytes",
+                        "a\xff"
+                        "b\x80"
+                        "c\xfe",
+                        "a" + kBad + "b" + kBad + "c" + kBad},
+        LibraryTextCase{"Overlong", "\xc0\xaf", kBad + kBad},
+        LibraryTextCase{"Surrogate", "\xed\xa0\x80", kBad + kBad + kBad},
+        LibraryTextCase{"AboveUnicode", "\xf4\x90\x80\x80", times(4, kBad)},
+        LibraryTextCase{"CutShortAtTheEnd", "ok\xe2\x82", "ok" + kBad + kBad},
+        LibraryTextCase{"InvalidBytesCountAsCharacters", std::string(1001, '\xff'),
+                        times(999, kBad) + kCut}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(Messages, QuoteLibraryTextCut) {
+    const std::string huge(1 << 20, 'M');
+    const std::string cut = std::string(999, 'M') + kCut;
+    EXPECT_EQ(messages::communicationFailure(huge, 3).text,
+              "Communication with the base station failed!\r\n" + cut + " [Code: 3]");
+    EXPECT_EQ(messages::updateComplete(huge, 1).text,
+              "Model: " + cut + "\r\nID: 1\r\nCompleted OK");
+    EXPECT_EQ(messages::unsupportedModel(huge).text,
+              "The paired module is a " + cut + " which is not supported by this software!");
+    EXPECT_EQ(messages::incompatible(huge).text, cut);
+}
+
 } // namespace
 } // namespace fw
