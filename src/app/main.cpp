@@ -4,6 +4,7 @@
 #include <QApplication>
 
 int main(int argc, char **argv) {
+    fw::app::ignoreFileSizeSignal();
     QApplication app(argc, argv);
     fw::app::registerFontSubstitutes();
     return fw::app::runFleetwright(
