@@ -1,9 +1,12 @@
 #include "simulator_harness.h"
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -105,6 +108,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadSetting{"CodeAbove255", "FLEETWRIGHT_SIM_FAULTS", "write-status:256",
                    "FLEETWRIGHT_SIM_FAULTS: fault \"write-status:256\": command code \"256\" is "
                    "not a number from 0 to 255"},
+        BadSetting{"ControlByteInModel", "FLEETWRIGHT_SIM_FLEET", "1A:RX\x01LC:3",
+                   "FLEETWRIGHT_SIM_FLEET: module 1 \"1A:RX\\x01LC:3\": model \"RX\\x01LC\" is "
+                   "not 1 to 4096 printable characters"},
         BadSetting{"EmptyFault", "FLEETWRIGHT_SIM_FAULTS", "open,,probe",
                    "FLEETWRIGHT_SIM_FAULTS: empty fault (two ',' in a row, or one at an end)"}),
     [](const auto &info) { return std::string(info.param.name); });
@@ -573,8 +579,99 @@ TEST_F(SimulatorTest, UnwritableStateFileFailsCreation) {
     env.set("FLEETWRIGHT_SIM_STATE", "/nonexistent-dir/state");
     zdp_provider *other = nullptr;
     EXPECT_EQ(zdp_create(&other), FWSIM_ERR_SYSTEM);
-    EXPECT_STREQ(zdp_error_text(nullptr), "Cannot write the state file /nonexistent-dir/state");
+    EXPECT_STREQ(zdp_error_text(nullptr),
+                 "Cannot write the state file /nonexistent-dir/state: No such file or directory");
 }
+
+// ---- paths the simulator must not use ----------------------------------------------
+
+enum class Setting { State, Lock };
+
+struct BadPath {
+    const char *name;
+    Setting setting;
+    // Lays out what the path names inside a private folder and returns the path.
+    std::function<std::string(const std::string &folder)> make;
+    std::string reason;
+};
+
+void PrintTo(const BadPath &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class UnusablePath : public ::testing::TestWithParam<BadPath> {
+protected:
+    SimEnvironment env;
+};
+
+// Creation fails naming the path and why, and leaves what the path names as it was.
+TEST_P(UnusablePath, FailsCreationNamingThePathAndLeavesItAlone) {
+    const BadPath &row = GetParam();
+    char folder[] = "/tmp/fwsim-paths-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string path = row.make(folder);
+    struct stat before {};
+    const bool existed = lstat(path.c_str(), &before) == 0;
+    env.set(row.setting == Setting::State ? "FLEETWRIGHT_SIM_STATE" : "FLEETWRIGHT_SIM_LOCK", path);
+    zdp_provider *dp = nullptr;
+    EXPECT_EQ(zdp_create(&dp), FWSIM_ERR_SYSTEM);
+    EXPECT_EQ(dp, nullptr);
+    EXPECT_EQ(zdp_error_text(nullptr),
+              (row.setting == Setting::State ? "Cannot write the state file " + path
+                                             : "Cannot use the lock file " + path) +
+                  ": " + row.reason);
+    struct stat after {};
+    EXPECT_EQ(lstat(path.c_str(), &after) == 0, existed);
+    if (existed) {
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+    }
+    zdp_destroy(dp);
+    std::filesystem::remove_all(folder);
+}
+
+std::string namedPipe(const std::string &folder) {
+    const std::string path = folder + "/pipe";
+    EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
+    return path;
+}
+
+std::string subfolder(const std::string &folder) {
+    const std::string path = folder + "/folder";
+    EXPECT_EQ(mkdir(path.c_str(), 0700), 0);
+    return path;
+}
+
+std::string missingFolder(const std::string &folder) {
+    return folder + "/missing/file";
+}
+
+std::string danglingLink(const std::string &folder) {
+    const std::string path = folder + "/link";
+    EXPECT_EQ(symlink((folder + "/nowhere").c_str(), path.c_str()), 0);
+    return path;
+}
+
+std::string linkToDevice(const std::string &folder) {
+    const std::string path = folder + "/null";
+    EXPECT_EQ(symlink("/dev/null", path.c_str()), 0);
+    return path;
+}
+
+// A device node is named through a link, so that a regression replaces the link rather
+// than /dev/null itself on a machine that runs the tests as root.
+INSTANTIATE_TEST_SUITE_P(
+    Paths, UnusablePath,
+    ::testing::Values(
+        BadPath{"StateIsANamedPipe", Setting::State, namedPipe, "it is not a regular file"},
+        BadPath{"StateLinksToADevice", Setting::State, linkToDevice, "it is not a regular file"},
+        BadPath{"StateIsAFolder", Setting::State, subfolder, "it is not a regular file"},
+        BadPath{"LockInAMissingFolder", Setting::Lock, missingFolder, "No such file or directory"},
+        BadPath{"LockIsAFolder", Setting::Lock, subfolder, "Is a directory"},
+        BadPath{"LockIsADanglingLink", Setting::Lock, danglingLink,
+                "it is a symbolic link to nothing"},
+        BadPath{"LockIsANamedPipe", Setting::Lock, namedPipe, "it is not a regular file"}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(SimulatorTest, CountsCallsByFunctionName) {
     createAndOpen();
