@@ -268,7 +268,7 @@ INSTANTIATE_TEST_SUITE_P(Files, SavedFile,
                                            FileCase{"LinkToMissingFile", Link::ToMissingFile, 0,
                                                     0600},
                                            FileCase{"ChainOfLinks", Link::Chain, 0604, 0604}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &row) { return std::string(row.param.name); });
 
 // Runs body in a child process, as the user nobody when this one is root, so that file
 // permissions hold; ownFolder and what it holds become the child's. Returns what went wrong, empty

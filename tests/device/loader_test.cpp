@@ -126,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
         NotAFileCase{"Folder", [](const std::string &folder) { return folder + "/"; }, "a folder"},
         NotAFileCase{"CharacterDevice", [](const std::string &) { return "/dev/null"s; },
                      "a character device"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 TEST(LoaderLink, IsFollowedToTheLibrary) {
     char folder[] = "/tmp/fw-loader-XXXXXX";

@@ -671,7 +671,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadPath{"LockIsADanglingLink", Setting::Lock, danglingLink,
                 "it is a symbolic link to nothing"},
         BadPath{"LockIsANamedPipe", Setting::Lock, namedPipe, "it is not a regular file"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 TEST_F(SimulatorTest, CountsCallsByFunctionName) {
     createAndOpen();

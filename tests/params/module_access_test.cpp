@@ -155,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
         LibraryTextCase{"CutShortAtTheEnd", "ok\xe2\x82", "ok" + kBad + kBad},
         LibraryTextCase{"InvalidBytesCountAsCharacters", std::string(1001, '\xff'),
                         times(999, kBad) + kCut}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &row) { return std::string(row.param.name); });
 
 TEST(Messages, QuoteLibraryTextCut) {
     const std::string huge(1 << 20, 'M');
