@@ -10,6 +10,7 @@
 #include <QFont>
 #include <QWindow>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 
 namespace fw::app {
@@ -18,6 +19,10 @@ void registerFontSubstitutes() {
     QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
     QFont::insertSubstitution(QStringLiteral("Arial Narrow"),
                               QStringLiteral("Liberation Sans Narrow"));
+}
+
+void ignoreFileSizeSignal() {
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 QString applicationNameOf(const char *argv0) {

@@ -18,6 +18,10 @@ namespace fw::app {
 // "Arial" and "Arial Narrow" resolve to their metric-compatible Liberation faces.
 void registerFontSubstitutes();
 
+// A write past the file size limit (ulimit -f) fails with EFBIG instead of ending the
+// program: the settings store then sees a short write and keeps the old file.
+void ignoreFileSizeSignal();
+
 // The name the program stores its settings and titles its messages under: the
 // executable's file name without extension.
 QString applicationNameOf(const char *argv0);

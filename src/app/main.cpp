@@ -11,6 +11,7 @@ int main(int argc, char **argv) {
     if (command.action != fw::app::CommandLine::Action::Run)
         return fw::app::answerWithoutWindow(command);
 
+    fw::app::ignoreFileSizeSignal();
     QApplication app(argc, argv);
     fw::app::registerFontSubstitutes();
     return fw::app::runFleetwright(

@@ -4,7 +4,10 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <QTemporaryFile>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace fw::app {
 
@@ -13,7 +16,20 @@ QSettingsStore::QSettingsStore(const QString &applicationName)
                                                  applicationName, applicationName)) {}
 
 QSettingsStore::QSettingsStore(std::unique_ptr<QSettings> settings)
-    : settings_(std::move(settings)) {}
+    : settings_(std::move(settings)) {
+    // QSettings reads what it can and takes a file it cannot open for an empty one; saving
+    // over it would then drop everything the operator kept there.
+    const QFileInfo info(settings_->fileName());
+    if (!info.exists())
+        return;
+    if (info.isDir()) {
+        unreadable_ = QStringLiteral("it is a folder");
+        return;
+    }
+    QFile file(info.filePath());
+    if (!file.open(QIODevice::ReadOnly))
+        unreadable_ = file.errorString();
+}
 
 QSettingsStore QSettingsStore::inFile(const QString &path) {
     return QSettingsStore(std::make_unique<QSettings>(path, QSettings::IniFormat));
@@ -50,7 +66,29 @@ namespace {
 using Texts = std::map<QString, QString>;
 
 void addText(Texts &texts, const QString &key, const QVariant &value) {
-    texts[key] = value.toString();
+    if (value.typeId() == QMetaType::QStringList)
+        texts[key] = QStringLiteral("list:") + value.toStringList().join(QChar(0));
+    else
+        texts[key] = value.toString();
+}
+
+// The file holds UTF-8, which has no form for half a surrogate pair (a hand-written
+// "\xd800"): such text cannot come back as it was, so it is written as the replacement
+// character it would become anyway, and the file still reads back as written.
+QString carried(const QString &text) {
+    return text.isValidUtf16() ? text : QString::fromUtf8(text.toUtf8());
+}
+
+QVariant carried(const QVariant &value) {
+    if (value.typeId() == QMetaType::QString)
+        return carried(value.toString());
+    if (value.typeId() == QMetaType::QStringList) {
+        QStringList texts = value.toStringList();
+        for (QString &text : texts)
+            text = carried(text);
+        return texts;
+    }
+    return value;
 }
 
 // Reads a settings file as it is on disk: a copy under a name of its own, since QSettings
@@ -72,29 +110,70 @@ std::optional<Texts> readBack(const QString &path) {
         addText(texts, key, settings.value(key));
     return texts;
 }
+
+// The file that path names: the last target of a symbolic link, so that a save replaces
+// what the link points to and the link stays. Empty for a loop of links.
+std::optional<QString> fileBehind(const QString &path) {
+    constexpr int kMostLinks = 40; // as the kernel allows
+    QString current = path;
+    for (int links = 0; links <= kMostLinks; ++links) {
+        const QFileInfo info(current);
+        if (!info.isSymLink())
+            return current;
+        current = info.symLinkTarget();
+    }
+    return std::nullopt;
+}
+
+// The permission bits the new file gets: those of the file it replaces, or owner-only.
+mode_t modeFor(const QString &path) {
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) == 0)
+        return status.st_mode & 07777;
+    return S_IRUSR | S_IWUSR;
+}
+
+QString systemError() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 } // namespace
 
-bool QSettingsStore::flush() {
+FlushResult QSettingsStore::flush() {
+    if (unreadable_)
+        return FlushResult::failed(
+            QStringLiteral("it could not be read at start-up (%1), and saving would lose what it "
+                           "holds")
+                .arg(*unreadable_));
+    const std::optional<QString> behind = fileBehind(settings_->fileName());
+    if (!behind)
+        return FlushResult::failed(QStringLiteral("its symbolic links form a loop"));
     // QSettings takes a write cut short (a full disk, a file size limit) for success and puts
-    // the cut file in place of the good one. So the new content goes to a file beside it,
-    // is read back, and replaces the store only when it came out whole.
-    const QString path = settings_->fileName();
+    // the cut file in place of the good one. So the new content goes to a file beside the
+    // one it replaces, is read back, and replaces it only when it came out whole.
+    const QString path = *behind;
     const QFileInfo target(path);
-    if (target.exists() && (!target.isFile() || !target.isWritable()))
-        return false;
+    if (target.exists() && target.isDir())
+        return FlushResult::failed(QStringLiteral("it is a folder"));
+    if (target.exists() && !target.isFile())
+        return FlushResult::failed(QStringLiteral("it is not a regular file"));
+    if (target.exists() && !target.isWritable())
+        return FlushResult::failed(QStringLiteral("it is read-only"));
     if (!QDir().mkpath(target.path()))
-        return false;
+        return FlushResult::failed(QStringLiteral("its folder cannot be created"));
     std::map<QString, QVariant> content;
     for (const QString &key : settings_->allKeys())
         if (!key.isEmpty()) // a stray "=" line in the file; QSettings cannot write it back
-            content[key] = settings_->value(key);
+            content[key] = carried(settings_->value(key));
     for (const auto &[key, text] : written_)
-        content[key] = text;
+        content[key] = carried(text);
 
     QTemporaryFile next(path + QStringLiteral(".new-XXXXXX"));
     if (!next.open())
-        return false;
+        return FlushResult::failed(
+            QStringLiteral("no new file can be made beside it (%1)").arg(next.errorString()));
     next.close();
+    const FlushResult incomplete = FlushResult::failed(
+        QStringLiteral("the new file came out incomplete (a full disk or a file size limit)"));
     Texts expected; // as the writer holds it, keys in its own spelling
     {
         QSettings writer(next.fileName(), QSettings::IniFormat);
@@ -104,17 +183,18 @@ bool QSettingsStore::flush() {
             addText(expected, key, writer.value(key));
         writer.sync();
         if (writer.status() != QSettings::NoError)
-            return false;
+            return incomplete;
     }
     if (readBack(next.fileName()) != expected)
-        return false;
-    if (std::rename(QFile::encodeName(next.fileName()).constData(),
+        return incomplete;
+    if (::chmod(QFile::encodeName(next.fileName()).constData(), modeFor(path)) != 0 ||
+        std::rename(QFile::encodeName(next.fileName()).constData(),
                     QFile::encodeName(path).constData()) != 0)
-        return false;
+        return FlushResult::failed(systemError());
     next.setAutoRemove(false);
     written_.clear();
     settings_->sync(); // nothing of its own to write: it reads the new file
-    return true;
+    return {};
 }
 
 std::optional<bool> parseTruthValue(const QString &text) {

@@ -3,6 +3,7 @@
 #include <QSettings>
 #include <QString>
 #include <map>
+#include <memory>
 #include <optional>
 
 namespace fw::app {
@@ -34,6 +35,15 @@ inline constexpr const char *kSleepDelay = "SleepDelay";
 inline constexpr const char *kLowPowerMode = "LowPowerMode";
 } // namespace keys
 
+// What a flush did; false when the writes could not be stored, and then why.
+struct FlushResult {
+    bool stored = true;
+    QString reason; // a phrase that follows "could not be saved in FILE: "
+
+    explicit operator bool() const { return stored; }
+    static FlushResult failed(const QString &why) { return {false, why}; }
+};
+
 // Text values by key within the "Settings" section.
 class SettingsStore {
 public:
@@ -41,13 +51,19 @@ public:
     // Empty optional when the key is absent; a present but empty entry is an empty text.
     virtual std::optional<QString> read(const QString &key) const = 0;
     virtual void write(const QString &key, const QString &text) = 0;
-    // Flushes the writes; false when they could not be stored.
-    virtual bool flush() = 0;
+    // Flushes the writes.
+    virtual FlushResult flush() = 0;
+    // Where the entries are kept, as the operator would look for them.
+    virtual QString location() const { return {}; }
+    // Why a store that exists could not be read when it was opened; empty when it could,
+    // or when there was none. A store that could not be read is never written.
+    virtual std::optional<QString> unreadable() const { return std::nullopt; }
 };
 
 // The per-user store of the platform, addressed by the application name. Writes reach the
 // file on flush only, and only whole: the file is replaced by a complete new one or left as
-// it was.
+// it was. A symbolic link stays a link (its target is replaced) and an existing file keeps
+// its permissions; a new one is readable by its owner only.
 class QSettingsStore final : public SettingsStore {
 public:
     explicit QSettingsStore(const QString &applicationName);
@@ -56,7 +72,9 @@ public:
 
     std::optional<QString> read(const QString &key) const override;
     void write(const QString &key, const QString &text) override;
-    bool flush() override;
+    FlushResult flush() override;
+    QString location() const override { return fileName(); }
+    std::optional<QString> unreadable() const override { return unreadable_; }
 
     QString fileName() const { return settings_->fileName(); }
 
@@ -64,6 +82,7 @@ private:
     explicit QSettingsStore(std::unique_ptr<QSettings> settings);
     std::unique_ptr<QSettings> settings_; // only ever read, so it never writes by itself
     std::map<QString, QString> written_;  // by key path, until a flush stores them
+    std::optional<QString> unreadable_;
 };
 
 // Reads the six entries; a missing entry, or one its control cannot take, gives the default.

@@ -38,6 +38,9 @@ std::unique_ptr<DataProvider> startUp(const ProviderFactory &createProvider,
 
     target.setVersionText(versionText());
     target.applyEntries(readEntries(store));
+    if (const std::optional<QString> why = store.unreadable())
+        window.showMessage(
+            messages::settingsUnreadable(store.location().toStdString(), why->toStdString()));
 
     bool open = false;
     try {
@@ -71,8 +74,9 @@ void shutDown(std::unique_ptr<DataProvider> &provider, SettingsStore &store, con
               WindowPort &window) {
     window.setBusyPointer();
     writeEntries(store, entries);
-    // An unwritable store loses this run's entries; the close goes on regardless.
-    store.flush();
+    // An unwritable store loses this run's entries; the close goes on regardless, and the
+    // operator hears of it once the base station is released.
+    const FlushResult saved = store.flush();
     if (provider) {
         try {
             provider->CloseConnection();
@@ -84,6 +88,9 @@ void shutDown(std::unique_ptr<DataProvider> &provider, SettingsStore &store, con
     window.pause(std::chrono::seconds(1));
     provider.reset();
     window.setDefaultPointer();
+    if (!saved)
+        window.showMessage(
+            messages::entriesNotSaved(store.location().toStdString(), saved.reason.toStdString()));
 }
 
 void pauseFor(std::chrono::milliseconds duration) {

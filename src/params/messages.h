@@ -32,6 +32,17 @@ Message cannotOpenUsb();
 // The update record could not be written; reason says why, as the system put it.
 Message recordNotWritten(std::string_view path, std::string_view reason);
 
+// The saved entries: a file that exists but cannot be read (start-up goes on with the
+// defaults), and entries that could not be saved (the program ends all the same).
+Message settingsUnreadable(std::string_view path, std::string_view reason);
+Message entriesNotSaved(std::string_view path, std::string_view reason);
+
+// Text from the data-provider library as a message may show it: valid UTF-8 (each invalid
+// byte becomes U+FFFD) of at most kLibraryTextLimit characters, the last one "…" when it
+// was cut. A library may answer with megabytes, which a message box takes minutes to lay out.
+inline constexpr size_t kLibraryTextLimit = 1000;
+std::string libraryText(std::string_view text);
+
 // The module ID as shown after "ID: ": upper-case hexadecimal, no leading zeros.
 std::string hexId(uint32_t moduleId);
 

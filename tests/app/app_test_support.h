@@ -20,6 +20,7 @@ public:
     std::map<QString, QString> values;
     bool flushSucceeds = true;
     int flushes = 0;
+    std::optional<QString> unreadableReason; // what unreadable() answers
 
     std::optional<QString> read(const QString &key) const override {
         const auto found = values.find(key);
@@ -28,10 +29,14 @@ public:
         return found->second;
     }
     void write(const QString &key, const QString &text) override { values[key] = text; }
-    bool flush() override {
+    FlushResult flush() override {
         ++flushes;
-        return flushSucceeds;
+        if (flushSucceeds)
+            return {};
+        return FlushResult::failed(QStringLiteral("the disk is full"));
     }
+    QString location() const override { return QStringLiteral("/config/fleetwright.conf"); }
+    std::optional<QString> unreadable() const override { return unreadableReason; }
 };
 
 } // namespace fw::app::testing

@@ -1,3 +1,4 @@
+#include "app_setup.h"
 #include "app_test_support.h"
 #include "saved_entries.h"
 
@@ -5,7 +6,14 @@
 #include <QFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <functional>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fw::app {
 namespace {
@@ -173,6 +181,144 @@ TEST(SettingsFile, ThatCannotBeWrittenReportsFailureWithoutThrowing) {
     writeEntries(store, Entries{});
     EXPECT_FALSE(store.flush());
 }
+
+// ---- the file on disk ---------------------------------------------------------------
+
+QByteArray contentOf(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+mode_t modeOf(const QString &path) {
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+void writeFile(const QString &path, const QByteArray &content, mode_t mode) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    file.close();
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode), 0);
+}
+
+struct FileCase {
+    const char *name;
+    bool link;
+    mode_t mode; // of the file there is; 0: none
+    mode_t saved;
+};
+
+class SavedFile : public ::testing::TestWithParam<FileCase> {};
+
+// A link stays a link, the file behind it gets the entries and keeps its permissions, and
+// nothing is left beside it.
+TEST_P(SavedFile, KeepsLinksAndPermissions) {
+    const FileCase &row = GetParam();
+    QTemporaryDir home;
+    const QString file = home.filePath(row.link ? "target/shared.conf" : "fleetwright.conf");
+    const QString store = home.filePath("fleetwright.conf");
+    if (row.link) {
+        ASSERT_TRUE(QDir(home.path()).mkdir("target") && QFile::link(file, store));
+    }
+    if (row.mode) {
+        writeFile(file, "[Other]\nkept=yes\n", row.mode);
+    }
+    QSettingsStore settings = QSettingsStore::inFile(store);
+    settings.write("TXInterval", "4321");
+    const FlushResult saved = settings.flush();
+    ASSERT_TRUE(saved) << saved.reason.toStdString();
+    EXPECT_EQ(QFileInfo(store).isSymLink(), row.link);
+    EXPECT_EQ(modeOf(file), row.saved);
+    EXPECT_EQ(QSettingsStore::inFile(file).read("TXInterval"), std::optional<QString>("4321"));
+    EXPECT_EQ(contentOf(file).contains("kept=yes"), row.mode != 0);
+    EXPECT_EQ(QDir(QFileInfo(file).path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, SavedFile,
+                         ::testing::Values(FileCase{"NewFile", false, 0, 0600},
+                                           FileCase{"ReadableByAll", false, 0644, 0644},
+                                           FileCase{"LinkToFile", true, 0640, 0640},
+                                           FileCase{"LinkToNothingYet", true, 0, 0600}),
+                         [](const auto &row) { return std::string(row.param.name); });
+
+// Runs body in a child process, as nobody when this one is root so that permissions hold,
+// and returns what it reported, or how it ended when a signal ended it.
+std::string inChildProcess(const std::function<std::string()> &body, const QString &folder) {
+    const passwd *nobody = geteuid() == 0 ? getpwnam("nobody") : nullptr;
+    if (nobody)
+        for (const QString &name : {QStringLiteral("."), QStringLiteral("fleetwright.conf")})
+            if (::chown(QFile::encodeName(QDir(folder).filePath(name)).constData(), nobody->pw_uid,
+                        nobody->pw_gid) != 0)
+                return "cannot hand the folder to nobody";
+    int report[2];
+    if (::pipe(report) != 0)
+        return "no pipe";
+    const pid_t child = fork();
+    if (child == 0) {
+        const bool dropped =
+            !nobody || (::setgroups(0, nullptr) == 0 && ::setgid(nobody->pw_gid) == 0 &&
+                        ::setuid(nobody->pw_uid) == 0);
+        const std::string outcome = dropped ? body() : "cannot become nobody";
+        _exit(::write(report[1], outcome.data(), outcome.size()) < 0);
+    }
+    ::close(report[1]);
+    std::string outcome;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(report[0], buffer, sizeof buffer)) > 0;)
+        outcome.append(buffer, static_cast<size_t>(n));
+    ::close(report[0]);
+    int status = 0;
+    if (waitpid(child, &status, 0) == child && WIFSIGNALED(status))
+        outcome += "ended by signal " + std::to_string(WTERMSIG(status));
+    return outcome;
+}
+
+struct KeptCase {
+    const char *name;
+    mode_t mode;
+    rlim_t sizeLimit;
+    const char *reason;
+};
+
+class KeptFile : public ::testing::TestWithParam<KeptCase> {};
+
+// A file that cannot be read (root can, so the child runs as nobody), and a file size limit
+// below the new file's size (the program must live on): the old file stays byte for byte.
+TEST_P(KeptFile, StaysByteForByteAndAloneInItsFolder) {
+    if (geteuid() == 0 && !getpwnam("nobody"))
+        GTEST_SKIP() << "running as root without a user nobody to drop the rights to";
+    QTemporaryDir home;
+    const QString path = home.filePath("fleetwright.conf");
+    const QByteArray stored = "[Notes]\nText=" + QByteArray(2000, 'x') + "\n[Settings]\nA=1\n";
+    writeFile(path, stored, GetParam().mode);
+    const std::string outcome = inChildProcess(
+        [&path, limit = GetParam().sizeLimit] {
+            ignoreFileSizeSignal();
+            QSettingsStore store = QSettingsStore::inFile(path);
+            writeEntries(store, Entries{});
+            const rlimit small{limit, limit};
+            if (limit != RLIM_INFINITY && setrlimit(RLIMIT_FSIZE, &small) != 0)
+                return std::string("cannot limit the file size");
+            const FlushResult saved = store.flush();
+            return saved ? std::string("saved") : saved.reason.toStdString();
+        },
+        home.path());
+    EXPECT_EQ(outcome, GetParam().reason);
+    EXPECT_EQ(contentOf(path), stored);
+    EXPECT_EQ(QDir(home.path())
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+              QStringList{"fleetwright.conf"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, KeptFile,
+    ::testing::Values(KeptCase{"Unreadable", 0200, RLIM_INFINITY,
+                               "it could not be read at start-up (Permission denied), and "
+                               "saving would lose what it holds"},
+                      KeptCase{"PastTheSizeLimit", 0600, 1024,
+                               "the new file came out incomplete (a full disk or a file size "
+                               "limit)"}),
+    [](const auto &row) { return std::string(row.param.name); });
 
 } // namespace
 } // namespace fw::app

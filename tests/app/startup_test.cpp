@@ -113,6 +113,36 @@ TEST_F(StartUp, ACreationFailureNamesItsDescriptionAndCodeAndStopsThere) {
     EXPECT_TRUE(target.calls.empty());
 }
 
+TEST_F(StartUp, AStoreThatCannotBeReadIsReportedOnceAndTheDefaultsAreUsed) {
+    store.unreadableReason = "Permission denied";
+    EXPECT_CALL(dp, ProbeProvider());
+    EXPECT_CALL(dp, OpenConnection(0, 0)).WillOnce(Return(0));
+    EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Return(uint8_t{2}));
+    EXPECT_NE(run(), nullptr);
+    EXPECT_EQ(window.messages, std::vector<Message>{messages::settingsUnreadable(
+                                   "/config/fleetwright.conf", "Permission denied")});
+    EXPECT_EQ(window.messages[0].text,
+              "The saved entries in /config/fleetwright.conf cannot be read: Permission "
+              "denied\r\nThe program starts with the default entries and leaves that file as "
+              "it is.");
+    EXPECT_EQ(store.flushes, 0);
+}
+
+// A library that answers with megabytes must not hold the window up for minutes while a
+// message box lays the text out.
+TEST_F(StartUp, AHugeCreationFailureTextIsCutBeforeItIsShown) {
+    const std::string huge = std::string(10 * 1024 * 1024, 'e') + "\xff";
+    const ProviderFactory failing = [&huge]() -> std::unique_ptr<DataProvider> {
+        throw ProviderError(-7, huge);
+    };
+    EXPECT_EQ(startUp(failing, store, "fleetwright", target, window), nullptr);
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(window.messages[0],
+              (Message{"ZarvikDataProviderCOM.DLL possibly not registered!\r\nError: " +
+                           std::string(999, 'e') + "\u2026 [Code: -7]",
+                       "fleetwright", MessageIcon::Critical}));
+}
+
 TEST_F(StartUp, AMissingLibraryIsReportedWithTheLoadersOwnDescription) {
     const std::string library = "/nonexistent/libnothing-here.so";
     std::string description;
@@ -198,8 +228,11 @@ TEST_F(ShutDown, GoesThroughWhenTheStoreOrTheBaseStationFails) {
     EXPECT_CALL(dp, CloseConnection()).WillOnce(Throw(ProviderError(3, "Device removed")));
     shutDown(provider, store, Entries{}, window);
     EXPECT_EQ(provider, nullptr);
-    EXPECT_EQ(window.events,
-              (std::vector<std::string>{"pointer:busy", "pause:1000", "pointer:default"}));
+    // The operator hears of the lost entries once, after the busy pointer is gone.
+    EXPECT_EQ(window.events, (std::vector<std::string>{"pointer:busy", "pause:1000",
+                                                       "pointer:default", "message:Warning"}));
+    EXPECT_EQ(window.messages, std::vector<Message>{messages::entriesNotSaved(
+                                   "/config/fleetwright.conf", "the disk is full")});
 }
 
 } // namespace

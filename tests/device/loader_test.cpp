@@ -3,10 +3,16 @@
 #include "fwsim.h"
 #include "sim_environment.h"
 
+#include <chrono>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <filesystem>
 #include <functional>
+#include <future>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fw {
 namespace {
@@ -61,6 +67,76 @@ INSTANTIATE_TEST_SUITE_P(
         CreationCase{"SettingMalformed", FW_SIMULATOR, "nopair,probe-status", FWSIM_ERR_BAD_SETTING,
                      "FLEETWRIGHT_SIM_FAULTS: fault \"probe-status\": unknown fault"}),
     [](const auto &info) { return std::string(info.param.name); });
+
+// A path that names something other than a file: dlopen would wait on a named pipe
+// until a writer came, so these are refused before it is called.
+struct NotAFileCase {
+    const char *name;
+    std::function<std::string(const std::string &folder)> make; // returns the path
+    const char *kind;
+};
+
+void PrintTo(const NotAFileCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class LoaderRefusal : public ::testing::TestWithParam<NotAFileCase> {};
+
+std::string fifoIn(const std::string &folder) {
+    const std::string path = folder + "/provider.so";
+    EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
+    return path;
+}
+
+TEST_P(LoaderRefusal, RefusesWhatIsNotAFileWithoutWaiting) {
+    char folder[] = "/tmp/fw-loader-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string path = GetParam().make(folder);
+    auto loading = std::async(std::launch::async, [&path] {
+        try {
+            createDataProvider(path);
+            return ProviderError(0, "created a provider");
+        } catch (const ProviderError &error) {
+            return error;
+        }
+    });
+    if (loading.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        ADD_FAILURE() << "still loading after 5 s";
+        // A writer lets the stuck open return.
+        ::close(::open(path.c_str(), O_WRONLY | O_NONBLOCK));
+    }
+    const ProviderError error = loading.get();
+    EXPECT_EQ(error.code(), kLoaderCannotLoad);
+    EXPECT_EQ(error.description(),
+              path + ": cannot load the data-provider library: it is " + GetParam().kind);
+    std::filesystem::remove_all(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, LoaderRefusal,
+    ::testing::Values(
+        NotAFileCase{"NamedPipe", fifoIn, "a named pipe"},
+        NotAFileCase{"LinkToANamedPipe",
+                     [](const std::string &folder) {
+                         const std::string link = folder + "/link.so";
+                         EXPECT_EQ(symlink(fifoIn(folder).c_str(), link.c_str()), 0);
+                         return link;
+                     },
+                     "a named pipe"},
+        NotAFileCase{"Folder", [](const std::string &folder) { return folder + "/"; }, "a folder"},
+        NotAFileCase{"CharacterDevice", [](const std::string &) { return "/dev/null"s; },
+                     "a character device"}),
+    [](const auto &row) { return std::string(row.param.name); });
+
+TEST(LoaderLink, IsFollowedToTheLibrary) {
+    char folder[] = "/tmp/fw-loader-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string link = std::string(folder) + "/provider.so";
+    ASSERT_EQ(symlink(FW_SIMULATOR, link.c_str()), 0);
+    SimEnvironment env;
+    EXPECT_NE(createDataProvider(link), nullptr);
+    std::filesystem::remove_all(folder);
+}
 
 TEST(LoaderEnvironment, ProviderVariableNamesTheLibrary) {
     SimEnvironment env;

@@ -1,9 +1,12 @@
 #include "simulator_harness.h"
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -105,6 +108,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadSetting{"CodeAbove255", "FLEETWRIGHT_SIM_FAULTS", "write-status:256",
                    "FLEETWRIGHT_SIM_FAULTS: fault \"write-status:256\": command code \"256\" is "
                    "not a number from 0 to 255"},
+        BadSetting{"ControlByteInModel", "FLEETWRIGHT_SIM_FLEET", "1A:RX\x01LC:3",
+                   "FLEETWRIGHT_SIM_FLEET: module 1 \"1A:RX\\x01LC:3\": model \"RX\\x01LC\" is "
+                   "not 1 to 4096 printable characters"},
         BadSetting{"EmptyFault", "FLEETWRIGHT_SIM_FAULTS", "open,,probe",
                    "FLEETWRIGHT_SIM_FAULTS: empty fault (two ',' in a row, or one at an end)"}),
     [](const auto &info) { return std::string(info.param.name); });
@@ -579,8 +585,85 @@ TEST_F(SimulatorTest, UnwritableStateFileFailsCreation) {
     env.set("FLEETWRIGHT_SIM_STATE", "/nonexistent-dir/state");
     zdp_provider *other = nullptr;
     EXPECT_EQ(zdp_create(&other), FWSIM_ERR_SYSTEM);
-    EXPECT_STREQ(zdp_error_text(nullptr), "Cannot write the state file /nonexistent-dir/state");
+    EXPECT_STREQ(zdp_error_text(nullptr),
+                 "Cannot write the state file /nonexistent-dir/state: No such file or directory");
 }
+
+// ---- paths the simulator must not use ----------------------------------------------
+
+enum class Layout { Pipe, Folder, MissingFolder, LinkToNothing, LinkToDevice };
+
+struct BadPath {
+    const char *name;
+    const char *variable;
+    Layout layout;
+    const char *reason;
+};
+
+void PrintTo(const BadPath &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class UnusablePath : public ::testing::TestWithParam<BadPath> {
+protected:
+    SimEnvironment env;
+};
+
+// Creation fails naming the path and why, and leaves what the path names as it was. A
+// device is reached through a link, so that a regression on a machine that runs the tests
+// as root replaces the link and not /dev/null.
+TEST_P(UnusablePath, FailsCreationNamingThePathAndLeavesItAlone) {
+    const BadPath &row = GetParam();
+    char folder[] = "/tmp/fwsim-paths-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string path =
+        std::string(folder) + (row.layout == Layout::MissingFolder ? "/missing/x" : "/x");
+    switch (row.layout) {
+    case Layout::Pipe:
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+        break;
+    case Layout::Folder:
+        ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+        break;
+    case Layout::MissingFolder:
+        break;
+    case Layout::LinkToNothing:
+        ASSERT_EQ(symlink("nowhere", path.c_str()), 0);
+        break;
+    case Layout::LinkToDevice:
+        ASSERT_EQ(symlink("/dev/null", path.c_str()), 0);
+        break;
+    }
+    struct stat before {};
+    const bool existed = lstat(path.c_str(), &before) == 0;
+    env.set(row.variable, path);
+    zdp_provider *other = nullptr;
+    EXPECT_EQ(zdp_create(&other), FWSIM_ERR_SYSTEM);
+    const bool state = std::string(row.variable) == "FLEETWRIGHT_SIM_STATE";
+    EXPECT_EQ(zdp_error_text(nullptr),
+              (state ? "Cannot write the state file " : "Cannot use the lock file ") + path + ": " +
+                  row.reason);
+    struct stat after {};
+    EXPECT_EQ(lstat(path.c_str(), &after) == 0, existed);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    std::filesystem::remove_all(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, UnusablePath,
+    ::testing::Values(
+        BadPath{"StateIsAPipe", "FLEETWRIGHT_SIM_STATE", Layout::Pipe, "it is not a regular file"},
+        BadPath{"StateIsAFolder", "FLEETWRIGHT_SIM_STATE", Layout::Folder,
+                "it is not a regular file"},
+        BadPath{"StateIsADevice", "FLEETWRIGHT_SIM_STATE", Layout::LinkToDevice,
+                "it is not a regular file"},
+        BadPath{"LockInAMissingFolder", "FLEETWRIGHT_SIM_LOCK", Layout::MissingFolder,
+                "No such file or directory"},
+        BadPath{"LockIsAFolder", "FLEETWRIGHT_SIM_LOCK", Layout::Folder, "Is a directory"},
+        BadPath{"LockLinksToNothing", "FLEETWRIGHT_SIM_LOCK", Layout::LinkToNothing,
+                "it is a symbolic link to nothing"},
+        BadPath{"LockIsAPipe", "FLEETWRIGHT_SIM_LOCK", Layout::Pipe, "it is not a regular file"}),
+    [](const auto &row) { return std::string(row.param.name); });
 
 TEST_F(SimulatorTest, CountsCallsByFunctionName) {
     createAndOpen();

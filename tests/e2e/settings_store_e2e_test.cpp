@@ -1,6 +1,7 @@
 #include "app_setup.h"
 #include "e2e_window.h"
 #include "support/row_name.h"
+#include "messages.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -75,6 +76,8 @@ struct BadStore {
     QByteArray content;
     Entries atStart;      // what start-up restores
     bool replacedOnClose; // false: shutdown cannot store, and must leave everything as it was
+    const char *unreadable = nullptr; // the reason start-up gives, if it warns
+    const char *notSaved = nullptr;   // the reason shutdown gives, if it warns
 };
 
 void PrintTo(const BadStore &store, std::ostream *out) {
@@ -144,7 +147,11 @@ TEST_P(SettingsStoreUnderBadConditions, StartsWithSoundEntriesAndShutsDownCleanl
     ASSERT_TRUE(ui.load());
     ui.show();
     EXPECT_EQ(ui.window.entries(), row.atStart);
-    EXPECT_TRUE(ui.shown.empty());
+    std::vector<Message> warned;
+    if (row.unreadable)
+        warned.push_back(
+            messages::settingsUnreadable(settingsPath().toStdString(), row.unreadable));
+    EXPECT_EQ(ui.shown, warned);
 
     // Entries that differ from everything stored, so that any write would show.
     ui.window.Direction[1]->click();
@@ -172,7 +179,9 @@ TEST_P(SettingsStoreUnderBadConditions, StartsWithSoundEntriesAndShutsDownCleanl
     EXPECT_EQ(ui.window.DP, nullptr);
     EXPECT_EQ(fwsim_is_open(), 0);
     EXPECT_LT(shutdownMs, kLongestShutdownMs);
-    EXPECT_TRUE(ui.shown.empty());
+    if (row.notSaved)
+        warned.push_back(messages::entriesNotSaved(settingsPath().toStdString(), row.notSaved));
+    EXPECT_EQ(ui.shown, warned);
 
     if (row.replacedOnClose)
         EXPECT_EQ(readEntries(QSettingsStore(QStringLiteral("fleetwright"))), closing);
@@ -197,12 +206,22 @@ INSTANTIATE_TEST_SUITE_P(
                  "SleepDelay=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x4junk)\n"
                  "LowPowerMode\\sub=2\n",
                  Entries{}, true},
-        BadStore{"Unreadable", Layout::Unreadable, kStored, Entries{}, false},
-        BadStore{"PathIsAFolder", Layout::Folder, kStored, Entries{}, false},
-        BadStore{"FolderCannotBeCreated", Layout::ParentIsAFile, kStored, Entries{}, false},
+        // Half a surrogate pair has no UTF-8 form: it must not keep every later save out.
+        BadStore{"LoneSurrogateElsewhere", Layout::File,
+                 "[General]\nx=\\xd800\n[Notes]\nlist=a,\\xdc00\n" + kStored,
+                 restored("12", "7", "9", 2), true},
+        BadStore{"Unreadable", Layout::Unreadable, kStored, Entries{}, false, "Permission denied",
+                 "it could not be read at start-up (Permission denied), and saving would lose "
+                 "what it holds"},
+        BadStore{"PathIsAFolder", Layout::Folder, kStored, Entries{}, false, "it is a folder",
+                 "it could not be read at start-up (it is a folder), and saving would lose what "
+                 "it holds"},
+        BadStore{"FolderCannotBeCreated", Layout::ParentIsAFile, kStored, Entries{}, false,
+                 nullptr, "its folder cannot be created"},
         BadStore{"WriteFailsPartway", Layout::FileSizeLimit,
                  kStored + "[Notes]\nText=" + QByteArray(2000, 'x') + "\n",
-                 restored("12", "7", "9", 2), false}),
+                 restored("12", "7", "9", 2), false, nullptr,
+                 "the new file came out incomplete (a full disk or a file size limit)"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // ---- job profiles ----------------------------------------------------------------------

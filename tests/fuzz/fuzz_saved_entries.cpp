@@ -31,7 +31,7 @@ public:
         return found->second;
     }
     void write(const QString &key, const QString &text) override { texts[key] = text; }
-    bool flush() override { return true; }
+    fw::app::FlushResult flush() override { return {}; }
 
     std::map<QString, QString> texts;
 };

@@ -108,5 +108,52 @@ TEST(Messages, UpdateCompleteReadsLineByLine) {
                        MessageIcon::None}));
 }
 
+struct LibraryTextCase {
+    const char *name;
+    std::string text;
+    std::string shown;
+};
+
+class LibraryText : public ::testing::TestWithParam<LibraryTextCase> {};
+
+TEST_P(LibraryText, IsValidUtf8OfAtMostAThousandCharacters) {
+    EXPECT_EQ(messages::libraryText(GetParam().text), GetParam().shown);
+}
+
+std::string times(size_t count, const std::string &text) {
+    std::string repeated;
+    for (size_t i = 0; i < count; ++i)
+        repeated += text;
+    return repeated;
+}
+
+const std::string kClef = "\U0001d11e", kCut = "\u2026", kBad = "\ufffd";
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, LibraryText,
+    ::testing::Values(
+        LibraryTextCase{"AThousandStay", times(1000, kClef), times(1000, kClef)},
+        LibraryTextCase{"OneMoreIsCut", times(1000, kClef) + "a", times(999, kClef) + kCut},
+        LibraryTextCase{"StrayBytes",
+                        "a\xff"
+                        "b\x80",
+                        "a" + kBad + "b" + kBad},
+        LibraryTextCase{"OverlongAndSurrogate", "\xc0\xaf\xed\xa0\x80", times(5, kBad)},
+        LibraryTextCase{"CutShortAtTheEnd", "ok\xe2\x82", "ok" + kBad + kBad},
+        LibraryTextCase{"InvalidBytesCount", std::string(1001, '\xff'), times(999, kBad) + kCut}),
+    [](const auto &row) { return std::string(row.param.name); });
+
+TEST(Messages, QuoteLibraryTextCut) {
+    const std::string huge(1 << 20, 'M');
+    const std::string cut = std::string(999, 'M') + kCut;
+    EXPECT_EQ(messages::communicationFailure(huge, 3).text,
+              "Communication with the base station failed!\r\n" + cut + " [Code: 3]");
+    EXPECT_EQ(messages::updateComplete(huge, 1).text,
+              "Model: " + cut + "\r\nID: 1\r\nCompleted OK");
+    EXPECT_EQ(messages::unsupportedModel(huge).text,
+              "The paired module is a " + cut + " which is not supported by this software!");
+    EXPECT_EQ(messages::incompatible(huge).text, cut);
+}
+
 } // namespace
 } // namespace fw

@@ -27,7 +27,7 @@ std::optional<std::string> environment(const char *name) {
 }
 
 std::string quoted(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
+    return "\"" + escaped(text) + "\"";
 }
 
 std::vector<std::string_view> split(std::string_view text, char separator) {
@@ -154,6 +154,23 @@ std::string defaultLockPath() {
 }
 
 } // namespace
+
+std::string escaped(std::string_view text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            shown += c;
+            continue;
+        }
+        static constexpr char kDigits[] = "0123456789abcdef";
+        shown += "\\x";
+        shown += kDigits[byte >> 4];
+        shown += kDigits[byte & 0xF];
+    }
+    return shown;
+}
 
 std::optional<size_t> parameterIndex(uint8_t command) {
     const auto *found = std::find(kParameterCodes.begin(), kParameterCodes.end(), command);

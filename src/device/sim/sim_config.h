@@ -84,4 +84,8 @@ Faults parseFaults(std::string_view text);
 
 std::vector<ModuleSpec> defaultFleet();
 
+// Text as an error description quotes it: control bytes as \x01, which a message would
+// otherwise show as nothing at all.
+std::string escaped(std::string_view text);
+
 } // namespace fwsim

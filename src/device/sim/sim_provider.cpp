@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <new>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -107,19 +108,39 @@ void releaseLock(zdp_provider *dp) {
     }
 }
 
+[[noreturn]] void failLock(const std::string &path, const std::string &reason) {
+    fail(FWSIM_ERR_SYSTEM, "Cannot use the lock file " + escaped(path) + ": " + reason);
+}
+
+// Opens the lock file, creating it when it is missing; a named pipe must not stall the
+// open, and a link to nothing is not followed to create a file wherever it points.
+int openLockFile(const std::string &path) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0 && errno == ENOENT) {
+        struct stat link {};
+        if (::lstat(path.c_str(), &link) == 0)
+            failLock(path, "it is a symbolic link to nothing");
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
+    }
+    if (fd < 0)
+        failLock(path, std::strerror(errno));
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        failLock(path, "it is not a regular file");
+    }
+    return fd;
+}
+
 // Takes the base station for this provider; false when another holder has it.
 bool takeLock(zdp_provider *dp) {
-    const int fd = ::open(dp->lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0)
-        fail(FWSIM_ERR_SYSTEM,
-             "Cannot open the lock file " + dp->lockPath + ": " + std::strerror(errno));
+    const int fd = openLockFile(dp->lockPath);
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         ::close(fd);
         if (error == EWOULDBLOCK)
             return false;
-        fail(FWSIM_ERR_SYSTEM,
-             "Cannot lock the lock file " + dp->lockPath + ": " + std::strerror(error));
+        failLock(dp->lockPath, std::strerror(error));
     }
     dp->lockFd = fd;
     return true;
@@ -158,8 +179,12 @@ int32_t zdp_create(zdp_provider **out) {
         dp->world = std::make_shared<World>(config);
         dp->wakeDelay = config.wakeDelay;
         dp->lockPath = config.lockPath;
-        if (!dp->world->writeState())
-            fail(FWSIM_ERR_SYSTEM, "Cannot write the state file " + config.statePath);
+        // Checked here so that an unusable lock file is named at creation rather than
+        // passing for a busy base station when the program opens it.
+        ::close(openLockFile(dp->lockPath));
+        if (std::string why; !dp->world->writeState(&why))
+            fail(FWSIM_ERR_SYSTEM,
+                 "Cannot write the state file " + escaped(config.statePath) + ": " + why);
         setCurrentWorld(dp->world);
         *out = dp.release();
     });

@@ -1,8 +1,11 @@
 #include "sim_world.h"
 
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstdlib>
+#include <cstring>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fwsim {
@@ -56,7 +59,7 @@ void World::record(Call call, int argument) {
     callLog.push_back(std::move(line));
 }
 
-bool World::writeState() const {
+bool World::writeState(std::string *why) const {
     if (statePath.empty())
         return true;
     std::ostringstream text;
@@ -73,20 +76,39 @@ bool World::writeState() const {
         for (size_t i = 0; i < kParameterCodes.size(); ++i)
             text << key << "saved." << int(kParameterCodes[i]) << "=" << module.saved[i] << "\n";
     }
-    // An observer must never see half a file: write beside it, then rename over it.
-    const std::string temporary = statePath + ".tmp." + std::to_string(getpid());
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text.str();
-        out.close();
-        if (!out) {
-            std::remove(temporary.c_str());
-            return false;
-        }
-    }
-    if (std::rename(temporary.c_str(), statePath.c_str()) != 0) {
-        std::remove(temporary.c_str());
+    // The rename would put a file in place of a named pipe or a device node named by
+    // mistake, so only a regular file (or a link to one) is replaced.
+    const auto failed = [why](std::string reason) {
+        if (why)
+            *why = std::move(reason);
         return false;
+    };
+    struct stat existing {};
+    if (::stat(statePath.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode))
+        return failed("it is not a regular file");
+    // An observer must never see half a file: write beside it, then rename over it.
+    std::string temporary = statePath + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0)
+        return failed(std::strerror(errno));
+    const std::string content = text.str();
+    int error = 0;
+    for (size_t written = 0; written < content.size() && error == 0;) {
+        const ssize_t n = ::write(fd, content.data() + written, content.size() - written);
+        if (n > 0)
+            written += static_cast<size_t>(n);
+        else if (n == 0 || errno != EINTR)
+            error = n == 0 ? EIO : errno;
+    }
+    if (error == 0 && ::fchmod(fd, 0644) != 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && std::rename(temporary.c_str(), statePath.c_str()) != 0)
+        error = errno;
+    if (error != 0) {
+        std::remove(temporary.c_str());
+        return failed(std::strerror(error));
     }
     return true;
 }

@@ -46,8 +46,8 @@ struct World {
     // Counts a call and logs it with its argument (-1: none). The caller holds mutex.
     void record(Call call, int argument);
     // Writes the state file, when there is one, by replacing it whole. Returns false
-    // when it could not be written. The caller holds mutex.
-    bool writeState() const;
+    // when it could not be written, with the reason in why. The caller holds mutex.
+    bool writeState(std::string *why = nullptr) const;
 
     mutable std::mutex mutex;
     std::vector<Module> modules;
