@@ -2,8 +2,6 @@
 #include "dataprovider_abi.h"
 #include "provider_library.h"
 
-#include <dlfcn.h>
-#include <sys/stat.h>
 #include <utility>
 #include <vector>
 
@@ -100,44 +98,10 @@ private:
     zdp_provider *dp_;
 };
 
-// What a path names when that is not a file dlopen can read.
-const char *kindOf(mode_t mode) {
-    if (S_ISDIR(mode))
-        return "a folder";
-    if (S_ISFIFO(mode))
-        return "a named pipe";
-    if (S_ISCHR(mode))
-        return "a character device";
-    if (S_ISBLK(mode))
-        return "a block device";
-    if (S_ISSOCK(mode))
-        return "a socket";
-    return "not a regular file";
-}
-
-// dlopen opens whatever a path names and waits on a named pipe until a writer comes, which
-// may be never. A name without '/' is the dynamic linker's to search, not a path.
-void refuseIfNotARegularFile(const std::string &library) {
-    struct stat status {};
-    if (library.find('/') == std::string::npos || ::stat(library.c_str(), &status) != 0 ||
-        S_ISREG(status.st_mode))
-        return;
-    throw ProviderError(kLoaderCannotLoad, library +
-                                               ": cannot load the data-provider library: it is " +
-                                               kindOf(status.st_mode));
-}
-
 } // namespace
 
 std::unique_ptr<DataProvider> createDataProvider(const std::string &library) {
-    refuseIfNotARegularFile(library);
-    dlerror();
-    LibraryHandle handle(dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL));
-    if (!handle) {
-        const char *why = dlerror();
-        throw ProviderError(kLoaderCannotLoad,
-                            why ? why : "Cannot load the data-provider library " + library);
-    }
+    LibraryHandle handle = openProviderLibrary(library);
     const Abi abi = bindAll(handle.get());
     zdp_provider *dp = nullptr;
     if (const int32_t status = abi.create(&dp); status != 0)

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 namespace fw {
 
@@ -33,6 +34,33 @@ template <typename Fn> void bind(void *handle, const char *name, Fn &slot) {
     slot = reinterpret_cast<Fn>(symbol);
 }
 
+// What a path names when that is not a file dlopen can read.
+const char *kindOf(mode_t mode) {
+    if (S_ISDIR(mode))
+        return "a folder";
+    if (S_ISFIFO(mode))
+        return "a named pipe";
+    if (S_ISCHR(mode))
+        return "a character device";
+    if (S_ISBLK(mode))
+        return "a block device";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    return "not a regular file";
+}
+
+// dlopen opens whatever a path names and waits on a named pipe until a writer comes, which
+// may be never. A name without '/' is the dynamic linker's to search, not a path.
+void refuseIfNotARegularFile(const std::string &library) {
+    struct stat status {};
+    if (library.find('/') == std::string::npos || ::stat(library.c_str(), &status) != 0 ||
+        S_ISREG(status.st_mode))
+        return;
+    throw ProviderError(kLoaderCannotLoad, library +
+                                               ": cannot load the data-provider library: it is " +
+                                               kindOf(status.st_mode));
+}
+
 } // namespace
 
 void LibraryCloser::operator()(void *handle) const {
@@ -50,6 +78,7 @@ std::string resolveProviderLibrary(const std::optional<std::string> &given) {
 }
 
 LibraryHandle openProviderLibrary(const std::string &library) {
+    refuseIfNotARegularFile(library);
     dlerror();
     LibraryHandle handle(dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL));
     if (!handle) {

@@ -34,7 +34,8 @@ using LibraryHandle = std::unique_ptr<void, LibraryCloser>;
 // device maker's installed name. An empty name counts as none.
 std::string resolveProviderLibrary(const std::optional<std::string> &given = std::nullopt);
 
-// dlopen with the program's flags; throws ProviderError(kLoaderCannotLoad) on failure.
+// dlopen with the program's flags, after refusing a path that names something other than a
+// file (dlopen would wait forever on a named pipe); throws ProviderError(kLoaderCannotLoad).
 LibraryHandle openProviderLibrary(const std::string &library);
 
 // Checks the version first, then binds every call; throws ProviderError on a wrong version
