@@ -4,6 +4,7 @@
 #include "main_frm.h"
 #include "messages.h"
 #include "support/mock_provider.h"
+#include "support/named_rows.h"
 #include "support/recording_window.h"
 #include "x_tab.h"
 
@@ -30,6 +31,8 @@ namespace {
 
 using fw::testing::MockProvider;
 using ::testing::_;
+using fw::testing::PrintTo;
+
 using ::testing::DoAll;
 using ::testing::InSequence;
 using ::testing::Invoke;
@@ -101,10 +104,6 @@ struct Placement {
     QColor text;
 };
 
-void PrintTo(const Placement &c, std::ostream *out) {
-    *out << c.name;
-}
-
 const char *const kArial = "Liberation Sans";
 const char *const kNarrow = "Liberation Sans Narrow";
 const QColor kGrey(128, 128, 128);
@@ -168,7 +167,7 @@ INSTANTIATE_TEST_SUITE_P(
         Placement{"Label65", "XTab", 4800, 2400, 1515, 375, kNarrow, 9.75, false, kDark},
         Placement{"LowPowerMode", "XTab", 7080, 2280, 1335, 315, nullptr, 0, false, kDark},
         Placement{"Command3", "XTab", 8100, 2880, 915, 375, kNarrow, 9.75, false, {}}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 TEST_F(Window, IsAFixedDialogWithoutMinimizeOrMaximize) {
     testing::MapStore store;
@@ -538,10 +537,6 @@ struct RestoreCase {
     int lowPower;
 };
 
-void PrintTo(const RestoreCase &c, std::ostream *out) {
-    *out << c.name;
-}
-
 class Restore : public Window, public ::testing::WithParamInterface<RestoreCase> {};
 
 TEST_P(Restore, TakesTheStoredChoicesButAlwaysTheBaseStationsChannel) {
@@ -564,7 +559,7 @@ INSTANTIATE_TEST_SUITE_P(
         RestoreCase{"DirectionJunk", "Direction=maybe\nLowPowerMode=x\n", 2, false, 1, 0},
         RestoreCase{"BaseChannelZero", "RFChannel=4\nLowPowerMode=-1\n", 0, false, -1, -1},
         RestoreCase{"BaseChannelAboveTheList", "RFChannel=99\nLowPowerMode=7\n", 17, false, -1, 0}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 TEST_F(Window, ABlankBoxAndNoSelectionSurviveShutdownAndTheNextStart) {
     MockProvider *dp = nullptr;

@@ -2,6 +2,7 @@
 #include "dataprovider_abi.h"
 #include "fwsim.h"
 #include "sim_environment.h"
+#include "support/named_rows.h"
 
 #include <dlfcn.h>
 #include <functional>
@@ -10,6 +11,8 @@
 
 namespace fw {
 namespace {
+
+using fw::testing::PrintTo;
 
 using namespace std::string_literals;
 using fw::testing::SimEnvironment;
@@ -23,10 +26,6 @@ struct CreationCase {
     int32_t code;
     std::string description;
 };
-
-void PrintTo(const CreationCase &c, std::ostream *os) {
-    *os << c.name;
-}
 
 class LoaderCreation : public ::testing::TestWithParam<CreationCase> {
 protected:
@@ -60,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "Injected fault: zdp_create fails"},
         CreationCase{"SettingMalformed", FW_SIMULATOR, "nopair,probe-status", FWSIM_ERR_BAD_SETTING,
                      "FLEETWRIGHT_SIM_FAULTS: fault \"probe-status\": unknown fault"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 TEST(LoaderEnvironment, ProviderVariableNamesTheLibrary) {
     SimEnvironment env;
@@ -82,10 +81,6 @@ struct StatusCase {
     std::function<void(DataProvider &)> call;
     std::string description;
 };
-
-void PrintTo(const StatusCase &c, std::ostream *os) {
-    *os << c.name;
-}
 
 class LoaderStatus : public ::testing::TestWithParam<StatusCase> {
 protected:
@@ -157,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
                        dp.CloseConnection();
                    },
                    "Injected fault: zdp_close_connection fails"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 // ---- answers and state across the boundary -----------------------------------------
 

@@ -1,4 +1,5 @@
 #include "simulator_harness.h"
+#include "support/named_rows.h"
 
 #include <chrono>
 #include <fstream>
@@ -9,6 +10,8 @@
 
 namespace fw::testing {
 namespace {
+
+using fw::testing::PrintTo;
 
 using namespace std::string_literals;
 
@@ -23,10 +26,6 @@ struct BadSetting {
     const char *value;
     const char *error;
 };
-
-void PrintTo(const BadSetting &c, std::ostream *os) {
-    *os << c.name;
-}
 
 class MalformedSetting : public ::testing::TestWithParam<BadSetting> {
 protected:
@@ -107,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "not a number from 0 to 255"},
         BadSetting{"EmptyFault", "FLEETWRIGHT_SIM_FAULTS", "open,,probe",
                    "FLEETWRIGHT_SIM_FAULTS: empty fault (two ',' in a row, or one at an end)"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 TEST_F(SimulatorTest, DefaultFleetHoldsEverySupportedModelAndOthers) {
     create();
@@ -189,10 +188,6 @@ struct BadWrite {
     std::string payload;
 };
 
-void PrintTo(const BadWrite &c, std::ostream *os) {
-    *os << c.name;
-}
-
 class MalformedWrite : public SimulatorTest, public ::testing::WithParamInterface<BadWrite> {};
 
 TEST_P(MalformedWrite, GetsAFailureFlagAndChangesNothing) {
@@ -218,7 +213,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadWrite{"ValueTooLong", kTx, std::string(33, '1') + "\0\0"s},
         BadWrite{"SaveWithValue", kSave, "1\0\0"s}, BadWrite{"ResetWithValue", kReset, "1\0\0"s},
         BadWrite{"ModelIsReadOnly", kModel, "RX-LC\0\0"s}, BadWrite{"UnknownCode", 99, "\0\0"s}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 TEST_F(SimulatorTest, OnlyThePairedModuleAnswersKnownCodes) {
     env.set("FLEETWRIGHT_SIM_FLEET", "1A:RX-LC:1;2B:GHMTX:1");
@@ -256,10 +251,6 @@ struct ChannelModeCase {
     int moduleChannelAfter;
 };
 
-void PrintTo(const ChannelModeCase &c, std::ostream *os) {
-    *os << c.name;
-}
-
 class ChannelMode : public SimulatorTest, public ::testing::WithParamInterface<ChannelModeCase> {};
 
 TEST_P(ChannelMode, PairsAndMovesTheModuleOnlyInMode0) {
@@ -279,7 +270,7 @@ TEST_P(ChannelMode, PairsAndMovesTheModuleOnlyInMode0) {
 INSTANTIATE_TEST_SUITE_P(Modes, ChannelMode,
                          ::testing::Values(ChannelModeCase{"MoveToBase", 0, 3},
                                            ChannelModeCase{"LeaveAsIs", 1, 9}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         fw::testing::RowName());
 
 TEST_F(SimulatorTest, PairingRefusesAnUnknownChannelMode) {
     createAndOpen();
@@ -385,10 +376,6 @@ struct FaultCase {
     const char *text; // zdp_error_text after a failing status
     int16_t flag;     // failure flag when the status is 0
 };
-
-void PrintTo(const FaultCase &c, std::ostream *os) {
-    *os << c.name;
-}
 
 class InjectedFault : public SimulatorTest, public ::testing::WithParamInterface<FaultCase> {
 protected:
@@ -505,7 +492,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "Injected fault: zdp_write_module_command fails for command code 54", 0},
         FaultCase{"WriteTxByStatus", "write:55, write-status:76", Step::Write, kTx, kInjected,
                   "Injected fault: zdp_write_module_command fails for command code 76", 0}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 TEST_F(SimulatorTest, CodeFaultsLeaveOtherCodesAlone) {
     env.set("FLEETWRIGHT_SIM_FLEET", "1A:RX-LC:1");

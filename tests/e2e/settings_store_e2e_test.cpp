@@ -1,4 +1,5 @@
 #include "e2e_window.h"
+#include "support/named_rows.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -21,6 +22,8 @@ void PrintTo(const Entries &entries, std::ostream *out) {
 
 namespace e2e {
 namespace {
+
+using fw::testing::PrintTo;
 
 using fw::testing::SimEnvironment;
 
@@ -73,10 +76,6 @@ struct BadStore {
     Entries atStart;      // what start-up restores
     bool replacedOnClose; // false: shutdown cannot store, and must leave everything as it was
 };
-
-void PrintTo(const BadStore &store, std::ostream *out) {
-    *out << store.name;
-}
 
 Entries restored(const char *tx, const char *sample, const char *sleep, int lowPower) {
     Entries entries;
@@ -200,7 +199,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadStore{"WriteFailsPartway", Layout::FileSizeLimit,
                  kStored + "[Notes]\nText=" + QByteArray(2000, 'x') + "\n",
                  restored("12", "7", "9", 2), false}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 } // namespace
 } // namespace e2e

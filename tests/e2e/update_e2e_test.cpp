@@ -1,8 +1,11 @@
 #include "e2e_window.h"
+#include "support/named_rows.h"
 #include "x_tab.h"
 
 namespace fw::app::e2e {
 namespace {
+
+using fw::testing::PrintTo;
 
 using fw::testing::SimEnvironment;
 using testing::MapStore;
@@ -72,10 +75,6 @@ struct Strategy {
     int moduleChannelAfter;
 };
 
-void PrintTo(const Strategy &c, std::ostream *out) {
-    *out << c.name;
-}
-
 class GeneralTab : public Update, public ::testing::WithParamInterface<Strategy> {};
 
 TEST_P(GeneralTab, CompletesAndHandlesTheChannelAsChosen) {
@@ -91,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(Strategies, GeneralTab,
                          ::testing::Values(Strategy{"Leave", false, kBaseChannel, kModuleChannel},
                                            Strategy{"Change", true, kChosenChannel,
                                                     kChosenChannel}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         fw::testing::RowName());
 
 TEST_F(Update, TheAcquisitionTabSavesTheEnteredParametersAndLeavesTheBlankOnes) {
     start("1A2B3C:RX-LC:3:1000:17:45:0", Tab::Acquisition, false, {"0333", "", "", 2});
@@ -110,10 +109,6 @@ struct Refusal {
     Message message;
     std::string calls; // everything sent in the update
 };
-
-void PrintTo(const Refusal &c, std::ostream *out) {
-    *out << c.name;
-}
 
 class RefusedUpdate : public Update, public ::testing::WithParamInterface<Refusal> {};
 
@@ -163,7 +158,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "Incompatible Parameter Values", MessageIcon::Warning},
                 kModelRead + "zdp_read_module_command 78\nzdp_read_module_command 77\n"
                              "zdp_read_module_command 75\n"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 // ---- the fault sweep -----------------------------------------------------------------
 
@@ -267,10 +262,6 @@ struct SweepRow {
     Message message;
 };
 
-void PrintTo(const SweepRow &row, std::ostream *out) {
-    *out << row.name;
-}
-
 // Two acquisition forms between them leave every parameter blank once (read) and fill
 // it once (written); the calls common to both are swept with the first.
 struct Setting {
@@ -320,7 +311,7 @@ TEST_P(FaultSweep, EndsWithOneMessageAndTheNextCleanUpdateSucceeds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, FaultSweep, ::testing::ValuesIn(sweepRows()),
-                         [](const auto &info) { return info.param.name; });
+                         fw::testing::RowName());
 
 TEST(SimulatorFaults, AMalformedListIsRefusedAndChangesNothing) {
     SimEnvironment sim;

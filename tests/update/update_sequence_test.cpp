@@ -1,5 +1,6 @@
 #include "data_provider.h"
 #include "support/mock_provider.h"
+#include "support/named_rows.h"
 #include "support/recording_window.h"
 #include "update_sequence.h"
 
@@ -8,6 +9,8 @@
 
 namespace fw {
 namespace {
+
+using fw::testing::PrintTo;
 
 using fw::testing::MockProvider;
 using fw::testing::RecordingWindow;
@@ -92,10 +95,6 @@ struct ChannelCase {
     bool sendsChannel;
 };
 
-void PrintTo(const ChannelCase &c, std::ostream *out) {
-    *out << c.name;
-}
-
 class ChangingTheChannel : public UpdateCalls, public WithParamInterface<ChannelCase> {};
 
 TEST_P(ChangingTheChannel, SetsItOnlyWhenDifferentAndAlwaysReadsItBack) {
@@ -122,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(Channels, ChangingTheChannel,
                                            ChannelCase{"AlreadyThere", 7, 6, false},
                                            ChannelCase{"FirstChannel", 16, 0, true},
                                            ChannelCase{"LastChannel", 1, 15, true}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         fw::testing::RowName());
 
 TEST_F(UpdateCalls, AChannelTheBaseStationDidNotTakeEndsBeforePairing) {
     window.leaveChannel = false;
@@ -165,10 +164,6 @@ struct RefusalCase {
     Events events;
 };
 
-void PrintTo(const RefusalCase &c, std::ostream *out) {
-    *out << c.name;
-}
-
 class ModuleRefusal : public UpdateCalls, public WithParamInterface<RefusalCase> {};
 
 TEST_P(ModuleRefusal, EndsWithTheReportOfTheRefusedCommandOnly) {
@@ -210,17 +205,13 @@ INSTANTIATE_TEST_SUITE_P(
                                   {"pointer:busy", "status:Waiting...", "status:ID: 5", "pause:500",
                                    "events", "pause:1000", "pointer:default", "message:Error",
                                    "status:"}}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 struct IdCase {
     const char *name;
     uint32_t id;
     std::string shown;
 };
-
-void PrintTo(const IdCase &c, std::ostream *out) {
-    *out << c.name;
-}
 
 class ModuleIdShown : public UpdateCalls, public WithParamInterface<IdCase> {};
 
@@ -238,7 +229,7 @@ TEST_P(ModuleIdShown, InUpperCaseHexWithoutSignOrLeadingZeros) {
 INSTANTIATE_TEST_SUITE_P(Ids, ModuleIdShown,
                          ::testing::Values(IdCase{"Small", 5, "5"}, IdCase{"Mixed", 0x12AB, "12AB"},
                                            IdCase{"TopBitSet", 0x8000000Au, "8000000A"}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         fw::testing::RowName());
 
 TEST_F(UpdateCalls, AClickWhileTheModuleSavesStartsNoSecondUpdate) {
     EXPECT_CALL(dp, GetBaseChannel(1)).Times(2).WillRepeatedly(Return(3));
@@ -335,10 +326,6 @@ struct ErrorPoint {
     std::string failingCall;
 };
 
-void PrintTo(const ErrorPoint &c, std::ostream *out) {
-    *out << c.name;
-}
-
 class ProviderErrorAt : public UpdateRun, public WithParamInterface<ErrorPoint> {};
 
 TEST_P(ProviderErrorAt, ReportsTheCommunicationFailureAndLeavesTheWindowUsable) {
@@ -373,7 +360,7 @@ INSTANTIATE_TEST_SUITE_P(Calls, ProviderErrorAt,
                                            ErrorPoint{"Reset", 0, 7, "write 54 \\0\\0"},
                                            ErrorPoint{"ParameterRead", 1, 6, "read 76"},
                                            ErrorPoint{"ParameterWrite", 1, 7, "write 78 5\\0\\0"}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         fw::testing::RowName());
 
 TEST_F(UpdateRun, AnEntryOutOfRangeShowsOnlyItsMessageAndSendsNothing) {
     window.txInterval = "4";
@@ -404,10 +391,6 @@ struct WriteCase {
     std::string lowPowerWritten;
 };
 
-void PrintTo(const WriteCase &c, std::ostream *out) {
-    *out << c.name;
-}
-
 class EnteredParameters : public UpdateRun, public WithParamInterface<WriteCase> {};
 
 TEST_P(EnteredParameters, AreWrittenInOrderAsTheirStagedText) {
@@ -425,7 +408,7 @@ TEST_P(EnteredParameters, AreWrittenInOrderAsTheirStagedText) {
 
 INSTANTIATE_TEST_SUITE_P(LowPower, EnteredParameters,
                          ::testing::Values(WriteCase{"No", 1, "0"}, WriteCase{"Yes", 2, "1"}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         fw::testing::RowName());
 
 class LowPowerFromTheModule : public UpdateRun, public WithParamInterface<int> {};
 
@@ -453,8 +436,8 @@ TEST_P(LowPowerFromTheModule, AppliesTheLowPowerRules) {
 
 // No selection at all leaves the module's mode as "Leave As Is" does.
 INSTANTIATE_TEST_SUITE_P(Positions, LowPowerFromTheModule, ::testing::Values(0, -1),
-                         [](const auto &info) {
-                             return std::string(info.param == 0 ? "LeaveAsIs" : "NoSelection");
+                         [](const auto &row) {
+                             return std::string(row.param == 0 ? "LeaveAsIs" : "NoSelection");
                          });
 
 TEST_F(UpdateRun, IncompatibleValuesAreRefusedBeforeAnyWrite) {
@@ -503,10 +486,6 @@ struct BadAnswer {
     std::string description;
 };
 
-void PrintTo(const BadAnswer &c, std::ostream *out) {
-    *out << c.name;
-}
-
 class NonNumericAnswer : public UpdateRun, public WithParamInterface<BadAnswer> {};
 
 TEST_P(NonNumericAnswer, CountsAsAFailedReadAndWritesNothing) {
@@ -526,7 +505,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadAnswer{"Empty", 76, "", "Cannot read TX Interval!"},
                       BadAnswer{"BlanksOnly", 78, "  ", "Cannot read Sample Time!"},
                       BadAnswer{"LowPowerWord", 75, "on", "Cannot read Low Power Mode!"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 // A window whose active tab changes between the two reads of an update.
 class TabSwitchingWindow : public RecordingWindow {
