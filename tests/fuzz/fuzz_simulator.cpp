@@ -253,7 +253,7 @@ private:
         slot.channel = channel;
     }
 
-    void setChannel(Slot &slot, uint8_t channel) {
+    void setChannel(Slot &slot, uint8_t channel) const {
         const int32_t status = zdp_set_base_channel(slot.dp, 1, channel);
         checkStatus(status, slot.dp, {FWSIM_ERR_NOT_OPEN, FWSIM_ERR_INJECTED});
         checkOpenRule(slot, status);
@@ -412,9 +412,13 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Input in(data, size);
     // The environment ends a value at its first NUL; so does what we expect of it.
-    const std::string fleet = in.line().c_str();
-    const std::string faults = in.line().c_str();
-    const std::string channel = in.line().c_str();
+    const auto setting = [&in] {
+        std::string text = in.line();
+        return text.substr(0, text.find('\0'));
+    };
+    const std::string fleet = setting();
+    const std::string faults = setting();
+    const std::string channel = setting();
     setOrUnset("FLEETWRIGHT_SIM_FLEET", fleet);
     setOrUnset("FLEETWRIGHT_SIM_FAULTS", faults);
     setOrUnset("FLEETWRIGHT_SIM_CHANNEL", channel);
