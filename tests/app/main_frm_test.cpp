@@ -29,22 +29,16 @@
 namespace fw::app {
 namespace {
 
-using fw::testing::MockProvider;
-using ::testing::_;
 using fw::testing::PrintTo;
 
 using ::testing::DoAll;
 using ::testing::InSequence;
+using fw::testing::MockProvider;
+using ::testing::_;
 using ::testing::Invoke;
 using ::testing::NiceMock;
 using ::testing::Return;
 using ::testing::SetArgReferee;
-
-template <typename W = QWidget> W *control(const QWidget &window, const char *name) {
-    W *found = window.findChild<W *>(QLatin1String(name));
-    EXPECT_NE(found, nullptr) << name;
-    return found;
-}
 
 QString settingsPath() {
     return QDir(qEnvironmentVariable("XDG_CONFIG_HOME"))
@@ -116,7 +110,7 @@ TEST_P(Layout, PlacesEveryControlWithItsFontAndColour) {
     std::unique_ptr<SettingsStore> owner(&store);
     MainFrm window(store, recorder);
     const Placement &p = GetParam();
-    QWidget *widget = control(window, p.name);
+    QWidget *widget = &control(window, p.name);
     ASSERT_NE(widget, nullptr);
     EXPECT_EQ(widget->parentWidget()->objectName(), QLatin1String(p.parent));
     EXPECT_EQ(widget->geometry(), QRect(p.left / 15, p.top / 15, p.width / 15, p.height / 15));
@@ -191,8 +185,8 @@ TEST_F(Window, OpensInItsDesignTimeState) {
     MainFrm window(store, recorder);
     EXPECT_TRUE(window.Direction[0]->isChecked());
     EXPECT_FALSE(window.Direction[1]->isChecked());
-    auto *channels = control<QComboBox>(window, "RFChannel");
-    auto *lowPower = control<QComboBox>(window, "LowPowerMode");
+    auto *channels = &control<QComboBox>(window, "RFChannel");
+    auto *lowPower = &control<QComboBox>(window, "LowPowerMode");
     EXPECT_FALSE(channels->isEnabled());
     for (QComboBox *list : {channels, lowPower}) {
         EXPECT_TRUE(list->isEditable());
@@ -208,31 +202,41 @@ TEST_F(Window, OpensInItsDesignTimeState) {
     EXPECT_EQ(lowPower->itemText(1), "No");
     EXPECT_EQ(lowPower->itemText(2), "Yes");
 
-    EXPECT_EQ(control<QLineEdit>(window, "txInterval")->text(), "333");
-    EXPECT_EQ(control<QLineEdit>(window, "SampleTime")->text(), "5");
-    EXPECT_EQ(control<QLineEdit>(window, "SleepDelay")->text(), "0");
-    EXPECT_EQ(control<QLineEdit>(window, "txInterval")->maxLength(), 5);
-    EXPECT_EQ(control<QLineEdit>(window, "SampleTime")->maxLength(), 5);
-    EXPECT_EQ(control<QLineEdit>(window, "SleepDelay")->maxLength(), 4);
-    auto *found = control<QLabel>(window, "Found");
+    EXPECT_EQ(control<QLineEdit>(window, "txInterval").text(), "333");
+    EXPECT_EQ(control<QLineEdit>(window, "SampleTime").text(), "5");
+    EXPECT_EQ(control<QLineEdit>(window, "SleepDelay").text(), "0");
+    const std::pair<const char *, int> limits[] = {
+        {"txInterval", 5}, {"SampleTime", 5}, {"SleepDelay", 4}};
+    for (const auto &[name, limit] : limits) {
+        QLineEdit *box = &control<QLineEdit>(window, name);
+        const QString before = box->text();
+        box->selectAll();
+        QTest::keyClicks(box, "1234567");
+        EXPECT_EQ(box->text(), QString("1234567").left(limit)) << name;
+        QApplication::clipboard()->setText("9");
+        box->paste();
+        EXPECT_EQ(box->text().size(), limit) << name;
+        box->setText(before);
+    }
+    auto *found = &control<QLabel>(window, "Found");
     EXPECT_EQ(found->text(), "Ready");
     EXPECT_TRUE(found->alignment() & Qt::AlignHCenter);
-    EXPECT_EQ(control<QLabel>(window, "vlabel")->text(), "vx.x.x");
-    EXPECT_TRUE(control<QLabel>(window, "vlabel")->alignment() & Qt::AlignRight);
+    EXPECT_EQ(control<QLabel>(window, "vlabel").text(), "vx.x.x");
+    EXPECT_TRUE(control<QLabel>(window, "vlabel").alignment() & Qt::AlignRight);
     EXPECT_EQ(window.activeTab(), 1);
-    EXPECT_EQ(control<QPushButton>(window, "Command1")->text(), "&Update");
-    EXPECT_EQ(control<QPushButton>(window, "Command3")->text(), "&Defaults");
-    EXPECT_EQ(control(window, "Command1")->toolTip(),
+    EXPECT_EQ(control<QPushButton>(window, "Command1").text(), "&Update");
+    EXPECT_EQ(control<QPushButton>(window, "Command3").text(), "&Defaults");
+    EXPECT_EQ(control(window, "Command1").toolTip(),
               "After clicking this button you have 10 seconds to power cycle the remote module");
-    EXPECT_EQ(control(window, "Command3")->toolTip(), "Set default values");
-    EXPECT_EQ(control(window, "txInterval")->toolTip(), "Transmission interval in milliseconds");
-    EXPECT_EQ(control(window, "SampleTime")->toolTip(), "Sample Time in milliseconds");
+    EXPECT_EQ(control(window, "Command3").toolTip(), "Set default values");
+    EXPECT_EQ(control(window, "txInterval").toolTip(), "Transmission interval in milliseconds");
+    EXPECT_EQ(control(window, "SampleTime").toolTip(), "Sample Time in milliseconds");
 }
 
 TEST_F(Window, TabsShowTheirOwnControlsAndKeepTheRestInPlace) {
     testing::MapStore store;
     MainFrm window(store, recorder);
-    auto *tabs = control<XTab>(window, "XTab");
+    auto *tabs = &control<XTab>(window, "XTab");
     QTabBar *headers = tabs->tabBar();
     ASSERT_EQ(headers->count(), 2);
     EXPECT_EQ(headers->tabText(0), "General");
@@ -253,13 +257,13 @@ TEST_F(Window, TabsShowTheirOwnControlsAndKeepTheRestInPlace) {
         tabs->setActiveTab(tab);
         EXPECT_EQ(window.activeTab(), tab);
         for (const QString &name : general)
-            EXPECT_EQ(control(window, qPrintable(name))->isVisibleTo(&window), tab == 0)
+            EXPECT_EQ(control(window, qPrintable(name)).isVisibleTo(&window), tab == 0)
                 << name.toStdString();
         for (const QString &name : acquisition)
-            EXPECT_EQ(control(window, qPrintable(name))->isVisibleTo(&window), tab == 1)
+            EXPECT_EQ(control(window, qPrintable(name)).isVisibleTo(&window), tab == 1)
                 << name.toStdString();
         for (const QString &name : always)
-            EXPECT_TRUE(control(window, qPrintable(name))->isVisibleTo(&window))
+            EXPECT_TRUE(control(window, qPrintable(name)).isVisibleTo(&window))
                 << name.toStdString();
     }
 }
@@ -292,7 +296,7 @@ TEST_F(Window, ControlsCarryTheirAccessibleNames) {
         {"Label60", "TX Interval (ms)"},
     };
     for (const auto &[name, accessible] : names) {
-        QAccessibleInterface *item = QAccessible::queryAccessibleInterface(control(window, name));
+        QAccessibleInterface *item = QAccessible::queryAccessibleInterface(&control(window, name));
         ASSERT_NE(item, nullptr) << name;
         EXPECT_EQ(item->text(QAccessible::Name), QLatin1String(accessible)) << name;
     }
@@ -305,7 +309,7 @@ TEST_F(Window, ControlsCarryTheirAccessibleNames) {
     }
 
     QAccessibleInterface *headers =
-        QAccessible::queryAccessibleInterface(control<XTab>(window, "XTab")->tabBar());
+        QAccessible::queryAccessibleInterface(control<XTab>(window, "XTab").tabBar());
     ASSERT_NE(headers, nullptr);
     ASSERT_GE(headers->childCount(), 2);
     EXPECT_EQ(headers->child(0)->role(), QAccessible::PageTab);
@@ -367,7 +371,7 @@ TEST_F(ShownWindow, TabKeyLeavesTheOptionButtonsForTheChannelList) {
 }
 
 TEST_F(ShownWindow, TabsAreReachableByKeyboard) {
-    control<XTab>(window, "XTab")->tabBar()->setFocus();
+    control<XTab>(window, "XTab").tabBar()->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
     EXPECT_EQ(window.activeTab(), 0);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
@@ -375,21 +379,21 @@ TEST_F(ShownWindow, TabsAreReachableByKeyboard) {
 }
 
 TEST_F(ShownWindow, AccessKeysClickTheButtons) {
-    QSignalSpy update(control<QPushButton>(window, "Command1"), &QPushButton::clicked);
+    QSignalSpy update(&control<QPushButton>(window, "Command1"), &QPushButton::clicked);
     // An access key clicks its button after a short press animation.
     QTest::keyClick(&window, Qt::Key_U, Qt::AltModifier);
     EXPECT_TRUE(update.wait(1000));
     EXPECT_EQ(update.count(), 1);
-    control<QLineEdit>(window, "txInterval")->clear();
-    QSignalSpy defaults(control<QPushButton>(window, "Command3"), &QPushButton::clicked);
+    control<QLineEdit>(window, "txInterval").clear();
+    QSignalSpy defaults(&control<QPushButton>(window, "Command3"), &QPushButton::clicked);
     QTest::keyClick(&window, Qt::Key_D, Qt::AltModifier);
     EXPECT_TRUE(defaults.wait(1000));
-    EXPECT_EQ(control<QLineEdit>(window, "txInterval")->text(), "333");
+    EXPECT_EQ(control<QLineEdit>(window, "txInterval").text(), "333");
 }
 
 TEST_F(ShownWindow, NumberBoxesTakeDigitsAndEditingKeysOnly) {
     for (const char *name : {"txInterval", "SampleTime", "SleepDelay"}) {
-        auto *box = control<QLineEdit>(window, name);
+        auto *box = &control<QLineEdit>(window, name);
         box->setFocus();
         box->clear();
         QTest::keyClicks(box, "1a -.,2");
@@ -412,7 +416,7 @@ TEST_F(ShownWindow, NumberBoxesTakeDigitsAndEditingKeysOnly) {
 }
 
 TEST_F(ShownWindow, ClipboardKeysPassAndPastedTextIsNotFiltered) {
-    auto *box = control<QLineEdit>(window, "txInterval");
+    auto *box = &control<QLineEdit>(window, "txInterval");
     box->setFocus();
     box->setText("45");
     box->selectAll();
@@ -429,7 +433,7 @@ TEST_F(Window, DefaultsFillTheParametersAndLeaveTheChannelAlone) {
     testing::MapStore store;
     MainFrm window(store, recorder);
     window.applyEntries({true, 4, "", "", "7", 0});
-    control<QPushButton>(window, "Command3")->click();
+    control<QPushButton>(window, "Command3").click();
     EXPECT_EQ(window.txIntervalText(), "333");
     EXPECT_EQ(window.sampleTimeText(), "5");
     EXPECT_EQ(window.sleepDelayText(), "0");
@@ -441,7 +445,7 @@ TEST_F(Window, DefaultsFillTheParametersAndLeaveTheChannelAlone) {
 TEST_F(Window, TheChannelListIsEnabledExactlyWhileChangingTheChannel) {
     testing::MapStore store;
     MainFrm window(store, recorder);
-    auto *channels = control<QComboBox>(window, "RFChannel");
+    auto *channels = &control<QComboBox>(window, "RFChannel");
     window.selectChannelPosition(6);
     window.Direction[1]->click();
     EXPECT_TRUE(channels->isEnabled());
@@ -455,7 +459,7 @@ TEST_F(Window, TheChannelListIsEnabledExactlyWhileChangingTheChannel) {
 TEST_F(Window, TypedTextThatIsNotTheSelectedEntryHasNoPosition) {
     testing::MapStore store;
     MainFrm window(store, recorder);
-    auto *lowPower = control<QComboBox>(window, "LowPowerMode");
+    auto *lowPower = &control<QComboBox>(window, "LowPowerMode");
     lowPower->setCurrentIndex(1);
     EXPECT_EQ(window.lowPowerModePosition(), 1);
     lowPower->setEditText("Maybe");
@@ -481,7 +485,7 @@ TEST_F(Window, StatusShowsAtOnce) {
     testing::MapStore store;
     MainFrm window(store, recorder);
     window.setStatus("Waiting...");
-    EXPECT_EQ(control<QLabel>(window, "Found")->text(), "Waiting...");
+    EXPECT_EQ(control<QLabel>(window, "Found").text(), "Waiting...");
 }
 
 TEST_F(Window, ShowsARealMessageBoxWithTitleTextAndIcon) {
@@ -512,17 +516,17 @@ TEST_F(Window, FirstRunRestoresTheDefaultsAndSelectsTheBaseChannel) {
     QSettingsStore store("fleetwright");
     MainFrm window(store, recorder);
     ASSERT_TRUE(window.load(baseStationOn(5), "fleetwright"));
-    EXPECT_EQ(control<QLabel>(window, "vlabel")->text(), "v1.1.0");
+    EXPECT_EQ(control<QLabel>(window, "vlabel").text(), "v1.1.0");
     EXPECT_TRUE(window.leaveChannelSelected());
-    EXPECT_FALSE(control(window, "RFChannel")->isEnabled());
+    EXPECT_FALSE(control(window, "RFChannel").isEnabled());
     EXPECT_EQ(window.rfChannelPosition(), 4);
-    EXPECT_EQ(control<QComboBox>(window, "RFChannel")->currentText(), "5");
+    EXPECT_EQ(control<QComboBox>(window, "RFChannel").currentText(), "5");
     EXPECT_EQ(window.txIntervalText(), "333");
     EXPECT_EQ(window.sampleTimeText(), "5");
     EXPECT_EQ(window.sleepDelayText(), "0");
     EXPECT_EQ(window.lowPowerModePosition(), 0);
-    EXPECT_EQ(control<QComboBox>(window, "LowPowerMode")->currentText(), "Leave As Is");
-    EXPECT_EQ(control<QLabel>(window, "Found")->text(), "Ready");
+    EXPECT_EQ(control<QComboBox>(window, "LowPowerMode").currentText(), "Leave As Is");
+    EXPECT_EQ(control<QLabel>(window, "Found").text(), "Ready");
     EXPECT_EQ(window.activeTab(), 1);
     EXPECT_TRUE(shown.empty());
     EXPECT_EQ(settingsFile(), "<absent>");
@@ -545,7 +549,7 @@ TEST_P(Restore, TakesTheStoredChoicesButAlwaysTheBaseStationsChannel) {
     MainFrm window(store, recorder);
     ASSERT_TRUE(window.load(baseStationOn(GetParam().baseChannel), "fleetwright"));
     EXPECT_EQ(!window.leaveChannelSelected(), GetParam().changeChannel);
-    EXPECT_EQ(control(window, "RFChannel")->isEnabled(), GetParam().changeChannel);
+    EXPECT_EQ(control(window, "RFChannel").isEnabled(), GetParam().changeChannel);
     EXPECT_EQ(window.rfChannelPosition(), GetParam().rfChannel);
     EXPECT_EQ(window.lowPowerModePosition(), GetParam().lowPower);
 }
@@ -568,9 +572,9 @@ TEST_F(Window, ABlankBoxAndNoSelectionSurviveShutdownAndTheNextStart) {
         MainFrm window(store, recorder);
         ASSERT_TRUE(window.load(baseStationOn(2, &dp), "fleetwright"));
         window.Direction[1]->click();
-        control<QLineEdit>(window, "SampleTime")->clear();
-        control<QComboBox>(window, "LowPowerMode")->setCurrentIndex(-1);
-        control<QLineEdit>(window, "SleepDelay")->setText("1,2");
+        control<QLineEdit>(window, "SampleTime").clear();
+        control<QComboBox>(window, "LowPowerMode").setCurrentIndex(-1);
+        control<QLineEdit>(window, "SleepDelay").setText("1,2");
         // Closing saves the entries before the base station closes.
         EXPECT_CALL(*dp, CloseConnection()).WillOnce(Invoke([] {
             const QSettingsStore written("fleetwright");
@@ -604,7 +608,7 @@ TEST_F(Window, ACloseDuringAnUpdateWaitsForTheUpdateToFinish) {
     QSettingsStore store("fleetwright");
     MainFrm window(store, recorder);
     ASSERT_TRUE(window.load(baseStationOn(2, &dp), "fleetwright"));
-    control<XTab>(window, "XTab")->setActiveTab(0);
+    control<XTab>(window, "XTab").setActiveTab(0);
     ON_CALL(*dp, PairModule(1, 1, 10, _)).WillByDefault(SetArgReferee<3>(0x12ABu));
     ON_CALL(*dp, ReadModuleCommand(1, 0x12AB, 51, _))
         .WillByDefault(DoAll(SetArgReferee<3>(std::string("RX-LC")), Return(0)));
@@ -619,7 +623,7 @@ TEST_F(Window, ACloseDuringAnUpdateWaitsForTheUpdateToFinish) {
         EXPECT_CALL(*dp, CloseConnection());
     }
     QSignalSpy closed(&window, &MainFrm::closed);
-    control<QPushButton>(window, "Command1")->click();
+    control<QPushButton>(window, "Command1").click();
     EXPECT_EQ(shown, std::vector<Message>{messages::updateComplete("RX-LC", 0x12AB)});
     EXPECT_EQ(closed.count(), 1);
     EXPECT_EQ(window.DP, nullptr);
