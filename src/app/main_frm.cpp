@@ -2,7 +2,6 @@
 
 #include "data_provider.h"
 #include "key_filter.h"
-#include "messages.h"
 #include "ui_MainFrm.h"
 
 #include <QCloseEvent>
@@ -289,15 +288,7 @@ void MainFrm::closeEvent(QCloseEvent *event) {
 void MainFrm::Command1_Click() {
     if (!update_)
         return;
-    try {
-        update_->run();
-    } catch (const ProviderError &error) {
-        // The library failed outright rather than reporting a refused exchange; an error
-        // must not unwind through the event loop.
-        setDefaultPointer();
-        showMessage(messages::communicationFailure(error.description(), error.code()));
-        setStatus("");
-    }
+    update_->run();
     if (closeRequested_ && !update_->running()) {
         closeRequested_ = false;
         close();

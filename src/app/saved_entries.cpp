@@ -117,6 +117,9 @@ bool QSettingsStore::flush() {
     return true;
 }
 
+namespace {
+
+// Parsers of the stored forms; empty when the text is not a valid value.
 std::optional<bool> parseTruthValue(const QString &text) {
     const QString trimmed = text.trimmed();
     if (trimmed.compare(u"True", Qt::CaseInsensitive) == 0)
@@ -137,6 +140,8 @@ std::optional<int> parseListPosition(const QString &text, int listSize) {
         return std::nullopt;
     return position;
 }
+
+} // namespace
 
 Entries readEntries(const SettingsStore &store) {
     Entries entries;

@@ -63,10 +63,7 @@ XTab::XTab(QWidget *parent) : QWidget(parent), tabBar_(new XTabBar(this)) {
     tabBar_->setUsesScrollButtons(false);
     tabBar_->setAccessibleName(QStringLiteral("Tabs"));
     setFocusProxy(tabBar_);
-    connect(tabBar_, &QTabBar::currentChanged, this, [this](int index) {
-        showMembersOf(index);
-        emit activeTabChanged(index);
-    });
+    connect(tabBar_, &QTabBar::currentChanged, this, &XTab::showMembersOf);
 }
 
 void XTab::addTab(const QString &caption, const QList<QWidget *> &members) {

@@ -27,9 +27,6 @@ public:
     static QFont activeTabFont();
     static QFont inactiveTabFont();
 
-signals:
-    void activeTabChanged(int index);
-
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;

@@ -76,12 +76,7 @@ public:
 // Reads every FLEETWRIGHT_SIM_* variable; an empty variable counts as unset.
 Config configFromEnvironment();
 
-// The parsers behind it, one per variable.
-std::vector<ModuleSpec> parseFleet(std::string_view text);
-uint8_t parseChannel(std::string_view text);
-std::chrono::milliseconds parseWakeDelay(std::string_view text);
+// The parser of FLEETWRIGHT_SIM_FAULTS, which fwsim_set_faults() takes as well.
 Faults parseFaults(std::string_view text);
-
-std::vector<ModuleSpec> defaultFleet();
 
 } // namespace fwsim
