@@ -24,6 +24,8 @@
 #include <QTabBar>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
+#include <cmath>
 #include <gtest/gtest.h>
 
 namespace fw::app {
@@ -31,10 +33,10 @@ namespace {
 
 using fw::testing::PrintTo;
 
-using ::testing::DoAll;
-using ::testing::InSequence;
 using fw::testing::MockProvider;
 using ::testing::_;
+using ::testing::DoAll;
+using ::testing::InSequence;
 using ::testing::Invoke;
 using ::testing::NiceMock;
 using ::testing::Return;
@@ -266,6 +268,66 @@ TEST_F(Window, TabsShowTheirOwnControlsAndKeepTheRestInPlace) {
             EXPECT_TRUE(control(window, qPrintable(name)).isVisibleTo(&window))
                 << name.toStdString();
     }
+}
+
+// The contrast ratio of two colours as WCAG defines it, worked out here on its own terms.
+double contrastRatio(const QColor &one, const QColor &other) {
+    const auto luminance = [](const QColor &c) {
+        const auto linear = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double a = luminance(one);
+    const double b = luminance(other);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+TEST(InactiveTabHeader, KeepsGreyTextOnTheLightFaceReadableWhateverTheScheme) {
+    struct Scheme {
+        const char *name;
+        QColor face, grey;
+    };
+    const Scheme schemes[] = {
+        {"classic", QColor(227, 227, 227), QColor(109, 109, 109)},
+        {"toolkit", QColor(202, 202, 202), QColor(190, 190, 190)},
+        {"alreadyReadable", QColor(240, 240, 240), QColor(80, 80, 80)},
+        {"midGrey", QColor(119, 119, 119), QColor(128, 128, 128)},
+        {"dark", QColor(60, 60, 60), QColor(90, 90, 90)},
+    };
+    for (const Scheme &scheme : schemes) {
+        SCOPED_TRACE(scheme.name);
+        QPalette palette;
+        palette.setColor(QPalette::Midlight, scheme.face);
+        palette.setColor(QPalette::Disabled, QPalette::WindowText, scheme.grey);
+        const XTab::HeaderColours colours = XTab::inactiveTabColours(palette);
+        EXPECT_EQ(colours.back, scheme.face);
+        EXPECT_GE(contrastRatio(colours.text, colours.back), 4.5);
+        EXPECT_TRUE(colours.text.red() == colours.text.green() &&
+                    colours.text.green() == colours.text.blue())
+            << "not grey: " << colours.text.name().toStdString();
+        if (contrastRatio(scheme.grey, scheme.face) >= 4.5) {
+            EXPECT_EQ(colours.text, scheme.grey);
+        }
+    }
+}
+
+TEST_F(Window, TheInactiveTabIsDrawnInItsReadableColours) {
+    testing::MapStore store;
+    MainFrm window(store, recorder);
+    QTabBar *headers = control<XTab>(window, "XTab").tabBar();
+    const XTab::HeaderColours colours = XTab::inactiveTabColours(headers->palette());
+    const QImage image = headers->grab().toImage();
+    const QRect general = headers->tabRect(0); // inactive: the window opens on the other tab
+    const QColor back = image.pixelColor(general.topLeft() + QPoint(1, 1));
+    EXPECT_EQ(back.rgb(), colours.back.rgb());
+    QColor darkest = back;
+    for (int y = general.top(); y <= general.bottom(); ++y)
+        for (int x = general.left(); x <= general.right(); ++x)
+            if (image.pixelColor(x, y).lightness() < darkest.lightness())
+                darkest = image.pixelColor(x, y);
+    EXPECT_EQ(darkest.rgb(), colours.text.rgb());
+    EXPECT_GE(contrastRatio(darkest, back), 4.5);
 }
 
 TEST_F(Window, PanelsAreGreyBehindTheirControlsOnAWhiteWindow) {
