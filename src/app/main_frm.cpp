@@ -131,8 +131,10 @@ MainFrm::MainFrm(SettingsStore &store, MessagePresenter presenter, QWidget *pare
         connect(list, &QComboBox::currentIndexChanged, list,
                 [list] { list->lineEdit()->setCursorPosition(0); });
     }
-    for (QLineEdit *box : {ui->txInterval, ui->SampleTime, ui->SleepDelay})
+    for (QLineEdit *box : {ui->txInterval, ui->SampleTime, ui->SleepDelay}) {
         box->installEventFilter(numericFilter_);
+        limitTypingOnly(*box);
+    }
 
     for (int index = 0; index < int(Direction.size()); ++index)
         connect(Direction[index], &QRadioButton::toggled, this, [this, index](bool selected) {

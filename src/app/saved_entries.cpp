@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <QTemporaryFile>
+#include <cmath>
 #include <cstdio>
 
 namespace fw::app {
@@ -126,9 +127,10 @@ std::optional<bool> parseTruthValue(const QString &text) {
         return true;
     if (trimmed.compare(u"False", Qt::CaseInsensitive) == 0)
         return false;
+    // Any number counts, fractions included: only zero is false.
     bool ok = false;
-    const qlonglong number = trimmed.toLongLong(&ok);
-    if (!ok)
+    const double number = trimmed.toDouble(&ok);
+    if (!ok || !std::isfinite(number))
         return std::nullopt;
     return number != 0;
 }

@@ -160,6 +160,33 @@ INSTANTIATE_TEST_SUITE_P(
                              "zdp_read_module_command 75\n"}),
     fw::testing::RowName());
 
+// A stored entry longer than its box reaches the range check as it was stored, never cut
+// to the box's limit into a value the operator did not enter; Direction=1.5 counts as true.
+TEST_F(Update, RestoredEntriesReachTheRangeCheckWhole) {
+    const auto outOfRange = [](const char *text) {
+        return Message{text, "Invalid Parameter Values", MessageIcon::Warning};
+    };
+    const std::pair<const char *, Message> rows[] = {
+        {"TXInterval=123456", outOfRange("The valid range for the TX Interval is 5 to 60000 ms")},
+        {"SampleTime=600001", outOfRange("The valid range for the Sample Time is 5 to 60000 ms")},
+        {"SleepDelay=36000", outOfRange("The valid range for the Sleep Delay is 0 to 3600 s")},
+    };
+    sim.set("FLEETWRIGHT_SIM_FLEET", kFleet);
+    for (const auto &[stored, message] : rows) {
+        SCOPED_TRACE(stored);
+        const QString entry = QString::fromLatin1(stored);
+        store.values = {{"Direction", "1.5"}, {entry.section('=', 0, 0), entry.section('=', 1)}};
+        ui = std::make_unique<SimulatedWindow>(store);
+        ASSERT_TRUE(ui->load());
+        EXPECT_TRUE(ui->window.Direction[1]->isChecked());
+        fwsim_clear_call_log();
+        ui->clickUpdate();
+        EXPECT_EQ(ui->shown, std::vector<Message>{message});
+        EXPECT_EQ(callLog(), "");
+        ui.reset();
+    }
+}
+
 // ---- the fault sweep -----------------------------------------------------------------
 
 Message moduleRefused(const std::string &what) {
