@@ -115,8 +115,8 @@ TEST_F(SimulatorTest, DefaultFleetHoldsEverySupportedModelAndOthers) {
         models.insert(moduleValue(fwsim_module_id(i), kModel, false));
     for (const char *model :
          {"RX-LC", "GHMTX", "GH-K410", "GH-K520", "RX-VM", "RX,IM", "RX-RM", "RX-TM", "rx-lc"})
-        EXPECT_TRUE(models.count(model)) << model;
-    EXPECT_TRUE(models.count("RX-IM") || models.count("ZX-9"));
+        EXPECT_TRUE(models.contains(model)) << model;
+    EXPECT_TRUE(models.contains("RX-IM") || models.contains("ZX-9"));
 }
 
 TEST_F(SimulatorTest, FleetSettingGivesIdsModelsChannelsAndParameters) {

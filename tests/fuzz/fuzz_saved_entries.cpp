@@ -68,7 +68,7 @@ Entries throughFile(const Entries &entries) {
     QFile::remove(copy);
     if (!QFile::copy(written, copy))
         fail("the INI file could not be copied");
-    const Entries restored = fw::app::readEntries(fw::app::QSettingsStore::inFile(copy));
+    Entries restored = fw::app::readEntries(fw::app::QSettingsStore::inFile(copy));
     QFile::remove(copy);
     return restored;
 }
