@@ -13,8 +13,6 @@
 #include <unistd.h>
 #include <vector>
 
-extern char **environ;
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -34,6 +32,7 @@ Run runOnce(const std::string &program, const std::vector<std::string> &env) {
     posix_spawn_file_actions_addclose(&actions, out[0]);
 
     std::vector<char *> envp;
+    envp.reserve(env.size() + 1);
     for (const std::string &entry : env)
         envp.push_back(const_cast<char *>(entry.c_str()));
     envp.push_back(nullptr);
@@ -63,7 +62,7 @@ Run runOnce(const std::string &program, const std::vector<std::string> &env) {
         return {};
     const auto shown = Clock::time_point(std::chrono::nanoseconds(shownNs));
     return {std::chrono::duration<double, std::milli>(shown - start).count(),
-            usage.ru_maxrss / 1024.0};
+            static_cast<double>(usage.ru_maxrss) / 1024.0};
 }
 
 double median(std::vector<double> values) {
@@ -76,9 +75,8 @@ double median(std::vector<double> values) {
 
 int main(int argc, char **argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 9;
-    const std::string simulator = std::getenv("FLEETWRIGHT_PROVIDER")
-                                      ? std::getenv("FLEETWRIGHT_PROVIDER")
-                                      : FLEETWRIGHT_SIMULATOR;
+    const char *provider = std::getenv("FLEETWRIGHT_PROVIDER");
+    const std::string simulator = provider ? provider : FLEETWRIGHT_SIMULATOR;
     const auto config =
         std::filesystem::temp_directory_path() / ("startup_bench." + std::to_string(getpid()));
     std::filesystem::create_directories(config);
@@ -94,12 +92,15 @@ int main(int argc, char **argv) {
     // when the operator sees it.
     if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY") &&
         !std::getenv("WAYLAND_DISPLAY"))
-        env.push_back("QT_QPA_PLATFORM=offscreen");
+        env.emplace_back("QT_QPA_PLATFORM=offscreen");
     env.push_back("FLEETWRIGHT_PROVIDER=" + simulator);
     env.push_back("XDG_CONFIG_HOME=" + config.string()); // the operator's settings stay out of it
-    env.push_back("FLEETWRIGHT_EXIT_AFTER_SHOW=1");
+    env.emplace_back("FLEETWRIGHT_EXIT_AFTER_SHOW=1");
 
-    std::vector<double> program, bare, programRss, bareRss;
+    std::vector<double> program;
+    std::vector<double> bare;
+    std::vector<double> programRss;
+    std::vector<double> bareRss;
     for (int i = 0; i < runs; ++i) { // interleaved, so that drift affects both alike
         const Run ours = runOnce(FLEETWRIGHT_PROGRAM, env);
         const Run empty = runOnce(FLEETWRIGHT_BARE_WINDOW, env);

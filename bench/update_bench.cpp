@@ -91,7 +91,8 @@ int main(int argc, char **argv) {
         BenchWindow window;
         fw::ModuleSession session;
         fw::UpdateSequence update(*dp, window, session);
-        std::vector<double> walls, cpus;
+        std::vector<double> walls;
+        std::vector<double> cpus;
         for (int i = 1; i <= kUpdates; ++i) {
             window.lastMessage = {};
             const auto wallStart = Clock::now();

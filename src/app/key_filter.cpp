@@ -3,6 +3,7 @@
 #include "numeric_validate.h"
 
 #include <QKeyEvent>
+#include <QLineEdit>
 
 namespace fw::app {
 
@@ -26,10 +27,33 @@ int keyAsciiOf(const QKeyEvent &event) {
     return kNoCharacter;
 }
 
+QValidator::State TypedLengthLimit::validate(QString &input, int &) const {
+    return input.size() <= limit_ ? Acceptable : Invalid;
+}
+
+void limitTypingOnly(QLineEdit &box) {
+    constexpr int kUnlimited = 32767; // a line edit's own default
+    box.setValidator(new TypedLengthLimit(box.maxLength(), &box));
+    box.setMaxLength(kUnlimited);
+}
+
+namespace {
+// A box refuses an edit that breaks its validator only when its text kept to it before,
+// so a restored text longer than the limit would otherwise grow with every key.
+bool noRoomFor(const QObject *watched, int code) {
+    const auto *box = qobject_cast<const QLineEdit *>(watched);
+    const auto *limit = box ? dynamic_cast<const TypedLengthLimit *>(box->validator()) : nullptr;
+    return limit && code >= ' ' &&
+           box->text().size() - box->selectedText().size() >= limit->limit();
+}
+} // namespace
+
 bool NumericKeyFilter::eventFilter(QObject *watched, QEvent *event) {
     if (event->type() == QEvent::KeyPress) {
         const int code = keyAsciiOf(*static_cast<QKeyEvent *>(event));
-        if (code != kNoCharacter && NumericValidate(static_cast<int16_t>(code), false, false) == 0)
+        if (code != kNoCharacter &&
+            (NumericValidate(static_cast<int16_t>(code), false, false) == 0 ||
+             noRoomFor(watched, code)))
             return true;
     }
     return QObject::eventFilter(watched, event);

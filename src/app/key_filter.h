@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QObject>
+#include <QValidator>
 
 class QKeyEvent;
+class QLineEdit;
 
 namespace fw::app {
 
@@ -11,7 +13,25 @@ namespace fw::app {
 inline constexpr int kNoCharacter = -1;
 int keyAsciiOf(const QKeyEvent &event);
 
-// Discards the key presses that NumericValidate refuses before the box sees them.
+// Holds what the operator types, pastes or drops into a box to a number of characters.
+// The box's own maximum length would also cut a text the program sets, such as a restored
+// entry, into a value the operator never entered; a box undoes only the operator's edits
+// that its validator refuses, so this limit leaves such a text whole.
+class TypedLengthLimit : public QValidator {
+public:
+    TypedLengthLimit(int limit, QObject *parent) : QValidator(parent), limit_(limit) {}
+    State validate(QString &input, int &position) const override;
+    int limit() const { return limit_; }
+
+private:
+    int limit_;
+};
+
+// Moves the box's maximum length, as the form gives it, into a TypedLengthLimit.
+void limitTypingOnly(QLineEdit &box);
+
+// Discards the key presses that NumericValidate refuses before the box sees them, and the
+// characters that a box's TypedLengthLimit has no room for.
 class NumericKeyFilter : public QObject {
 public:
     using QObject::QObject;

@@ -2,7 +2,6 @@
 
 #include "data_provider.h"
 #include "key_filter.h"
-#include "messages.h"
 #include "provider_thread.h"
 #include "ui_MainFrm.h"
 
@@ -184,8 +183,10 @@ MainFrm::MainFrm(SettingsStore &store, MessagePresenter presenter, UpdateObserve
         connect(list, &QComboBox::currentIndexChanged, list,
                 [list] { list->lineEdit()->setCursorPosition(0); });
     }
-    for (QLineEdit *box : {ui->txInterval, ui->SampleTime, ui->SleepDelay})
+    for (QLineEdit *box : {ui->txInterval, ui->SampleTime, ui->SleepDelay}) {
         box->installEventFilter(numericFilter_);
+        limitTypingOnly(*box);
+    }
 
     for (int index = 0; index < int(Direction.size()); ++index)
         connect(Direction[index], &QRadioButton::toggled, this, [this, index](bool selected) {
@@ -361,15 +362,7 @@ void MainFrm::closeEvent(QCloseEvent *event) {
 void MainFrm::Command1_Click() {
     if (!update_)
         return;
-    try {
-        update_->run();
-    } catch (const ProviderError &error) {
-        // The library failed outright rather than reporting a refused exchange; an error
-        // must not unwind through the event loop.
-        setDefaultPointer();
-        showMessage(messages::communicationFailure(error.description(), error.code()));
-        setStatus("");
-    }
+    update_->run();
     if (closeRequested_ && !update_->running()) {
         closeRequested_ = false;
         close();

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QTemporaryFile>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -197,15 +198,19 @@ FlushResult QSettingsStore::flush() {
     return {};
 }
 
+namespace {
+
+// Parsers of the stored forms; empty when the text is not a valid value.
 std::optional<bool> parseTruthValue(const QString &text) {
     const QString trimmed = text.trimmed();
     if (trimmed.compare(u"True", Qt::CaseInsensitive) == 0)
         return true;
     if (trimmed.compare(u"False", Qt::CaseInsensitive) == 0)
         return false;
+    // Any number counts, fractions included: only zero is false.
     bool ok = false;
-    const qlonglong number = trimmed.toLongLong(&ok);
-    if (!ok)
+    const double number = trimmed.toDouble(&ok);
+    if (!ok || !std::isfinite(number))
         return std::nullopt;
     return number != 0;
 }
@@ -217,6 +222,8 @@ std::optional<int> parseListPosition(const QString &text, int listSize) {
         return std::nullopt;
     return position;
 }
+
+} // namespace
 
 Entries readEntries(const SettingsStore &store) {
     Entries entries;

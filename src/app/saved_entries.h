@@ -90,8 +90,4 @@ Entries readEntries(const SettingsStore &store);
 // Writes the six entries as texts, in the order start-up reads them.
 void writeEntries(SettingsStore &store, const Entries &entries);
 
-// Parsers of the stored forms; empty when the text is not a valid value.
-std::optional<bool> parseTruthValue(const QString &text);
-std::optional<int> parseListPosition(const QString &text, int listSize);
-
 } // namespace fw::app

@@ -12,12 +12,14 @@
 
 namespace fw::app {
 
+namespace {
 QString versionText() {
     return QStringLiteral("v%1.%2.%3")
         .arg(version::kMajor)
         .arg(version::kMinor)
         .arg(version::kPatch);
 }
+} // namespace
 
 int channelPosition(uint8_t baseChannel) {
     return baseChannel >= 1 && baseChannel <= kChannelCount ? baseChannel - 1 : -1;

@@ -31,9 +31,6 @@ public:
     virtual void selectChannelPosition(int position) = 0;
 };
 
-// "v" major.minor.revision of this build.
-QString versionText();
-
 // List position of a base station channel: channel n at n - 1, -1 when the list has none.
 int channelPosition(uint8_t baseChannel);
 

@@ -27,8 +27,13 @@ public:
     static QFont activeTabFont();
     static QFont inactiveTabFont();
 
-signals:
-    void activeTabChanged(int index);
+    // An inactive header: the desktop's grey-text colour on its 3D-light face, the grey
+    // deepened (or lightened on a dark face) until the caption reads at 4.5:1 at least.
+    struct HeaderColours {
+        QColor text;
+        QColor back;
+    };
+    static HeaderColours inactiveTabColours(const QPalette &palette);
 
 protected:
     void paintEvent(QPaintEvent *event) override;

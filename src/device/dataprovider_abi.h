@@ -20,8 +20,9 @@
 #ifndef FLEETWRIGHT_DATAPROVIDER_ABI_H
 #define FLEETWRIGHT_DATAPROVIDER_ABI_H
 
-#include <stddef.h>
-#include <stdint.h>
+/* C and C++ hosts share this header, so it takes the C library headers. */
+#include <stddef.h> /* NOLINT(modernize-deprecated-headers) */
+#include <stdint.h> /* NOLINT(modernize-deprecated-headers) */
 
 #ifdef __cplusplus
 extern "C" {
@@ -33,7 +34,7 @@ extern "C" {
 /* Smallest buffer that a host passes to zdp_read_module_command(). */
 #define ZDP_MIN_READ_CAPACITY 256u
 
-typedef struct zdp_provider zdp_provider;
+typedef struct zdp_provider zdp_provider; /* NOLINT(modernize-use-using): C */
 
 /* Returns ZDP_ABI_VERSION. The host checks it before it calls anything else. */
 uint32_t zdp_abi_version(void);

@@ -1,42 +1,32 @@
 #pragma once
 
 #include "saved_entries.h"
+#include "support/map_store.h"
 #include "window_port.h"
 
 #include <QString>
-#include <map>
+#include <QWidget>
 #include <ostream>
-#include <vector>
+#include <stdexcept>
+#include <string>
 
 inline void PrintTo(const QString &text, std::ostream *out) {
     *out << '"' << text.toStdString() << '"';
 }
 
-namespace fw::app::testing {
+namespace fw::app {
 
-// A settings store in memory.
-class MapStore : public SettingsStore {
-public:
-    std::map<QString, QString> values;
-    bool flushSucceeds = true;
-    int flushes = 0;
-    std::optional<QString> unreadableReason; // what unreadable() answers
+// The window's control of that name. A missing one ends the test with its name, where a
+// null pointer would end the whole test program.
+template <typename W = QWidget> W &control(const QWidget &window, const char *name) {
+    W *found = window.findChild<W *>(QLatin1String(name));
+    if (!found)
+        throw std::runtime_error(std::string("no control ") + name);
+    return *found;
+}
 
-    std::optional<QString> read(const QString &key) const override {
-        const auto found = values.find(key);
-        if (found == values.end())
-            return std::nullopt;
-        return found->second;
-    }
-    void write(const QString &key, const QString &text) override { values[key] = text; }
-    FlushResult flush() override {
-        ++flushes;
-        if (flushSucceeds)
-            return {};
-        return FlushResult::failed(QStringLiteral("the disk is full"));
-    }
-    QString location() const override { return QStringLiteral("/config/fleetwright.conf"); }
-    std::optional<QString> unreadable() const override { return unreadableReason; }
-};
+namespace testing {
+using fw::testing::MapStore;
+} // namespace testing
 
-} // namespace fw::app::testing
+} // namespace fw::app

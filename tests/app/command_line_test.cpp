@@ -1,5 +1,5 @@
 #include "command_line.h"
-#include "support/row_name.h"
+#include "support/named_rows.h"
 
 #include <QDir>
 #include <QFile>

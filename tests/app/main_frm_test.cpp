@@ -4,6 +4,7 @@
 #include "main_frm.h"
 #include "messages.h"
 #include "support/mock_provider.h"
+#include "support/named_rows.h"
 #include "support/recording_window.h"
 #include "x_tab.h"
 
@@ -23,10 +24,14 @@
 #include <QTabBar>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
+#include <cmath>
 #include <gtest/gtest.h>
 
 namespace fw::app {
 namespace {
+
+using fw::testing::PrintTo;
 
 using fw::testing::MockProvider;
 using ::testing::_;
@@ -36,12 +41,6 @@ using ::testing::Invoke;
 using ::testing::NiceMock;
 using ::testing::Return;
 using ::testing::SetArgReferee;
-
-template <typename W = QWidget> W *control(const QWidget &window, const char *name) {
-    W *found = window.findChild<W *>(QLatin1String(name));
-    EXPECT_NE(found, nullptr) << name;
-    return found;
-}
 
 QString settingsPath() {
     return QDir(qEnvironmentVariable("XDG_CONFIG_HOME"))
@@ -101,10 +100,6 @@ struct Placement {
     QColor text;
 };
 
-void PrintTo(const Placement &c, std::ostream *out) {
-    *out << c.name;
-}
-
 const char *const kArial = "Liberation Sans";
 const char *const kNarrow = "Liberation Sans Narrow";
 const QColor kGrey(128, 128, 128);
@@ -117,7 +112,7 @@ TEST_P(Layout, PlacesEveryControlWithItsFontAndColour) {
     std::unique_ptr<SettingsStore> owner(&store);
     MainFrm window(store, recorder);
     const Placement &p = GetParam();
-    QWidget *widget = control(window, p.name);
+    QWidget *widget = &control(window, p.name);
     ASSERT_NE(widget, nullptr);
     EXPECT_EQ(widget->parentWidget()->objectName(), QLatin1String(p.parent));
     EXPECT_EQ(widget->geometry(), QRect(p.left / 15, p.top / 15, p.width / 15, p.height / 15));
@@ -168,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
         Placement{"Label65", "XTab", 4800, 2400, 1515, 375, kNarrow, 9.75, false, kDark},
         Placement{"LowPowerMode", "XTab", 7080, 2280, 1335, 315, nullptr, 0, false, kDark},
         Placement{"Command3", "XTab", 8100, 2880, 915, 375, kNarrow, 9.75, false, {}}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 TEST_F(Window, IsAFixedDialogWithoutMinimizeOrMaximize) {
     testing::MapStore store;
@@ -192,8 +187,8 @@ TEST_F(Window, OpensInItsDesignTimeState) {
     MainFrm window(store, recorder);
     EXPECT_TRUE(window.Direction[0]->isChecked());
     EXPECT_FALSE(window.Direction[1]->isChecked());
-    auto *channels = control<QComboBox>(window, "RFChannel");
-    auto *lowPower = control<QComboBox>(window, "LowPowerMode");
+    auto *channels = &control<QComboBox>(window, "RFChannel");
+    auto *lowPower = &control<QComboBox>(window, "LowPowerMode");
     EXPECT_FALSE(channels->isEnabled());
     for (QComboBox *list : {channels, lowPower}) {
         EXPECT_TRUE(list->isEditable());
@@ -209,31 +204,41 @@ TEST_F(Window, OpensInItsDesignTimeState) {
     EXPECT_EQ(lowPower->itemText(1), "No");
     EXPECT_EQ(lowPower->itemText(2), "Yes");
 
-    EXPECT_EQ(control<QLineEdit>(window, "txInterval")->text(), "333");
-    EXPECT_EQ(control<QLineEdit>(window, "SampleTime")->text(), "5");
-    EXPECT_EQ(control<QLineEdit>(window, "SleepDelay")->text(), "0");
-    EXPECT_EQ(control<QLineEdit>(window, "txInterval")->maxLength(), 5);
-    EXPECT_EQ(control<QLineEdit>(window, "SampleTime")->maxLength(), 5);
-    EXPECT_EQ(control<QLineEdit>(window, "SleepDelay")->maxLength(), 4);
-    auto *found = control<QLabel>(window, "Found");
+    EXPECT_EQ(control<QLineEdit>(window, "txInterval").text(), "333");
+    EXPECT_EQ(control<QLineEdit>(window, "SampleTime").text(), "5");
+    EXPECT_EQ(control<QLineEdit>(window, "SleepDelay").text(), "0");
+    const std::pair<const char *, int> limits[] = {
+        {"txInterval", 5}, {"SampleTime", 5}, {"SleepDelay", 4}};
+    for (const auto &[name, limit] : limits) {
+        QLineEdit *box = &control<QLineEdit>(window, name);
+        const QString before = box->text();
+        box->selectAll();
+        QTest::keyClicks(box, "1234567");
+        EXPECT_EQ(box->text(), QString("1234567").left(limit)) << name;
+        QApplication::clipboard()->setText("9");
+        box->paste();
+        EXPECT_EQ(box->text().size(), limit) << name;
+        box->setText(before);
+    }
+    auto *found = &control<QLabel>(window, "Found");
     EXPECT_EQ(found->text(), "Ready");
     EXPECT_TRUE(found->alignment() & Qt::AlignHCenter);
-    EXPECT_EQ(control<QLabel>(window, "vlabel")->text(), "vx.x.x");
-    EXPECT_TRUE(control<QLabel>(window, "vlabel")->alignment() & Qt::AlignRight);
+    EXPECT_EQ(control<QLabel>(window, "vlabel").text(), "vx.x.x");
+    EXPECT_TRUE(control<QLabel>(window, "vlabel").alignment() & Qt::AlignRight);
     EXPECT_EQ(window.activeTab(), 1);
-    EXPECT_EQ(control<QPushButton>(window, "Command1")->text(), "&Update");
-    EXPECT_EQ(control<QPushButton>(window, "Command3")->text(), "&Defaults");
-    EXPECT_EQ(control(window, "Command1")->toolTip(),
+    EXPECT_EQ(control<QPushButton>(window, "Command1").text(), "&Update");
+    EXPECT_EQ(control<QPushButton>(window, "Command3").text(), "&Defaults");
+    EXPECT_EQ(control(window, "Command1").toolTip(),
               "After clicking this button you have 10 seconds to power cycle the remote module");
-    EXPECT_EQ(control(window, "Command3")->toolTip(), "Set default values");
-    EXPECT_EQ(control(window, "txInterval")->toolTip(), "Transmission interval in milliseconds");
-    EXPECT_EQ(control(window, "SampleTime")->toolTip(), "Sample Time in milliseconds");
+    EXPECT_EQ(control(window, "Command3").toolTip(), "Set default values");
+    EXPECT_EQ(control(window, "txInterval").toolTip(), "Transmission interval in milliseconds");
+    EXPECT_EQ(control(window, "SampleTime").toolTip(), "Sample Time in milliseconds");
 }
 
 TEST_F(Window, TabsShowTheirOwnControlsAndKeepTheRestInPlace) {
     testing::MapStore store;
     MainFrm window(store, recorder);
-    auto *tabs = control<XTab>(window, "XTab");
+    auto *tabs = &control<XTab>(window, "XTab");
     QTabBar *headers = tabs->tabBar();
     ASSERT_EQ(headers->count(), 2);
     EXPECT_EQ(headers->tabText(0), "General");
@@ -254,15 +259,75 @@ TEST_F(Window, TabsShowTheirOwnControlsAndKeepTheRestInPlace) {
         tabs->setActiveTab(tab);
         EXPECT_EQ(window.activeTab(), tab);
         for (const QString &name : general)
-            EXPECT_EQ(control(window, qPrintable(name))->isVisibleTo(&window), tab == 0)
+            EXPECT_EQ(control(window, qPrintable(name)).isVisibleTo(&window), tab == 0)
                 << name.toStdString();
         for (const QString &name : acquisition)
-            EXPECT_EQ(control(window, qPrintable(name))->isVisibleTo(&window), tab == 1)
+            EXPECT_EQ(control(window, qPrintable(name)).isVisibleTo(&window), tab == 1)
                 << name.toStdString();
         for (const QString &name : always)
-            EXPECT_TRUE(control(window, qPrintable(name))->isVisibleTo(&window))
+            EXPECT_TRUE(control(window, qPrintable(name)).isVisibleTo(&window))
                 << name.toStdString();
     }
+}
+
+// The contrast ratio of two colours as WCAG defines it, worked out here on its own terms.
+double contrastRatio(const QColor &one, const QColor &other) {
+    const auto luminance = [](const QColor &c) {
+        const auto linear = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double a = luminance(one);
+    const double b = luminance(other);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+TEST(InactiveTabHeader, KeepsGreyTextOnTheLightFaceReadableWhateverTheScheme) {
+    struct Scheme {
+        const char *name;
+        QColor face, grey;
+    };
+    const Scheme schemes[] = {
+        {"classic", QColor(227, 227, 227), QColor(109, 109, 109)},
+        {"toolkit", QColor(202, 202, 202), QColor(190, 190, 190)},
+        {"alreadyReadable", QColor(240, 240, 240), QColor(80, 80, 80)},
+        {"midGrey", QColor(119, 119, 119), QColor(128, 128, 128)},
+        {"dark", QColor(60, 60, 60), QColor(90, 90, 90)},
+    };
+    for (const Scheme &scheme : schemes) {
+        SCOPED_TRACE(scheme.name);
+        QPalette palette;
+        palette.setColor(QPalette::Midlight, scheme.face);
+        palette.setColor(QPalette::Disabled, QPalette::WindowText, scheme.grey);
+        const XTab::HeaderColours colours = XTab::inactiveTabColours(palette);
+        EXPECT_EQ(colours.back, scheme.face);
+        EXPECT_GE(contrastRatio(colours.text, colours.back), 4.5);
+        EXPECT_TRUE(colours.text.red() == colours.text.green() &&
+                    colours.text.green() == colours.text.blue())
+            << "not grey: " << colours.text.name().toStdString();
+        if (contrastRatio(scheme.grey, scheme.face) >= 4.5) {
+            EXPECT_EQ(colours.text, scheme.grey);
+        }
+    }
+}
+
+TEST_F(Window, TheInactiveTabIsDrawnInItsReadableColours) {
+    testing::MapStore store;
+    MainFrm window(store, recorder);
+    QTabBar *headers = control<XTab>(window, "XTab").tabBar();
+    const XTab::HeaderColours colours = XTab::inactiveTabColours(headers->palette());
+    const QImage image = headers->grab().toImage();
+    const QRect general = headers->tabRect(0); // inactive: the window opens on the other tab
+    const QColor back = image.pixelColor(general.topLeft() + QPoint(1, 1));
+    EXPECT_EQ(back.rgb(), colours.back.rgb());
+    QColor darkest = back;
+    for (int y = general.top(); y <= general.bottom(); ++y)
+        for (int x = general.left(); x <= general.right(); ++x)
+            if (image.pixelColor(x, y).lightness() < darkest.lightness())
+                darkest = image.pixelColor(x, y);
+    EXPECT_EQ(darkest.rgb(), colours.text.rgb());
+    EXPECT_GE(contrastRatio(darkest, back), 4.5);
 }
 
 TEST_F(Window, PanelsAreGreyBehindTheirControlsOnAWhiteWindow) {
@@ -293,7 +358,7 @@ TEST_F(Window, ControlsCarryTheirAccessibleNames) {
         {"Label60", "TX Interval (ms)"},
     };
     for (const auto &[name, accessible] : names) {
-        QAccessibleInterface *item = QAccessible::queryAccessibleInterface(control(window, name));
+        QAccessibleInterface *item = QAccessible::queryAccessibleInterface(&control(window, name));
         ASSERT_NE(item, nullptr) << name;
         EXPECT_EQ(item->text(QAccessible::Name), QLatin1String(accessible)) << name;
     }
@@ -306,7 +371,7 @@ TEST_F(Window, ControlsCarryTheirAccessibleNames) {
     }
 
     QAccessibleInterface *headers =
-        QAccessible::queryAccessibleInterface(control<XTab>(window, "XTab")->tabBar());
+        QAccessible::queryAccessibleInterface(control<XTab>(window, "XTab").tabBar());
     ASSERT_NE(headers, nullptr);
     ASSERT_GE(headers->childCount(), 2);
     EXPECT_EQ(headers->child(0)->role(), QAccessible::PageTab);
@@ -368,7 +433,7 @@ TEST_F(ShownWindow, TabKeyLeavesTheOptionButtonsForTheChannelList) {
 }
 
 TEST_F(ShownWindow, TabsAreReachableByKeyboard) {
-    control<XTab>(window, "XTab")->tabBar()->setFocus();
+    control<XTab>(window, "XTab").tabBar()->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
     EXPECT_EQ(window.activeTab(), 0);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
@@ -376,21 +441,21 @@ TEST_F(ShownWindow, TabsAreReachableByKeyboard) {
 }
 
 TEST_F(ShownWindow, AccessKeysClickTheButtons) {
-    QSignalSpy update(control<QPushButton>(window, "Command1"), &QPushButton::clicked);
+    QSignalSpy update(&control<QPushButton>(window, "Command1"), &QPushButton::clicked);
     // An access key clicks its button after a short press animation.
     QTest::keyClick(&window, Qt::Key_U, Qt::AltModifier);
     EXPECT_TRUE(update.wait(1000));
     EXPECT_EQ(update.count(), 1);
-    control<QLineEdit>(window, "txInterval")->clear();
-    QSignalSpy defaults(control<QPushButton>(window, "Command3"), &QPushButton::clicked);
+    control<QLineEdit>(window, "txInterval").clear();
+    QSignalSpy defaults(&control<QPushButton>(window, "Command3"), &QPushButton::clicked);
     QTest::keyClick(&window, Qt::Key_D, Qt::AltModifier);
     EXPECT_TRUE(defaults.wait(1000));
-    EXPECT_EQ(control<QLineEdit>(window, "txInterval")->text(), "333");
+    EXPECT_EQ(control<QLineEdit>(window, "txInterval").text(), "333");
 }
 
 TEST_F(ShownWindow, NumberBoxesTakeDigitsAndEditingKeysOnly) {
     for (const char *name : {"txInterval", "SampleTime", "SleepDelay"}) {
-        auto *box = control<QLineEdit>(window, name);
+        auto *box = &control<QLineEdit>(window, name);
         box->setFocus();
         box->clear();
         QTest::keyClicks(box, "1a -.,2");
@@ -413,7 +478,7 @@ TEST_F(ShownWindow, NumberBoxesTakeDigitsAndEditingKeysOnly) {
 }
 
 TEST_F(ShownWindow, ClipboardKeysPassAndPastedTextIsNotFiltered) {
-    auto *box = control<QLineEdit>(window, "txInterval");
+    auto *box = &control<QLineEdit>(window, "txInterval");
     box->setFocus();
     box->setText("45");
     box->selectAll();
@@ -430,7 +495,7 @@ TEST_F(Window, DefaultsFillTheParametersAndLeaveTheChannelAlone) {
     testing::MapStore store;
     MainFrm window(store, recorder);
     window.applyEntries({true, 4, "", "", "7", 0});
-    control<QPushButton>(window, "Command3")->click();
+    control<QPushButton>(window, "Command3").click();
     EXPECT_EQ(window.txIntervalText(), "333");
     EXPECT_EQ(window.sampleTimeText(), "5");
     EXPECT_EQ(window.sleepDelayText(), "0");
@@ -442,7 +507,7 @@ TEST_F(Window, DefaultsFillTheParametersAndLeaveTheChannelAlone) {
 TEST_F(Window, TheChannelListIsEnabledExactlyWhileChangingTheChannel) {
     testing::MapStore store;
     MainFrm window(store, recorder);
-    auto *channels = control<QComboBox>(window, "RFChannel");
+    auto *channels = &control<QComboBox>(window, "RFChannel");
     window.selectChannelPosition(6);
     window.Direction[1]->click();
     EXPECT_TRUE(channels->isEnabled());
@@ -456,7 +521,7 @@ TEST_F(Window, TheChannelListIsEnabledExactlyWhileChangingTheChannel) {
 TEST_F(Window, TypedTextThatIsNotTheSelectedEntryHasNoPosition) {
     testing::MapStore store;
     MainFrm window(store, recorder);
-    auto *lowPower = control<QComboBox>(window, "LowPowerMode");
+    auto *lowPower = &control<QComboBox>(window, "LowPowerMode");
     lowPower->setCurrentIndex(1);
     EXPECT_EQ(window.lowPowerModePosition(), 1);
     lowPower->setEditText("Maybe");
@@ -482,7 +547,7 @@ TEST_F(Window, StatusShowsAtOnce) {
     testing::MapStore store;
     MainFrm window(store, recorder);
     window.setStatus("Waiting...");
-    EXPECT_EQ(control<QLabel>(window, "Found")->text(), "Waiting...");
+    EXPECT_EQ(control<QLabel>(window, "Found").text(), "Waiting...");
 }
 
 TEST_F(Window, ShowsARealMessageBoxWithTitleTextAndIcon) {
@@ -513,17 +578,17 @@ TEST_F(Window, FirstRunRestoresTheDefaultsAndSelectsTheBaseChannel) {
     QSettingsStore store("fleetwright");
     MainFrm window(store, recorder);
     ASSERT_TRUE(window.load(baseStationOn(5), "fleetwright"));
-    EXPECT_EQ(control<QLabel>(window, "vlabel")->text(), "v1.1.0");
+    EXPECT_EQ(control<QLabel>(window, "vlabel").text(), "v1.1.0");
     EXPECT_TRUE(window.leaveChannelSelected());
-    EXPECT_FALSE(control(window, "RFChannel")->isEnabled());
+    EXPECT_FALSE(control(window, "RFChannel").isEnabled());
     EXPECT_EQ(window.rfChannelPosition(), 4);
-    EXPECT_EQ(control<QComboBox>(window, "RFChannel")->currentText(), "5");
+    EXPECT_EQ(control<QComboBox>(window, "RFChannel").currentText(), "5");
     EXPECT_EQ(window.txIntervalText(), "333");
     EXPECT_EQ(window.sampleTimeText(), "5");
     EXPECT_EQ(window.sleepDelayText(), "0");
     EXPECT_EQ(window.lowPowerModePosition(), 0);
-    EXPECT_EQ(control<QComboBox>(window, "LowPowerMode")->currentText(), "Leave As Is");
-    EXPECT_EQ(control<QLabel>(window, "Found")->text(), "Ready");
+    EXPECT_EQ(control<QComboBox>(window, "LowPowerMode").currentText(), "Leave As Is");
+    EXPECT_EQ(control<QLabel>(window, "Found").text(), "Ready");
     EXPECT_EQ(window.activeTab(), 1);
     EXPECT_TRUE(shown.empty());
     EXPECT_EQ(settingsFile(), "<absent>");
@@ -538,10 +603,6 @@ struct RestoreCase {
     int lowPower;
 };
 
-void PrintTo(const RestoreCase &c, std::ostream *out) {
-    *out << c.name;
-}
-
 class Restore : public Window, public ::testing::WithParamInterface<RestoreCase> {};
 
 TEST_P(Restore, TakesTheStoredChoicesButAlwaysTheBaseStationsChannel) {
@@ -550,7 +611,7 @@ TEST_P(Restore, TakesTheStoredChoicesButAlwaysTheBaseStationsChannel) {
     MainFrm window(store, recorder);
     ASSERT_TRUE(window.load(baseStationOn(GetParam().baseChannel), "fleetwright"));
     EXPECT_EQ(!window.leaveChannelSelected(), GetParam().changeChannel);
-    EXPECT_EQ(control(window, "RFChannel")->isEnabled(), GetParam().changeChannel);
+    EXPECT_EQ(control(window, "RFChannel").isEnabled(), GetParam().changeChannel);
     EXPECT_EQ(window.rfChannelPosition(), GetParam().rfChannel);
     EXPECT_EQ(window.lowPowerModePosition(), GetParam().lowPower);
 }
@@ -564,7 +625,7 @@ INSTANTIATE_TEST_SUITE_P(
         RestoreCase{"DirectionJunk", "Direction=maybe\nLowPowerMode=x\n", 2, false, 1, 0},
         RestoreCase{"BaseChannelZero", "RFChannel=4\nLowPowerMode=-1\n", 0, false, -1, -1},
         RestoreCase{"BaseChannelAboveTheList", "RFChannel=99\nLowPowerMode=7\n", 17, false, -1, 0}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 TEST_F(Window, ABlankBoxAndNoSelectionSurviveShutdownAndTheNextStart) {
     MockProvider *dp = nullptr;
@@ -573,9 +634,9 @@ TEST_F(Window, ABlankBoxAndNoSelectionSurviveShutdownAndTheNextStart) {
         MainFrm window(store, recorder);
         ASSERT_TRUE(window.load(baseStationOn(2, &dp), "fleetwright"));
         window.Direction[1]->click();
-        control<QLineEdit>(window, "SampleTime")->clear();
-        control<QComboBox>(window, "LowPowerMode")->setCurrentIndex(-1);
-        control<QLineEdit>(window, "SleepDelay")->setText("1,2");
+        control<QLineEdit>(window, "SampleTime").clear();
+        control<QComboBox>(window, "LowPowerMode").setCurrentIndex(-1);
+        control<QLineEdit>(window, "SleepDelay").setText("1,2");
         // Closing saves the entries before the base station closes.
         EXPECT_CALL(*dp, CloseConnection()).WillOnce(Invoke([] {
             const QSettingsStore written("fleetwright");
@@ -609,7 +670,7 @@ TEST_F(Window, ACloseDuringAnUpdateWaitsForTheUpdateToFinish) {
     QSettingsStore store("fleetwright");
     MainFrm window(store, recorder);
     ASSERT_TRUE(window.load(baseStationOn(2, &dp), "fleetwright"));
-    control<XTab>(window, "XTab")->setActiveTab(0);
+    control<XTab>(window, "XTab").setActiveTab(0);
     ON_CALL(*dp, PairModule(1, 1, 10, _)).WillByDefault(SetArgReferee<3>(0x12ABu));
     ON_CALL(*dp, ReadModuleCommand(1, 0x12AB, 51, _))
         .WillByDefault(DoAll(SetArgReferee<3>(std::string("RX-LC")), Return(0)));
@@ -624,7 +685,7 @@ TEST_F(Window, ACloseDuringAnUpdateWaitsForTheUpdateToFinish) {
         EXPECT_CALL(*dp, CloseConnection());
     }
     QSignalSpy closed(&window, &MainFrm::closed);
-    control<QPushButton>(window, "Command1")->click();
+    control<QPushButton>(window, "Command1").click();
     EXPECT_EQ(shown, std::vector<Message>{messages::updateComplete("RX-LC", 0x12AB)});
     EXPECT_EQ(closed.count(), 1);
     EXPECT_EQ(window.DP, nullptr);

@@ -1,5 +1,6 @@
 #include "key_filter.h"
 #include "numeric_validate.h"
+#include "support/named_rows.h"
 
 #include <QKeyEvent>
 #include <gtest/gtest.h>
@@ -7,6 +8,8 @@
 
 namespace fw::app {
 namespace {
+
+using fw::testing::PrintTo;
 
 struct Flags {
     bool allowNegative;
@@ -27,7 +30,7 @@ TEST_P(NumericValidateCodes, PassesExactlyTheAllowedSetAndZeroesTheRest) {
         allowed.insert('.');
     for (int code = -32768; code <= 32767; ++code) {
         const auto key = static_cast<int16_t>(code);
-        const int16_t expected = allowed.count(code) ? key : 0;
+        const int16_t expected = allowed.contains(code) ? key : int16_t{0};
         ASSERT_EQ(NumericValidate(key, GetParam().allowNegative, GetParam().allowDecimal), expected)
             << "code " << code;
     }
@@ -44,10 +47,6 @@ struct KeyCase {
     QString text;
     int code;
 };
-
-void PrintTo(const KeyCase &c, std::ostream *out) {
-    *out << c.name;
-}
 
 class KeyAscii : public ::testing::TestWithParam<KeyCase> {};
 
@@ -77,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
                               kNoCharacter},
                       KeyCase{"Tab", Qt::Key_Tab, Qt::NoModifier, "\t", kNoCharacter},
                       KeyCase{"Backtab", Qt::Key_Backtab, Qt::ShiftModifier, "", kNoCharacter}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 } // namespace
 } // namespace fw::app

@@ -47,15 +47,21 @@ TEST_P(StoredDirection, ReadsTruthValuesAndNumbersAndFallsBackToLeave) {
     EXPECT_EQ(readEntries(store).changeChannel, GetParam().changeChannel);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Forms, StoredDirection,
-    ::testing::Values(DirectionCase{"True", true}, DirectionCase{"False", false},
-                      DirectionCase{"true", true}, DirectionCase{"FALSE", false},
-                      DirectionCase{"0", false}, DirectionCase{"1", true},
-                      DirectionCase{"-1", true}, DirectionCase{"7", true},
-                      // not a truth value: the default
-                      DirectionCase{"", false}, DirectionCase{"Yes", false},
-                      DirectionCase{"1.5", false}, DirectionCase{"True,False", false}));
+INSTANTIATE_TEST_SUITE_P(Forms, StoredDirection,
+                         ::testing::Values(DirectionCase{"True", true},
+                                           DirectionCase{"False", false},
+                                           DirectionCase{"true", true},
+                                           DirectionCase{"FALSE", false}, DirectionCase{"0", false},
+                                           DirectionCase{"1", true}, DirectionCase{"-1", true},
+                                           DirectionCase{"7", true},
+                                           // any number but zero is true, fractions included
+                                           DirectionCase{"1.5", true}, DirectionCase{"-0.25", true},
+                                           DirectionCase{"2e3", true}, DirectionCase{"0.0", false},
+                                           DirectionCase{"-0", false},
+                                           // not a truth value: the default
+                                           DirectionCase{"", false}, DirectionCase{"Yes", false},
+                                           DirectionCase{"1,5", false}, DirectionCase{"nan", false},
+                                           DirectionCase{"True,False", false}));
 
 struct PositionCase {
     const char *stored;

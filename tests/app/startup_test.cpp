@@ -30,15 +30,15 @@ struct RecordingTarget : EntryTarget {
 
     void setVersionText(const QString &text) override {
         version = text;
-        calls.push_back("version");
+        calls.emplace_back("version");
     }
     void applyEntries(const Entries &restored) override {
         entries = restored;
-        calls.push_back("entries");
+        calls.emplace_back("entries");
     }
     void selectChannelPosition(int position) override {
         channelPosition = position;
-        calls.push_back("channel");
+        calls.emplace_back("channel");
     }
 };
 
@@ -214,7 +214,7 @@ TEST_F(ShutDown, SavesTheEntriesBeforeClosingThenPausesAndReleases) {
         EXPECT_EQ(store.values["Direction"], "True");
         EXPECT_EQ(store.values["TXInterval"], "");
         EXPECT_EQ(store.values["LowPowerMode"], "-1");
-        window.events.push_back("close");
+        window.events.emplace_back("close");
     }));
     shutDown(provider, store, entries, window);
     EXPECT_EQ(provider, nullptr);

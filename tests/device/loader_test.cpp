@@ -2,6 +2,7 @@
 #include "dataprovider_abi.h"
 #include "fwsim.h"
 #include "sim_environment.h"
+#include "support/named_rows.h"
 
 #include <chrono>
 #include <dlfcn.h>
@@ -17,6 +18,8 @@
 namespace fw {
 namespace {
 
+using fw::testing::PrintTo;
+
 using namespace std::string_literals;
 using fw::testing::SimEnvironment;
 
@@ -29,10 +32,6 @@ struct CreationCase {
     int32_t code;
     std::string description;
 };
-
-void PrintTo(const CreationCase &c, std::ostream *os) {
-    *os << c.name;
-}
 
 class LoaderCreation : public ::testing::TestWithParam<CreationCase> {
 protected:
@@ -66,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "Injected fault: zdp_create fails"},
         CreationCase{"SettingMalformed", FW_SIMULATOR, "nopair,probe-status", FWSIM_ERR_BAD_SETTING,
                      "FLEETWRIGHT_SIM_FAULTS: fault \"probe-status\": unknown fault"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 // A path that names something other than a file: dlopen would wait on a named pipe
 // until a writer came, so these are refused before it is called.
@@ -159,10 +158,6 @@ struct StatusCase {
     std::string description;
 };
 
-void PrintTo(const StatusCase &c, std::ostream *os) {
-    *os << c.name;
-}
-
 class LoaderStatus : public ::testing::TestWithParam<StatusCase> {
 protected:
     SimEnvironment env;
@@ -233,7 +228,7 @@ INSTANTIATE_TEST_SUITE_P(
                        dp.CloseConnection();
                    },
                    "Injected fault: zdp_close_connection fails"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 // ---- answers and state across the boundary -----------------------------------------
 

@@ -1,4 +1,5 @@
 #include "simulator_harness.h"
+#include "support/named_rows.h"
 
 #include <chrono>
 #include <filesystem>
@@ -13,6 +14,8 @@
 namespace fw::testing {
 namespace {
 
+using fw::testing::PrintTo;
+
 using namespace std::string_literals;
 
 constexpr uint8_t kModel = 51, kReset = 54, kSave = 55, kLowPower = 75, kTx = 76, kSleep = 77,
@@ -26,10 +29,6 @@ struct BadSetting {
     const char *value;
     const char *error;
 };
-
-void PrintTo(const BadSetting &c, std::ostream *os) {
-    *os << c.name;
-}
 
 class MalformedSetting : public ::testing::TestWithParam<BadSetting> {
 protected:
@@ -113,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "not 1 to 4096 printable characters"},
         BadSetting{"EmptyFault", "FLEETWRIGHT_SIM_FAULTS", "open,,probe",
                    "FLEETWRIGHT_SIM_FAULTS: empty fault (two ',' in a row, or one at an end)"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 TEST_F(SimulatorTest, DefaultFleetHoldsEverySupportedModelAndOthers) {
     create();
@@ -122,8 +121,8 @@ TEST_F(SimulatorTest, DefaultFleetHoldsEverySupportedModelAndOthers) {
         models.insert(moduleValue(fwsim_module_id(i), kModel, false));
     for (const char *model :
          {"RX-LC", "GHMTX", "GH-K410", "GH-K520", "RX-VM", "RX,IM", "RX-RM", "RX-TM", "rx-lc"})
-        EXPECT_TRUE(models.count(model)) << model;
-    EXPECT_TRUE(models.count("RX-IM") || models.count("ZX-9"));
+        EXPECT_TRUE(models.contains(model)) << model;
+    EXPECT_TRUE(models.contains("RX-IM") || models.contains("ZX-9"));
 }
 
 TEST_F(SimulatorTest, FleetSettingGivesIdsModelsChannelsAndParameters) {
@@ -195,10 +194,6 @@ struct BadWrite {
     std::string payload;
 };
 
-void PrintTo(const BadWrite &c, std::ostream *os) {
-    *os << c.name;
-}
-
 class MalformedWrite : public SimulatorTest, public ::testing::WithParamInterface<BadWrite> {};
 
 TEST_P(MalformedWrite, GetsAFailureFlagAndChangesNothing) {
@@ -224,7 +219,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadWrite{"ValueTooLong", kTx, std::string(33, '1') + "\0\0"s},
         BadWrite{"SaveWithValue", kSave, "1\0\0"s}, BadWrite{"ResetWithValue", kReset, "1\0\0"s},
         BadWrite{"ModelIsReadOnly", kModel, "RX-LC\0\0"s}, BadWrite{"UnknownCode", 99, "\0\0"s}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 TEST_F(SimulatorTest, OnlyThePairedModuleAnswersKnownCodes) {
     env.set("FLEETWRIGHT_SIM_FLEET", "1A:RX-LC:1;2B:GHMTX:1");
@@ -262,10 +257,6 @@ struct ChannelModeCase {
     int moduleChannelAfter;
 };
 
-void PrintTo(const ChannelModeCase &c, std::ostream *os) {
-    *os << c.name;
-}
-
 class ChannelMode : public SimulatorTest, public ::testing::WithParamInterface<ChannelModeCase> {};
 
 TEST_P(ChannelMode, PairsAndMovesTheModuleOnlyInMode0) {
@@ -285,7 +276,7 @@ TEST_P(ChannelMode, PairsAndMovesTheModuleOnlyInMode0) {
 INSTANTIATE_TEST_SUITE_P(Modes, ChannelMode,
                          ::testing::Values(ChannelModeCase{"MoveToBase", 0, 3},
                                            ChannelModeCase{"LeaveAsIs", 1, 9}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         fw::testing::RowName());
 
 TEST_F(SimulatorTest, PairingRefusesAnUnknownChannelMode) {
     createAndOpen();
@@ -397,10 +388,6 @@ struct FaultCase {
     const char *text; // zdp_error_text after a failing status
     int16_t flag;     // failure flag when the status is 0
 };
-
-void PrintTo(const FaultCase &c, std::ostream *os) {
-    *os << c.name;
-}
 
 class InjectedFault : public SimulatorTest, public ::testing::WithParamInterface<FaultCase> {
 protected:
@@ -517,7 +504,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "Injected fault: zdp_write_module_command fails for command code 54", 0},
         FaultCase{"WriteTxByStatus", "write:55, write-status:76", Step::Write, kTx, kInjected,
                   "Injected fault: zdp_write_module_command fails for command code 76", 0}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 TEST_F(SimulatorTest, CodeFaultsLeaveOtherCodesAlone) {
     env.set("FLEETWRIGHT_SIM_FLEET", "1A:RX-LC:1");

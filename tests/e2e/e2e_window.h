@@ -20,13 +20,6 @@
 
 namespace fw::app::e2e {
 
-template <typename W = QWidget> W &control(const QWidget &window, const char *name) {
-    W *found = window.findChild<W *>(QLatin1String(name));
-    if (!found)
-        throw std::runtime_error(std::string("no control ") + name);
-    return *found;
-}
-
 // The simulator's record of the calls made since the last fwsim_clear_call_log().
 inline std::string callLog() {
     std::string log(static_cast<size_t>(fwsim_call_log(nullptr, 0)) + 1, '\0');

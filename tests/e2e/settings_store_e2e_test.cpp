@@ -1,7 +1,7 @@
 #include "app_setup.h"
 #include "e2e_window.h"
-#include "support/row_name.h"
 #include "messages.h"
+#include "support/named_rows.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -25,6 +25,8 @@ void PrintTo(const Entries &entries, std::ostream *out) {
 
 namespace e2e {
 namespace {
+
+using fw::testing::PrintTo;
 
 using fw::testing::SimEnvironment;
 
@@ -79,10 +81,6 @@ struct BadStore {
     const char *unreadable = nullptr; // the reason start-up gives, if it warns
     const char *notSaved = nullptr;   // the reason shutdown gives, if it warns
 };
-
-void PrintTo(const BadStore &store, std::ostream *out) {
-    *out << store.name;
-}
 
 Entries restored(const char *tx, const char *sample, const char *sleep, int lowPower) {
     Entries entries;
@@ -222,7 +220,7 @@ INSTANTIATE_TEST_SUITE_P(
                  kStored + "[Notes]\nText=" + QByteArray(2000, 'x') + "\n",
                  restored("12", "7", "9", 2), false, nullptr,
                  "the new file came out incomplete (a full disk or a file size limit)"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 // ---- job profiles ----------------------------------------------------------------------
 

@@ -1,4 +1,5 @@
 #include "e2e_window.h"
+#include "support/named_rows.h"
 #include "update_record.h"
 #include "x_tab.h"
 
@@ -9,6 +10,8 @@
 
 namespace fw::app::e2e {
 namespace {
+
+using fw::testing::PrintTo;
 
 using fw::testing::SimEnvironment;
 using testing::MapStore;
@@ -79,10 +82,6 @@ struct Strategy {
     int moduleChannelAfter;
 };
 
-void PrintTo(const Strategy &c, std::ostream *out) {
-    *out << c.name;
-}
-
 class GeneralTab : public Update, public ::testing::WithParamInterface<Strategy> {};
 
 TEST_P(GeneralTab, CompletesAndHandlesTheChannelAsChosen) {
@@ -98,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(Strategies, GeneralTab,
                          ::testing::Values(Strategy{"Leave", false, kBaseChannel, kModuleChannel},
                                            Strategy{"Change", true, kChosenChannel,
                                                     kChosenChannel}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         fw::testing::RowName());
 
 TEST_F(Update, TheAcquisitionTabSavesTheEnteredParametersAndLeavesTheBlankOnes) {
     start("1A2B3C:RX-LC:3:1000:17:45:0", Tab::Acquisition, false, {"0333", "", "", 2});
@@ -117,10 +116,6 @@ struct Refusal {
     Message message;
     std::string calls; // everything sent in the update
 };
-
-void PrintTo(const Refusal &c, std::ostream *out) {
-    *out << c.name;
-}
 
 class RefusedUpdate : public Update, public ::testing::WithParamInterface<Refusal> {};
 
@@ -170,7 +165,34 @@ INSTANTIATE_TEST_SUITE_P(
                  "Incompatible Parameter Values", MessageIcon::Warning},
                 kModelRead + "zdp_read_module_command 78\nzdp_read_module_command 77\n"
                              "zdp_read_module_command 75\n"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
+
+// A stored entry longer than its box reaches the range check as it was stored, never cut
+// to the box's limit into a value the operator did not enter; Direction=1.5 counts as true.
+TEST_F(Update, RestoredEntriesReachTheRangeCheckWhole) {
+    const auto outOfRange = [](const char *text) {
+        return Message{text, "Invalid Parameter Values", MessageIcon::Warning};
+    };
+    const std::pair<const char *, Message> rows[] = {
+        {"TXInterval=123456", outOfRange("The valid range for the TX Interval is 5 to 60000 ms")},
+        {"SampleTime=600001", outOfRange("The valid range for the Sample Time is 5 to 60000 ms")},
+        {"SleepDelay=36000", outOfRange("The valid range for the Sleep Delay is 0 to 3600 s")},
+    };
+    sim.set("FLEETWRIGHT_SIM_FLEET", kFleet);
+    for (const auto &[stored, message] : rows) {
+        SCOPED_TRACE(stored);
+        const QString entry = QString::fromLatin1(stored);
+        store.values = {{"Direction", "1.5"}, {entry.section('=', 0, 0), entry.section('=', 1)}};
+        ui = std::make_unique<SimulatedWindow>(store);
+        ASSERT_TRUE(ui->load());
+        EXPECT_TRUE(ui->window.Direction[1]->isChecked());
+        fwsim_clear_call_log();
+        ui->clickUpdate();
+        EXPECT_EQ(ui->shown, std::vector<Message>{message});
+        EXPECT_EQ(callLog(), "");
+        ui.reset();
+    }
+}
 
 // ---- the fault sweep -----------------------------------------------------------------
 
@@ -274,10 +296,6 @@ struct SweepRow {
     Message message;
 };
 
-void PrintTo(const SweepRow &row, std::ostream *out) {
-    *out << row.name;
-}
-
 // Two acquisition forms between them leave every parameter blank once (read) and fill
 // it once (written); the calls common to both are swept with the first.
 struct Setting {
@@ -327,7 +345,7 @@ TEST_P(FaultSweep, EndsWithOneMessageAndTheNextCleanUpdateSucceeds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, FaultSweep, ::testing::ValuesIn(sweepRows()),
-                         [](const auto &info) { return info.param.name; });
+                         fw::testing::RowName());
 
 TEST(SimulatorFaults, AMalformedListIsRefusedAndChangesNothing) {
     SimEnvironment sim;

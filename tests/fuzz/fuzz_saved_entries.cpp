@@ -6,6 +6,7 @@
 // Direction, RFChannel, TXInterval, SampleTime, SleepDelay, LowPowerMode) and whose bit 6
 // adds the file round trip; then the stored texts as UTF-8, separated by 0xFF bytes.
 #include "saved_entries.h"
+#include "support/map_store.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,25 +17,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 
 namespace {
 
 using fw::app::Entries;
 
-class MemoryStore final : public fw::app::SettingsStore {
-public:
-    std::optional<QString> read(const QString &key) const override {
-        const auto found = texts.find(key);
-        if (found == texts.end())
-            return std::nullopt;
-        return found->second;
-    }
-    void write(const QString &key, const QString &text) override { texts[key] = text; }
-    fw::app::FlushResult flush() override { return {}; }
-
-    std::map<QString, QString> texts;
-};
+using fw::testing::MapStore;
 
 constexpr std::array<const char *, 6> kKeys{
     fw::app::keys::kDirection,  fw::app::keys::kRFChannel,  fw::app::keys::kTXInterval,
@@ -47,7 +35,7 @@ constexpr uint8_t kSeparator = 0xFF;
     std::abort();
 }
 
-void checkText(const MemoryStore &store, const char *key, const QString &restored,
+void checkText(const MapStore &store, const char *key, const QString &restored,
                const QString &fallback) {
     const std::optional<QString> stored = store.read(QLatin1String(key));
     if (restored != stored.value_or(fallback))
@@ -80,7 +68,7 @@ Entries throughFile(const Entries &entries) {
     QFile::remove(copy);
     if (!QFile::copy(written, copy))
         fail("the INI file could not be copied");
-    const Entries restored = fw::app::readEntries(fw::app::QSettingsStore::inFile(copy));
+    Entries restored = fw::app::readEntries(fw::app::QSettingsStore::inFile(copy));
     QFile::remove(copy);
     return restored;
 }
@@ -91,14 +79,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size == 0)
         return 0;
     const uint8_t flags = data[0];
-    MemoryStore stored;
+    MapStore stored;
     size_t start = 1;
     for (size_t i = 0; i < kKeys.size() && start <= size; ++i) {
         size_t end = start;
         while (end < size && data[end] != kSeparator)
             ++end;
         if (flags & (1u << i))
-            stored.texts[QLatin1String(kKeys[i])] = QString::fromUtf8(
+            stored.values[QLatin1String(kKeys[i])] = QString::fromUtf8(
                 reinterpret_cast<const char *>(data + start), static_cast<qsizetype>(end - start));
         start = end + 1;
     }
@@ -114,9 +102,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     checkText(stored, fw::app::keys::kSampleTime, entries.sampleTime, defaults.sampleTime);
     checkText(stored, fw::app::keys::kSleepDelay, entries.sleepDelay, defaults.sleepDelay);
 
-    MemoryStore saved;
+    MapStore saved;
     fw::app::writeEntries(saved, entries);
-    if (saved.texts.size() != kKeys.size())
+    if (saved.values.size() != kKeys.size())
         fail("saving did not write all six keys");
     if (fw::app::readEntries(saved) != entries)
         fail("restored entries do not survive a save and a restore");

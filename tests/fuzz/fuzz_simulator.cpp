@@ -9,6 +9,7 @@
 // argument bytes that call takes.
 #include "dataprovider_abi.h"
 #include "fwsim.h"
+#include "sim_config.h"
 
 #include <algorithm>
 #include <array>
@@ -26,10 +27,11 @@
 
 namespace {
 
-constexpr uint8_t kModelCode = 51;
-constexpr uint8_t kResetCode = 54;
-constexpr uint8_t kSaveCode = 55;
-constexpr std::array<uint8_t, 4> kParameterCodes{76, 78, 77, 75};
+using fwsim::kModelCode;
+using fwsim::kParameterCodes;
+using fwsim::kResetCode;
+using fwsim::kSaveCode;
+using fwsim::parameterIndex;
 constexpr std::array<uint8_t, 7> kKnownCodes{51, 54, 55, 75, 76, 77, 78};
 constexpr std::string_view kPadding("\0\xA5\xA5\xA5\xA5\xA5\xA5\xA5", 8);
 constexpr unsigned char kUntouched = 0xCD;
@@ -93,13 +95,6 @@ struct Slot {
         working = {};
     }
 };
-
-std::optional<size_t> parameterIndex(uint8_t command) {
-    const auto *found = std::find(kParameterCodes.begin(), kParameterCodes.end(), command);
-    if (found == kParameterCodes.end())
-        return std::nullopt;
-    return static_cast<size_t>(found - kParameterCodes.begin());
-}
 
 bool storable(std::string_view value) {
     return !value.empty() && value.size() <= 32 &&
@@ -253,7 +248,7 @@ private:
         slot.channel = channel;
     }
 
-    void setChannel(Slot &slot, uint8_t channel) {
+    void setChannel(Slot &slot, uint8_t channel) const {
         const int32_t status = zdp_set_base_channel(slot.dp, 1, channel);
         checkStatus(status, slot.dp, {FWSIM_ERR_NOT_OPEN, FWSIM_ERR_INJECTED});
         checkOpenRule(slot, status);
@@ -412,9 +407,13 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Input in(data, size);
     // The environment ends a value at its first NUL; so does what we expect of it.
-    const std::string fleet = in.line().c_str();
-    const std::string faults = in.line().c_str();
-    const std::string channel = in.line().c_str();
+    const auto setting = [&in] {
+        std::string text = in.line();
+        return text.substr(0, text.find('\0'));
+    };
+    const std::string fleet = setting();
+    const std::string faults = setting();
+    const std::string channel = setting();
     setOrUnset("FLEETWRIGHT_SIM_FLEET", fleet);
     setOrUnset("FLEETWRIGHT_SIM_FAULTS", faults);
     setOrUnset("FLEETWRIGHT_SIM_CHANNEL", channel);

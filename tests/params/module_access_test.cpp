@@ -2,12 +2,15 @@
 #include "messages.h"
 #include "module_access.h"
 #include "support/mock_provider.h"
+#include "support/named_rows.h"
 #include "support/recording_window.h"
 
 #include <gtest/gtest.h>
 
 namespace fw {
 namespace {
+
+using fw::testing::PrintTo;
 
 using fw::testing::MockProvider;
 using fw::testing::RecordingWindow;
@@ -23,10 +26,6 @@ struct ReadCase {
     std::string answer;
     std::string expected;
 };
-
-void PrintTo(const ReadCase &c, std::ostream *out) {
-    *out << c.name;
-}
 
 class MReadAnswer : public ::testing::TestWithParam<ReadCase> {};
 
@@ -48,7 +47,7 @@ INSTANTIATE_TEST_SUITE_P(Answers, MReadAnswer,
                                            ReadCase{"LeadingNul", kNul + "120", ""},
                                            ReadCase{"Empty", "", ""},
                                            ReadCase{"NoNulKeepsSpaces", " 12 0 ", " 12 0 "}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         fw::testing::RowName());
 
 TEST(MRead, FailureReportsAndLeavesTheValueAlone) {
     MockProvider dp;

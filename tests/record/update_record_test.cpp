@@ -1,5 +1,5 @@
 #include "support/recording_window.h"
-#include "support/row_name.h"
+#include "support/named_rows.h"
 #include "update_record.h"
 
 #include <QDir>

@@ -51,18 +51,18 @@ public:
     }
     void setBusyPointer() override {
         busy = true;
-        events.push_back("pointer:busy");
+        events.emplace_back("pointer:busy");
     }
     void setDefaultPointer() override {
         busy = false;
-        events.push_back("pointer:default");
+        events.emplace_back("pointer:default");
     }
     void showMessage(const Message &message) override {
         messages.push_back(message);
         events.push_back("message:" + message.title);
     }
     void processEvents() override {
-        events.push_back("events");
+        events.emplace_back("events");
         if (onProcessEvents)
             onProcessEvents();
     }

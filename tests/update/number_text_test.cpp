@@ -1,4 +1,5 @@
 #include "number_text.h"
+#include "support/named_rows.h"
 
 #include <cfloat>
 #include <clocale>
@@ -82,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"LargestDouble", "1.7976931348623157e308", true, DBL_MAX},
         ReadCase{"JustAboveLargestDouble", "1.8e308", true, kInf},
         ReadCase{"SmallestSubnormal", "4.9406564584124654e-324", true, 4.9406564584124654e-324}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 struct TextCase {
     const char *name;
@@ -123,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"SmallestSubnormal", 4.9406564584124654e-324, "4.94065645841247E-324"},
         TextCase{"Infinity", kInf, "1E+999"}, TextCase{"NegativeInfinity", -kInf, "-1E+999"},
         TextCase{"NotANumber", std::numeric_limits<double>::quiet_NaN(), "0"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 // Staging a staged text again must give the same text, or a value read back from a
 // module, or staged twice, would drift.

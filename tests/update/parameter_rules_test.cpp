@@ -1,5 +1,6 @@
 #include "messages.h"
 #include "parameter_rules.h"
+#include "support/named_rows.h"
 #include "support/recording_window.h"
 
 #include <gtest/gtest.h>
@@ -94,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
         StageCase{"SleepTooLargeNegative", Field::Sleep, "-1e999", "-1E+999", kSleepRange},
         StageCase{"SleepHexBeyond64Bits", Field::Sleep, "&H" + std::string(20, 'F'), "1E+999",
                   kSleepRange}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 TEST(StageEntries, EmptyFieldsLeaveTheirStagedValuesAlone) {
     StagedParameters staged = kBefore;
@@ -208,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(
                           maximumSentence("0") + kMinimumSentence},
         CompatibilityCase{"ModuleHexValues", "&H1", "&H1E", "&HA",
                           maximumSentence("5") + kMinimumSentence}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 TEST(Compatibility, WarningGoesWholeIntoItsMessage) {
     EXPECT_EQ(

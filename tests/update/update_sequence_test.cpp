@@ -1,7 +1,8 @@
 #include "data_provider.h"
 #include "support/mock_provider.h"
+#include "support/named_rows.h"
 #include "support/recording_window.h"
-#include "support/row_name.h"
+#include "support/named_rows.h"
 #include "update_observer.h"
 #include "update_sequence.h"
 
@@ -20,6 +21,8 @@ void PrintTo(const UpdateReport &r, std::ostream *out) {
 }
 
 namespace {
+
+using fw::testing::PrintTo;
 
 using fw::testing::MockProvider;
 using fw::testing::RecordingWindow;
@@ -104,10 +107,6 @@ struct ChannelCase {
     bool sendsChannel;
 };
 
-void PrintTo(const ChannelCase &c, std::ostream *out) {
-    *out << c.name;
-}
-
 class ChangingTheChannel : public UpdateCalls, public WithParamInterface<ChannelCase> {};
 
 TEST_P(ChangingTheChannel, SetsItOnlyWhenDifferentAndAlwaysReadsItBack) {
@@ -134,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(Channels, ChangingTheChannel,
                                            ChannelCase{"AlreadyThere", 7, 6, false},
                                            ChannelCase{"FirstChannel", 16, 0, true},
                                            ChannelCase{"LastChannel", 1, 15, true}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         fw::testing::RowName());
 
 TEST_F(UpdateCalls, AChannelTheBaseStationDidNotTakeEndsBeforePairing) {
     window.leaveChannel = false;
@@ -177,10 +176,6 @@ struct RefusalCase {
     Events events;
 };
 
-void PrintTo(const RefusalCase &c, std::ostream *out) {
-    *out << c.name;
-}
-
 class ModuleRefusal : public UpdateCalls, public WithParamInterface<RefusalCase> {};
 
 TEST_P(ModuleRefusal, EndsWithTheReportOfTheRefusedCommandOnly) {
@@ -222,17 +217,13 @@ INSTANTIATE_TEST_SUITE_P(
                                   {"pointer:busy", "status:Waiting...", "status:ID: 5", "pause:500",
                                    "events", "pause:1000", "pointer:default", "message:Error",
                                    "status:"}}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 struct IdCase {
     const char *name;
     uint32_t id;
     std::string shown;
 };
-
-void PrintTo(const IdCase &c, std::ostream *out) {
-    *out << c.name;
-}
 
 class ModuleIdShown : public UpdateCalls, public WithParamInterface<IdCase> {};
 
@@ -250,7 +241,7 @@ TEST_P(ModuleIdShown, InUpperCaseHexWithoutSignOrLeadingZeros) {
 INSTANTIATE_TEST_SUITE_P(Ids, ModuleIdShown,
                          ::testing::Values(IdCase{"Small", 5, "5"}, IdCase{"Mixed", 0x12AB, "12AB"},
                                            IdCase{"TopBitSet", 0x8000000Au, "8000000A"}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         fw::testing::RowName());
 
 TEST_F(UpdateCalls, AClickWhileTheModuleSavesStartsNoSecondUpdate) {
     EXPECT_CALL(dp, GetBaseChannel(1)).Times(2).WillRepeatedly(Return(3));
@@ -347,10 +338,6 @@ struct ErrorPoint {
     std::string failingCall;
 };
 
-void PrintTo(const ErrorPoint &c, std::ostream *out) {
-    *out << c.name;
-}
-
 class ProviderErrorAt : public UpdateRun, public WithParamInterface<ErrorPoint> {};
 
 TEST_P(ProviderErrorAt, ReportsTheCommunicationFailureAndLeavesTheWindowUsable) {
@@ -385,7 +372,7 @@ INSTANTIATE_TEST_SUITE_P(Calls, ProviderErrorAt,
                                            ErrorPoint{"Reset", 0, 7, "write 54 \\0\\0"},
                                            ErrorPoint{"ParameterRead", 1, 6, "read 76"},
                                            ErrorPoint{"ParameterWrite", 1, 7, "write 78 5\\0\\0"}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         fw::testing::RowName());
 
 TEST_F(UpdateRun, AnEntryOutOfRangeShowsOnlyItsMessageAndSendsNothing) {
     window.txInterval = "4";
@@ -416,10 +403,6 @@ struct WriteCase {
     std::string lowPowerWritten;
 };
 
-void PrintTo(const WriteCase &c, std::ostream *out) {
-    *out << c.name;
-}
-
 class EnteredParameters : public UpdateRun, public WithParamInterface<WriteCase> {};
 
 TEST_P(EnteredParameters, AreWrittenInOrderAsTheirStagedText) {
@@ -437,7 +420,7 @@ TEST_P(EnteredParameters, AreWrittenInOrderAsTheirStagedText) {
 
 INSTANTIATE_TEST_SUITE_P(LowPower, EnteredParameters,
                          ::testing::Values(WriteCase{"No", 1, "0"}, WriteCase{"Yes", 2, "1"}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         fw::testing::RowName());
 
 class LowPowerFromTheModule : public UpdateRun, public WithParamInterface<int> {};
 
@@ -465,8 +448,8 @@ TEST_P(LowPowerFromTheModule, AppliesTheLowPowerRules) {
 
 // No selection at all leaves the module's mode as "Leave As Is" does.
 INSTANTIATE_TEST_SUITE_P(Positions, LowPowerFromTheModule, ::testing::Values(0, -1),
-                         [](const auto &info) {
-                             return std::string(info.param == 0 ? "LeaveAsIs" : "NoSelection");
+                         [](const auto &row) {
+                             return std::string(row.param == 0 ? "LeaveAsIs" : "NoSelection");
                          });
 
 TEST_F(UpdateRun, IncompatibleValuesAreRefusedBeforeAnyWrite) {
@@ -515,10 +498,6 @@ struct BadAnswer {
     std::string description;
 };
 
-void PrintTo(const BadAnswer &c, std::ostream *out) {
-    *out << c.name;
-}
-
 class NonNumericAnswer : public UpdateRun, public WithParamInterface<BadAnswer> {};
 
 TEST_P(NonNumericAnswer, CountsAsAFailedReadAndWritesNothing) {
@@ -538,7 +517,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadAnswer{"Empty", 76, "", "Cannot read TX Interval!"},
                       BadAnswer{"BlanksOnly", 78, "  ", "Cannot read Sample Time!"},
                       BadAnswer{"LowPowerWord", 75, "on", "Cannot read Low Power Mode!"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    fw::testing::RowName());
 
 // A window whose active tab changes between the two reads of an update.
 class TabSwitchingWindow : public RecordingWindow {

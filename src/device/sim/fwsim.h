@@ -10,8 +10,9 @@
 #ifndef FLEETWRIGHT_FWSIM_H
 #define FLEETWRIGHT_FWSIM_H
 
-#include <stddef.h>
-#include <stdint.h>
+/* C and C++ callers share this header, so it takes the C library headers. */
+#include <stddef.h> /* NOLINT(modernize-deprecated-headers) */
+#include <stdint.h> /* NOLINT(modernize-deprecated-headers) */
 
 #ifdef __cplusplus
 extern "C" {

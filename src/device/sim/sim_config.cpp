@@ -184,6 +184,8 @@ bool isStorableValue(std::string_view value) {
            std::all_of(value.begin(), value.end(), [](char c) { return c > 0x20 && c <= 0x7E; });
 }
 
+namespace {
+
 std::vector<ModuleSpec> parseFleet(std::string_view text) {
     std::vector<ModuleSpec> fleet;
     size_t number = 0;
@@ -219,6 +221,8 @@ std::chrono::milliseconds parseWakeDelay(std::string_view text) {
                            " is not a number of milliseconds from 0 to 600000");
     return std::chrono::milliseconds(*ms);
 }
+
+} // namespace
 
 Faults parseFaults(std::string_view text) {
     Faults faults;
@@ -257,6 +261,8 @@ Faults parseFaults(std::string_view text) {
     return faults;
 }
 
+namespace {
+
 std::vector<ModuleSpec> defaultFleet() {
     // One module of every supported model, one that answers in lower case, two that
     // the program refuses, and one in low power mode.
@@ -274,6 +280,8 @@ std::vector<ModuleSpec> defaultFleet() {
         {0x5E0002, "ZX-9", 1, {"1000", "10", "60", "0"}},
     };
 }
+
+} // namespace
 
 Config configFromEnvironment() {
     Config config;

@@ -76,13 +76,8 @@ public:
 // Reads every FLEETWRIGHT_SIM_* variable; an empty variable counts as unset.
 Config configFromEnvironment();
 
-// The parsers behind it, one per variable.
-std::vector<ModuleSpec> parseFleet(std::string_view text);
-uint8_t parseChannel(std::string_view text);
-std::chrono::milliseconds parseWakeDelay(std::string_view text);
+// The parser of FLEETWRIGHT_SIM_FAULTS, which fwsim_set_faults() takes as well.
 Faults parseFaults(std::string_view text);
-
-std::vector<ModuleSpec> defaultFleet();
 
 // Text as an error description quotes it: control bytes as \x01, which a message would
 // otherwise show as nothing at all.

@@ -411,6 +411,7 @@ int32_t zdp_read_module_command(zdp_provider *dp, uint8_t, uint32_t module_id, u
         answer.append(kPadding, kPaddingLength);
         const size_t copied = std::min(capacity, answer.size());
         if (copied > 0)
+            // NOLINTNEXTLINE(bugprone-not-null-terminated-result): bytes, not text
             std::memcpy(value, answer.data(), copied);
         *value_len = copied;
         *failure_flag = 0;
