@@ -6,6 +6,7 @@
 #include "main_frm.h"
 #include "messages.h"
 #include "provider_thread.h"
+#include "support/named_rows.h"
 #include "support/window_system_input.h"
 #include "x_tab.h"
 
@@ -27,6 +28,7 @@ namespace fw::app {
 namespace {
 
 using namespace std::chrono_literals;
+using fw::testing::PrintTo;
 using fw::testing::queueClick;
 using fw::testing::queueClose;
 using fw::testing::queueKeyPress;
@@ -210,10 +212,6 @@ struct CloseCase {
     Message ending;
 };
 
-void PrintTo(const CloseCase &c, std::ostream *out) {
-    *out << c.name;
-}
-
 class CloseDuringAnUpdate : public Waiting, public ::testing::WithParamInterface<CloseCase> {};
 
 // Today's message boxes are modal: a close that reached the window only while the final
@@ -261,7 +259,7 @@ INSTANTIATE_TEST_SUITE_P(Window, CloseDuringAnUpdate,
                                                      messages::notPaired()},
                                            CloseCase{"InThePauseAfterTheSave", 0x12AB, "write 55",
                                                      messages::updateComplete("RX-LC", 0x12AB)}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         fw::testing::RowName());
 
 TEST(ProviderThread, HandsBackResultsAndErrorStatusesWhole) {
     ProviderThread thread;

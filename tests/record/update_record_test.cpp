@@ -1,5 +1,5 @@
-#include "support/recording_window.h"
 #include "support/named_rows.h"
+#include "support/recording_window.h"
 #include "update_record.h"
 
 #include <QDir>
@@ -106,7 +106,8 @@ INSTANTIATE_TEST_SUITE_P(
         Unwritable{"RecordIsAPipe",
                    [](const QString &f) {
                        QDir().mkpath(f);
-                       ::mkfifo(QFile::encodeName(f + QStringLiteral("/updates.csv")), 0600);
+                       ::mkfifo(QFile::encodeName(f + QStringLiteral("/updates.csv")).constData(),
+                                0600);
                    },
                    "Not a regular file"}),
     fw::testing::RowName());
