@@ -214,8 +214,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadStore{"PathIsAFolder", Layout::Folder, kStored, Entries{}, false, "it is a folder",
                  "it could not be read at start-up (it is a folder), and saving would lose what "
                  "it holds"},
-        BadStore{"FolderCannotBeCreated", Layout::ParentIsAFile, kStored, Entries{}, false,
-                 nullptr, "its folder cannot be created"},
+        BadStore{"FolderCannotBeCreated", Layout::ParentIsAFile, kStored, Entries{}, false, nullptr,
+                 "its folder cannot be created"},
         BadStore{"WriteFailsPartway", Layout::FileSizeLimit,
                  kStored + "[Notes]\nText=" + QByteArray(2000, 'x') + "\n",
                  restored("12", "7", "9", 2), false, nullptr,

@@ -2,7 +2,6 @@
 #include "support/mock_provider.h"
 #include "support/named_rows.h"
 #include "support/recording_window.h"
-#include "support/named_rows.h"
 #include "update_observer.h"
 #include "update_sequence.h"
 
