@@ -173,7 +173,7 @@ FlushResult QSettingsStore::flush() {
         return FlushResult::failed(
             QStringLiteral("no new file can be made beside it (%1)").arg(next.errorString()));
     next.close();
-    const FlushResult incomplete = FlushResult::failed(
+    FlushResult incomplete = FlushResult::failed(
         QStringLiteral("the new file came out incomplete (a full disk or a file size limit)"));
     Texts expected; // as the writer holds it, keys in its own spelling
     {

@@ -140,7 +140,7 @@ Outcome channelSetAndRestore(Session &s) {
     uint8_t now = 0;
     if (const int32_t status = s.getChannel(now); status != 0)
         return Outcome::fail("reading the channel back failed", "status 0", s.describe(status));
-    const Outcome taken =
+    Outcome taken =
         now == other || now == original
             ? Outcome::pass()
             : Outcome::fail("the channel read back is neither the old nor the new one",

@@ -82,7 +82,7 @@ void PrintTo(const NotAFileCase &c, std::ostream *os) {
 class LoaderRefusal : public ::testing::TestWithParam<NotAFileCase> {};
 
 std::string fifoIn(const std::string &folder) {
-    const std::string path = folder + "/provider.so";
+    std::string path = folder + "/provider.so";
     EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
     return path;
 }

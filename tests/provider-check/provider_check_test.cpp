@@ -336,8 +336,10 @@ TEST(CheckerDescription, ListHelpAndManualNameEveryCheck) {
     for (const Check &check : allChecks()) {
         const std::string name(check.name);
         const std::string description(check.description);
-        EXPECT_NE(list.out.find(name + "\t" + description), std::string::npos) << name;
-        EXPECT_NE(help.out.find(name + "  " + description), std::string::npos) << name;
+        EXPECT_NE(list.out.find(name + '\t' + description), std::string::npos) << name;
+        EXPECT_NE(help.out.find(std::string(name).append("  ").append(description)),
+                  std::string::npos)
+            << name;
         EXPECT_NE(manual.find(".B " + troff(name) + "\n" + troff(description)), std::string::npos)
             << name;
     }
@@ -348,11 +350,11 @@ TEST(CheckerDescription, ListHelpAndManualNameEveryCheck) {
 TEST(CheckerReport, YamlQuotesAnyBytes) {
     const std::pair<std::string, std::string> cases[] = {
         {"plain", "\"plain\""},
-        {"say \"no\" \\ back", "\"say \\\"no\\\" \\\\ back\""},
-        {"two\nlines\ttab", "\"two\\nlines\\ttab\""},
-        {std::string("nul\0bell\a", 9), "\"nul\\x00bell\\x07\""},
+        {R"(say "no" \ back)", R"("say \"no\" \\ back")"},
+        {"two\nlines\ttab", R"("two\nlines\ttab")"},
+        {std::string("nul\0bell\a", 9), R"("nul\x00bell\x07")"},
         {"Kanal f\xC3\xBCnf", "\"Kanal f\xC3\xBCnf\""},
-        {"cut \xC3", "\"cut \\xC3\""},
+        {"cut \xC3", R"("cut \xC3")"},
     };
     for (const auto &[text, quoted] : cases)
         EXPECT_EQ(yamlQuoted(text), quoted);
