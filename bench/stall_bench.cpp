@@ -25,13 +25,17 @@ namespace {
 
 using Milliseconds = double;
 
+Milliseconds millisecondsSince(const QElapsedTimer &timer) {
+    return static_cast<double>(timer.nsecsElapsed()) / 1e6;
+}
+
 // Ticks as often as the event loop lets it and keeps the longest gap between two ticks.
 class StallMeter {
 public:
     StallMeter() {
         timer_.setTimerType(Qt::PreciseTimer);
         QObject::connect(&timer_, &QTimer::timeout, [this] {
-            longest_ = std::max(longest_, sinceLast_.nsecsElapsed() / 1e6);
+            longest_ = std::max(longest_, millisecondsSince(sinceLast_));
             sinceLast_.restart();
         });
     }
@@ -42,7 +46,7 @@ public:
     }
     Milliseconds stop() {
         timer_.stop();
-        return std::max(longest_, sinceLast_.nsecsElapsed() / 1e6);
+        return std::max(longest_, millisecondsSince(sinceLast_));
     }
 
 private:
@@ -85,7 +89,7 @@ int main(int argc, char **argv) {
         const Milliseconds stall = meter.stop();
         worst = std::max(worst, stall);
         std::printf("update %d  %-16s  %6.0f ms  longest stall %7.2f ms\n", i, lastTitle.c_str(),
-                    wall.nsecsElapsed() / 1e6, stall);
+                    millisecondsSince(wall), stall);
     }
     std::printf("longest stall of the window's thread over %d updates (wake delay 3 s): %.2f ms"
                 "  (target: at most 50 ms)\n",

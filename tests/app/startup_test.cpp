@@ -131,7 +131,7 @@ TEST_F(StartUp, AStoreThatCannotBeReadIsReportedOnceAndTheDefaultsAreUsed) {
 // A library that answers with megabytes must not hold the window up for minutes while a
 // message box lays the text out.
 TEST_F(StartUp, AHugeCreationFailureTextIsCutBeforeItIsShown) {
-    const std::string huge = std::string(10 * 1024 * 1024, 'e') + "\xff";
+    const std::string huge = std::string(size_t{10} * 1024 * 1024, 'e') + "\xff";
     const ProviderFactory failing = [&huge]() -> std::unique_ptr<DataProvider> {
         throw ProviderError(-7, huge);
     };

@@ -130,7 +130,7 @@ protected:
     bool eventFilter(QObject *, QEvent *event) override {
         const QEvent::Type type = event->type();
         if (armed && (type == QEvent::KeyPress || type == QEvent::MouseButtonPress) &&
-            !deliveredAfter.count(type))
+            !deliveredAfter.contains(type))
             deliveredAfter[type] = lastCall();
         return false;
     }

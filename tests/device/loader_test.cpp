@@ -117,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
         NotAFileCase{"NamedPipe", fifoIn, "a named pipe"},
         NotAFileCase{"LinkToANamedPipe",
                      [](const std::string &folder) {
-                         const std::string link = folder + "/link.so";
+                         std::string link = folder + "/link.so";
                          EXPECT_EQ(symlink(fifoIn(folder).c_str(), link.c_str()), 0);
                          return link;
                      },

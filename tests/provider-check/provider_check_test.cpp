@@ -336,7 +336,9 @@ TEST(CheckerDescription, ListHelpAndManualNameEveryCheck) {
     for (const Check &check : allChecks()) {
         const std::string name(check.name);
         const std::string description(check.description);
-        EXPECT_NE(list.out.find(name + '\t' + description), std::string::npos) << name;
+        EXPECT_NE(list.out.find(std::string(name).append("\t").append(description)),
+                  std::string::npos)
+            << name;
         EXPECT_NE(help.out.find(std::string(name).append("  ").append(description)),
                   std::string::npos)
             << name;
