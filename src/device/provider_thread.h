@@ -42,8 +42,6 @@ public:
     // Hands the task over without waiting for it.
     void post(std::function<void()> task);
 
-    std::thread::id id() const { return thread_.get_id(); }
-
 private:
     struct Waiting;
     using Task = std::function<void()>;
