@@ -1,6 +1,7 @@
 #include "main_frm.h"
 
 #include "data_provider.h"
+#include "event_loop_waiter.h"
 #include "key_filter.h"
 #include "provider_thread.h"
 #include "ui_MainFrm.h"
@@ -228,7 +229,7 @@ bool MainFrm::load(const ProviderFactory &createProvider, const QString &applica
     // Every call into the library, its loading included, runs on a thread of its own so
     // that the window stays alive while the library blocks.
     const ProviderFactory onItsOwnThread = [&createProvider] {
-        return createOnProviderThread(createProvider);
+        return createOnProviderThread(createProvider, std::make_shared<EventLoopWaiter>());
     };
     DP = startUp(onItsOwnThread, store_, applicationName.toStdString(), *this, *this);
     if (!DP)

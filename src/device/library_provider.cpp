@@ -7,10 +7,6 @@
 
 namespace fw {
 
-ProviderError::ProviderError(int32_t code, std::string description)
-    : std::runtime_error(description + " [Code: " + std::to_string(code) + "]"), code_(code),
-      description_(std::move(description)) {}
-
 namespace {
 
 std::string errorTextOf(const Abi &abi, const zdp_provider *dp) {
@@ -31,9 +27,10 @@ public:
     LibraryProvider(const LibraryProvider &) = delete;
     LibraryProvider &operator=(const LibraryProvider &) = delete;
 
-    void ProbeProvider() override {
-        int32_t ignored = 0;
-        check(abi_.probeProvider(dp_, &ignored));
+    int32_t ProbeProvider() override {
+        int32_t result = 0;
+        check(abi_.probeProvider(dp_, &result));
+        return result;
     }
 
     int16_t OpenConnection(int32_t arg1, int32_t arg2) override {

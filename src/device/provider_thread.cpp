@@ -1,9 +1,5 @@
 #include "provider_thread.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QObject>
-#include <QThread>
 #include <chrono>
 
 namespace fw {
@@ -11,11 +7,10 @@ namespace fw {
 struct ProviderThread::Waiting {
     std::promise<void> ran;
     std::shared_future<void> ready = ran.get_future().share();
-    QEventLoop *loop = nullptr; // touched only on the waiting thread
 };
 
-ProviderThread::ProviderThread()
-    : waker_(std::make_unique<QObject>()), thread_([this] { serve(); }) {}
+ProviderThread::ProviderThread(std::shared_ptr<CallWaiter> waiter)
+    : waiter_(std::move(waiter)), thread_([this] { serve(); }) {}
 
 ProviderThread::~ProviderThread() {
     {
@@ -36,37 +31,20 @@ void ProviderThread::post(Task task) {
 
 std::shared_ptr<ProviderThread::Waiting> ProviderThread::enqueue(Task task) {
     auto waiting = std::make_shared<Waiting>();
-    QObject *waker = waker_.get();
-    post([task = std::move(task), waiting, waker] {
+    post([task = std::move(task), waiting, waiter = waiter_.get()] {
         task();
         waiting->ran.set_value();
-        // Quits the loop of whichever wait is still under way on the waiting thread; a
-        // wait that has already returned has cleared its loop.
-        QMetaObject::invokeMethod(
-            waker,
-            [waiting] {
-                if (waiting->loop)
-                    waiting->loop->quit();
-            },
-            Qt::QueuedConnection);
+        if (waiter)
+            waiter->wake();
     });
     return waiting;
 }
 
 void ProviderThread::waitServingEvents(const std::shared_ptr<Waiting> &waiting) {
-    const auto ran = [&] {
-        return waiting->ready.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-    };
-    // Only a thread with Qt's event loop has events to serve.
-    if (QCoreApplication::instance() && QThread::currentThread() == waker_->thread()) {
-        QEventLoop loop;
-        waiting->loop = &loop;
-        // exec() refuses to start (-1) once the application is exiting; then only blocking
-        // is left.
-        while (!ran() && loop.exec(QEventLoop::ExcludeUserInputEvents) != -1) {
-        }
-        waiting->loop = nullptr;
-    }
+    if (waiter_)
+        waiter_->serveUntil([&] {
+            return waiting->ready.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+        });
     waiting->ready.wait();
 }
 
@@ -110,8 +88,8 @@ public:
     void CloseConnection() override {
         thread_->run([&] { provider_->CloseConnection(); });
     }
-    void ProbeProvider() override {
-        thread_->run([&] { provider_->ProbeProvider(); });
+    int32_t ProbeProvider() override {
+        return thread_->run([&] { return provider_->ProbeProvider(); });
     }
     uint8_t GetBaseChannel(int32_t arg1) override {
         return thread_->run([&] { return provider_->GetBaseChannel(arg1); });
@@ -142,8 +120,9 @@ private:
 } // namespace
 
 std::unique_ptr<DataProvider>
-createOnProviderThread(const std::function<std::unique_ptr<DataProvider>()> &make) {
-    auto thread = std::make_unique<ProviderThread>();
+createOnProviderThread(const std::function<std::unique_ptr<DataProvider>()> &make,
+                       std::shared_ptr<CallWaiter> waiter) {
+    auto thread = std::make_unique<ProviderThread>(std::move(waiter));
     auto provider = thread->run([&] { return make(); });
     if (!provider)
         return nullptr;

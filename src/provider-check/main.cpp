@@ -1,3 +1,4 @@
+#include "data_provider.h"
 #include "provider_library.h"
 #include "runner.h"
 
