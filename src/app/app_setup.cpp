@@ -2,6 +2,7 @@
 
 #include "data_provider.h"
 #include "main_frm.h"
+#include "termination_signals.h"
 #include "update_record.h"
 
 #include <QApplication>
@@ -88,8 +89,20 @@ int runFleetwright(const QString &applicationName, const ProviderFactory &create
     QSettingsStore store = settingsStoreFor(command, applicationName);
     const std::unique_ptr<UpdateObserver> record = updateRecordFor(command);
     MainFrm window(store, presenter, record.get());
+    // A termination signal closes the window as its close button does: entries saved, base
+    // station closed. One during start-up is carried out once the window is ready.
+    bool loaded = false;
+    const TerminationSignals terminations([&] {
+        if (loaded)
+            window.close();
+    });
     if (!window.load(createProvider, applicationName))
         return kStartupFailedExit;
+    loaded = true;
+    if (TerminationSignals::received()) {
+        window.close();
+        return 0;
+    }
 
     // The window has no taskbar button, so it is not counted as a last window: its own
     // close ends the program.
