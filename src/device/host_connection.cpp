@@ -102,6 +102,8 @@ std::string Fault::what() const {
 }
 
 std::string Fault::describe() const {
+    if (kind == Kind::Start)
+        return what();
     return what() + (where.empty() ? std::string(" while it was being loaded") : " in " + where);
 }
 

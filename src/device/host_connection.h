@@ -29,7 +29,8 @@ struct Fault {
 
     // What happened, without where: "killed by signal 11", "gave no answer within 15 s".
     std::string what() const;
-    // With where: "killed by signal 11 in zdp_pair_module".
+    // With where: "killed by signal 11 in zdp_pair_module"; a host that could not start
+    // has no where.
     std::string describe() const;
 };
 
