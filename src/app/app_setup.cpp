@@ -1,7 +1,9 @@
 #include "app_setup.h"
 
 #include "data_provider.h"
+#include "event_loop_waiter.h"
 #include "main_frm.h"
+#include "provider_thread.h"
 #include "termination_signals.h"
 #include "update_record.h"
 
@@ -86,6 +88,8 @@ std::unique_ptr<UpdateObserver> updateRecordFor(const CommandLine &command) {
 
 int runFleetwright(const QString &applicationName, const ProviderFactory &createProvider,
                    const MessagePresenter &presenter, const CommandLine &command) {
+    // The library's host starts while the window is built: two processes, two cores.
+    ProviderInTheMaking provider(createProvider, std::make_shared<EventLoopWaiter>());
     QSettingsStore store = settingsStoreFor(command, applicationName);
     const std::unique_ptr<UpdateObserver> record = updateRecordFor(command);
     MainFrm window(store, presenter, record.get());
@@ -96,7 +100,7 @@ int runFleetwright(const QString &applicationName, const ProviderFactory &create
         if (loaded)
             window.close();
     });
-    if (!window.load(createProvider, applicationName))
+    if (!window.load(provider, applicationName))
         return kStartupFailedExit;
     loaded = true;
     if (TerminationSignals::received()) {

@@ -228,9 +228,18 @@ void MainFrm::applyFontsAndColours() {
 bool MainFrm::load(const ProviderFactory &createProvider, const QString &applicationName) {
     // Every call into the library, its loading included, runs on a thread of its own so
     // that the window stays alive while the library blocks.
-    const ProviderFactory onItsOwnThread = [&createProvider] {
-        return createOnProviderThread(createProvider, std::make_shared<EventLoopWaiter>());
-    };
+    return startUpWith(
+        [&createProvider] {
+            return createOnProviderThread(createProvider, std::make_shared<EventLoopWaiter>());
+        },
+        applicationName);
+}
+
+bool MainFrm::load(ProviderInTheMaking &provider, const QString &applicationName) {
+    return startUpWith([&provider] { return provider.take(); }, applicationName);
+}
+
+bool MainFrm::startUpWith(const ProviderFactory &onItsOwnThread, const QString &applicationName) {
     DP = startUp(onItsOwnThread, store_, applicationName.toStdString(), *this, *this);
     if (!DP)
         return false;

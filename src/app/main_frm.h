@@ -16,6 +16,10 @@ namespace Ui {
 class MainFrm;
 }
 
+namespace fw {
+class ProviderInTheMaking;
+}
+
 namespace fw::app {
 
 class NumericKeyFilter;
@@ -32,6 +36,8 @@ public:
 
     // Start-up; false when the program must end (the operator has been told why).
     bool load(const ProviderFactory &createProvider, const QString &applicationName);
+    // The same with a provider whose making started before the window was built.
+    bool load(ProviderInTheMaking &provider, const QString &applicationName);
     // Places the window in the middle of its screen.
     void centreOnScreen();
 
@@ -70,6 +76,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    bool startUpWith(const ProviderFactory &onItsOwnThread, const QString &applicationName);
     void Command1_Click();
     void Command3_Click();
     void Direction_Click(int Index);

@@ -29,7 +29,7 @@ constexpr auto kEndingGrace = 500ms;
 constexpr auto kReapLimit = 2s;
 // Where there is no process descriptor, how often the host is looked at.
 constexpr int kPollMs = 20;
-constexpr size_t kChunk = 64u * 1024;
+constexpr size_t kChunk = size_t{64} * 1024;
 
 std::string seconds(std::chrono::seconds limit) {
     return std::to_string(limit.count()) + " s";

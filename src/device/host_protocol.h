@@ -68,11 +68,11 @@ inline uint16_t presentBit(Call call) {
 }
 
 // Bounds of every message, so that neither end can be made to hold more.
-inline constexpr size_t kMaxMessage = 1u << 20;
+inline constexpr size_t kMaxMessage = size_t{1} << 20;
 // A read answer holds at most this much; a larger capacity is refused by the client.
-inline constexpr size_t kMaxReadCapacity = 256u * 1024;
+inline constexpr size_t kMaxReadCapacity = size_t{256} * 1024;
 // Library texts longer than this are cut (at a character boundary) before they travel.
-inline constexpr size_t kMaxText = 64u * 1024;
+inline constexpr size_t kMaxText = size_t{64} * 1024;
 // Bytes either side of a read's buffer that the host watches for writes past it.
 inline constexpr size_t kGuardBytes = 64;
 

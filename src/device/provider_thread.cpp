@@ -119,14 +119,43 @@ private:
 
 } // namespace
 
+ProviderInTheMaking::ProviderInTheMaking(std::function<std::unique_ptr<DataProvider>()> make,
+                                         std::shared_ptr<CallWaiter> waiter)
+    : thread_(std::make_unique<ProviderThread>(std::move(waiter))) {
+    auto task =
+        std::make_shared<std::packaged_task<std::unique_ptr<DataProvider>()>>(std::move(make));
+    made_ = task->get_future();
+    thread_->post([task] { (*task)(); });
+}
+
+ProviderInTheMaking::~ProviderInTheMaking() {
+    if (!thread_ || !made_.valid())
+        return;
+    // The provider is released on its own thread, as every provider is.
+    auto made = std::make_shared<std::future<std::unique_ptr<DataProvider>>>(std::move(made_));
+    thread_->post([made] {
+        try {
+            made->get().reset();
+        } catch (...) { // NOLINT(bugprone-empty-catch): what make threw goes unheard
+        }
+    });
+    thread_.reset();
+}
+
+std::unique_ptr<DataProvider> ProviderInTheMaking::take() {
+    // Waiting for a call on the provider thread waits for the making queued before it.
+    auto provider = thread_->run([this] { return made_.get(); });
+    if (!provider) {
+        thread_.reset();
+        return nullptr;
+    }
+    return std::make_unique<ThreadedProvider>(std::move(thread_), std::move(provider));
+}
+
 std::unique_ptr<DataProvider>
 createOnProviderThread(const std::function<std::unique_ptr<DataProvider>()> &make,
                        std::shared_ptr<CallWaiter> waiter) {
-    auto thread = std::make_unique<ProviderThread>(std::move(waiter));
-    auto provider = thread->run([&] { return make(); });
-    if (!provider)
-        return nullptr;
-    return std::make_unique<ThreadedProvider>(std::move(thread), std::move(provider));
+    return ProviderInTheMaking(make, std::move(waiter)).take();
 }
 
 } // namespace fw

@@ -68,6 +68,26 @@ private:
     std::thread thread_;
 };
 
+// A provider being made on a new provider thread while the caller goes on with other work
+// (the window is built meanwhile). take() waits for it through the waiter and returns it
+// as createOnProviderThread does, rethrowing what make threw. A provider never taken is
+// released when this goes.
+class ProviderInTheMaking {
+public:
+    ProviderInTheMaking(std::function<std::unique_ptr<DataProvider>()> make,
+                        std::shared_ptr<CallWaiter> waiter = nullptr);
+    ~ProviderInTheMaking();
+    ProviderInTheMaking(const ProviderInTheMaking &) = delete;
+    ProviderInTheMaking &operator=(const ProviderInTheMaking &) = delete;
+
+    // Once only.
+    std::unique_ptr<DataProvider> take();
+
+private:
+    std::unique_ptr<ProviderThread> thread_;
+    std::future<std::unique_ptr<DataProvider>> made_;
+};
+
 // Makes a provider with make on a new provider thread and returns it wrapped, so that
 // every later call and its release run on that thread too; the thread ends once the
 // provider has been released. What make throws reaches the caller unchanged. The caller

@@ -23,6 +23,7 @@ using namespace fw::host;
 
 // The library's pointers travel as numbers; only this process ever looks behind them.
 zdp_provider *providerOf(uint64_t number) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the number was this pointer
     return reinterpret_cast<zdp_provider *>(static_cast<uintptr_t>(number));
 }
 uint64_t numberOf(const zdp_provider *provider) {
@@ -52,7 +53,7 @@ public:
 
     // Serves requests until the connection ends.
     void serve() {
-        std::vector<char> chunk(64u * 1024);
+        std::vector<char> chunk(size_t{64} * 1024);
         for (;;) {
             std::optional<std::string> body;
             try {
@@ -94,7 +95,7 @@ private:
         return bits;
     }
 
-    void send(const Encoder &message) {
+    void send(const Encoder &message) const {
         if (!sendAll(fd_, message.frame()))
             ::_exit(0); // the parent has gone
     }
@@ -215,7 +216,7 @@ private:
 
     // The buffer sits between guard regions, so that a library writing past its capacity
     // is seen and reported instead of corrupting this process unnoticed.
-    void read(Decoder &request, Encoder &reply) {
+    void read(Decoder &request, Encoder &reply) const {
         zdp_provider *dp = providerOf(request.u64());
         const uint8_t arg1 = request.u8();
         const uint32_t id = request.u32();
