@@ -19,18 +19,18 @@ function(run_program option result)
     set(${result} "${output}" PARENT_SCOPE)
 endfunction()
 
-# Text from the program as roff: backslashes escaped; options and paths with minus signs
-# (copied as typed), paths never hyphenated nor broken; <value> in italics; no line taken
-# for a request. Hyphens in words stay hyphens.
+# Text from the program as roff: backslashes escaped; options, paths and library names with
+# minus signs (copied as typed, never broken at a hyphen) and never hyphenated; <value> in
+# italics; no line taken for a request. Hyphens in other words stay hyphens.
 function(roff_text text result)
     string(REPLACE "\\" "\\e" text "${text}")
     string(REPLACE " " ";" words "${text}")
     set(text "")
     foreach(word IN LISTS words)
-        if(word MATCHES "^[(]?-" OR word MATCHES "/")
+        if(word MATCHES "^[(]?-" OR word MATCHES "/" OR word MATCHES "\\.so")
             string(REPLACE "-" "\\-" word "${word}")
         endif()
-        if(word MATCHES "/")
+        if(word MATCHES "/" OR word MATCHES "\\.so")
             set(word "\\%${word}")
         endif()
         string(APPEND text " ${word}")
