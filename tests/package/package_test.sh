@@ -63,7 +63,7 @@ done
 description=$(dpkg-deb -f "${debs[0]}" Description)
 (($(wc -l <<<"$description") > 5)) || fail "fleetwright's description is too short: $description"
 
-# Extracted copies of the manual pages, to render whatever the system's dpkg installs.
+# Extracted copies of the packages' documentation, to read whatever the system's dpkg installs.
 for deb in "${debs[@]}"; do dpkg-deb -x "$deb" "$scratch/root"; done
 
 # --- installed --------------------------------------------------------------------------
@@ -137,17 +137,18 @@ man1="$scratch/root/usr/share/man/man1"
 "$(dirname "$0")/manual_test.sh" fleetwright "$man1/fleetwright.1.gz" \
     fleetwright-provider-check "$man1/fleetwright-provider-check.1.gz" "${pages[@]}" >/dev/null
 
-# Documentation: a machine-readable copyright file and a changelog in every package.
+# Documentation: a machine-readable copyright file and a changelog in every package (read
+# from the package files: a slim system may leave /usr/share/doc out when installing).
 for package in "${packages[@]}"; do
-    doc=/usr/share/doc/$package
+    doc=$scratch/root/usr/share/doc/$package
     head -1 "$doc/copyright" | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
-        fail "$doc/copyright is not machine-readable"
-    grep -q '^License: Expat' "$doc/copyright" || fail "$doc/copyright names no MIT (Expat) licence"
+        fail "$package's copyright file is not machine-readable"
+    grep -q '^License: Expat' "$doc/copyright" || fail "$package's copyright file names no MIT (Expat) licence"
     [ "$(zcat "$doc/changelog.gz" | dpkg-parsechangelog -l- -S Version)" == "$version" ] ||
-        fail "$doc/changelog.gz does not describe version $version"
+        fail "$package's changelog does not describe version $version"
 done
 for file in README.md.gz simulator.md.gz; do
-    zgrep -q FLEETWRIGHT_SIM_FLEET "/usr/share/doc/fleetwright/$file" ||
+    zgrep -q FLEETWRIGHT_SIM_FLEET "$scratch/root/usr/share/doc/fleetwright/$file" ||
         fail "/usr/share/doc/fleetwright/$file is missing or not the guide"
 done
 
