@@ -155,7 +155,8 @@ set(CPACK_FLEETWRIGHT_DEBUG_COMPONENT dbgsym)
 
 # CPack adds maintainer scripts that run ldconfig for any shared object under /usr/lib,
 # but the simulator is a private plugin that nothing links against: naming a postinst and
-# a postrm that do not exist turns them off, and none is shipped.
+# a postrm that do not exist turns them off, and none is shipped (cpack warns that it finds
+# neither file, which is the point).
 set(CPACK_DEBIAN_FLEETWRIGHT_PACKAGE_CONTROL_EXTRA
     "${packaging_dir}/no-maintainer-scripts/postinst;${packaging_dir}/no-maintainer-scripts/postrm")
 include(CPack)

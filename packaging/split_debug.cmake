@@ -62,4 +62,8 @@ foreach(file IN LISTS files)
         unset(debug_file)
     endif()
 endforeach()
+if(split EQUAL 0)
+    message(FATAL_ERROR "split_debug: no binary has debug information for the debug package; "
+                        "package a build with -g (RelWithDebInfo, as scripts/package does)")
+endif()
 message(STATUS "split_debug: debug information of ${split} binaries moved to the debug package")
