@@ -7,7 +7,6 @@
 # information to a third package, fleetwright-dbgsym (component dbgsym).
 include(GNUInstallDirs)
 
-set(FLEETWRIGHT_PRIVATE_LIBDIR "lib/fleetwright")
 set(FLEETWRIGHT_APP_ID "org.fleetwright.Fleetwright")
 set(FLEETWRIGHT_MAINTAINER "Fleetwright developers <fleetwright@localhost>")
 set(packaging_dir ${PROJECT_SOURCE_DIR}/packaging)
