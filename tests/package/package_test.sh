@@ -95,29 +95,34 @@ settings="$home/.config/fleetwright/fleetwright.conf"
 record="$home/.local/state/fleetwright/updates.csv"
 mkdir -p "$(dirname "$record")"
 echo "time,module_id" >"$record"
+# run_installed COMMAND...: in the test's home, offscreen, closing as soon as the window shows.
 run_installed() {
     env -u FLEETWRIGHT_PROVIDER -u XDG_CONFIG_HOME -u XDG_STATE_HOME HOME="$home" \
         QT_QPA_PLATFORM=offscreen FLEETWRIGHT_EXIT_AFTER_SHOW=1 FLEETWRIGHT_SIM_WAKE_MS=0 \
-        FLEETWRIGHT_SIM_LOCK="$scratch/simulator.lock" "$@" timeout 60 fleetwright
+        FLEETWRIGHT_SIM_LOCK="$scratch/simulator.lock" timeout 60 "$@"
 }
-output=$(run_installed FLEETWRIGHT_PROVIDER="$simulator") || fail "exit status $? with the simulator"
+output=$(run_installed env FLEETWRIGHT_PROVIDER="$simulator" fleetwright) ||
+    fail "exit status $? with the simulator"
 [[ "$output" == shown* ]] || fail "window not shown on the installed simulator: $output"
 [ -f "$settings" ] || fail "closing did not write the settings"
+
+# The desktop entry's second action starts the program on the installed simulator.
+desktop=/usr/share/applications/org.fleetwright.Fleetwright.desktop
+desktop-file-validate "$desktop" || fail "the desktop entry does not validate"
+read -ra action <<<"$(sed -n '/^\[Desktop Action simulator\]/,/^\[/s/^Exec=//p' "$desktop")"
+((${#action[@]})) || fail "the desktop entry has no simulator action"
+output=$(run_installed "${action[@]}") || fail "exit status $? from the simulator action: ${action[*]}"
+[[ "$output" == shown* ]] || fail "the simulator action shows no window: $output"
 
 if ldconfig -p | grep -q libzarvik-dataprovider.so.1; then
     echo "a device maker's library is installed here; skipping the missing-library run"
 else
     status=0
-    output=$(run_installed) || status=$?
+    output=$(run_installed fleetwright) || status=$?
     [ "$status" -ne 0 ] || fail "exit status 0 without a provider library"
     [[ "$output" == "message fleetwright: ZarvikDataProviderCOM.DLL possibly not registered!"* ]] ||
         fail "unexpected output without a provider library: $output"
 fi
-
-desktop=/usr/share/applications/org.fleetwright.Fleetwright.desktop
-desktop-file-validate "$desktop" || fail "the desktop entry does not validate"
-grep -qx "Exec=env FLEETWRIGHT_PROVIDER=$simulator fleetwright" "$desktop" ||
-    fail "the desktop entry has no simulator action"
 
 # The installed checker passes the installed simulator.
 output=$(env -u FLEETWRIGHT_PROVIDER FLEETWRIGHT_SIM_WAKE_MS=1500 \
