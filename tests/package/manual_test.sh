@@ -15,7 +15,8 @@ trap 'rm -rf "$scratch"' EXIT
 
 # render PAGE: the page's text at 80 columns, failing on a warning or a longer line.
 render() {
-    local text="$scratch/$(basename "$1").txt" warnings long
+    local text warnings long
+    text="$scratch/$(basename "$1").txt"
     warnings=$(man --warnings -l "$1" 2>&1 >"$text") || fail "$1 does not render: $warnings"
     [ -z "$warnings" ] || fail "$1 renders with warnings: $warnings"
     long=$(while IFS= read -r line; do ((${#line} <= 80)) || echo "$line"; done <"$text")
