@@ -1,7 +1,7 @@
 #include "app_setup.h"
 #include "command_line.h"
 #include "data_provider.h"
-#include "host_location.h"
+#include "private_paths.h"
 #include "hosted_provider.h"
 
 #include <QApplication>

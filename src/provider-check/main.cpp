@@ -1,5 +1,5 @@
 #include "data_provider.h"
-#include "host_location.h"
+#include "private_paths.h"
 #include "runner.h"
 
 #include <QCommandLineParser>
