@@ -1,8 +1,8 @@
 #include "app_setup.h"
 #include "command_line.h"
 #include "data_provider.h"
-#include "private_paths.h"
 #include "hosted_provider.h"
+#include "private_paths.h"
 
 #include <QApplication>
 #include <string>

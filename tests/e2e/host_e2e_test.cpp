@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -243,6 +244,28 @@ INSTANTIATE_TEST_SUITE_P(
                    "the data-provider library stopped: exited with status 3 while it was being "
                    "loaded [Code: 4]"}),
     fw::testing::RowName());
+
+// The loader refuses a path that is not a file, but a name that the dynamic linker finds
+// as a named pipe would block loading for ever: the host's deadline ends it.
+TEST_F(HostedWindow, ANamedPipeFoundByTheLinkerEndsStartUpAtTheLoadingDeadline) {
+    const std::string folder = ::testing::TempDir() + "fw-fifo-" + std::to_string(getpid());
+    ::mkdir(folder.c_str(), 0700);
+    const std::string pipe = folder + "/libfw-fifo-provider.so";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    setenv("LD_LIBRARY_PATH", folder.c_str(), 1);
+    const Clock::time_point begin = Clock::now();
+    EXPECT_FALSE(load("libfw-fifo-provider.so"));
+    unsetenv("LD_LIBRARY_PATH");
+    std::remove(pipe.c_str());
+    ::rmdir(folder.c_str());
+    EXPECT_LT(Clock::now() - begin, 7s);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_NE(shown[0].text.find("Error: the data-provider library stopped: gave no answer "
+                                 "within 5 s while it was being loaded [Code: 4]"),
+              std::string::npos)
+        << shown[0].text;
+    EXPECT_TRUE(hosts().empty());
+}
 
 // ---- the real program ------------------------------------------------------------------
 
