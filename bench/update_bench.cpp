@@ -151,9 +151,15 @@ int main(int argc, char **argv) {
 
     try {
         std::printf("-- the library in this process\n");
-        const Medians inProcess = runUpdates(*fw::createDataProvider(library));
+        const auto loadStart = Clock::now();
+        auto inThisProcess = fw::createDataProvider(library);
+        const Milliseconds loading = Clock::now() - loadStart;
+        const Medians inProcess = runUpdates(*inThisProcess);
+        inThisProcess.reset();
         std::printf("-- the library in a provider host, as the program runs it\n");
+        const auto hostStart = Clock::now();
         const auto hosted = fw::createHostedProvider(FLEETWRIGHT_HOST, library);
+        const Milliseconds hostLoading = Clock::now() - hostStart;
         const Medians withHost = runUpdates(*hosted);
         const long peak = hostPeakKiB();
         std::printf("median in this process   wall beyond pauses %8.3f ms  CPU %8.3f ms\n",
@@ -163,6 +169,8 @@ int main(int argc, char **argv) {
                     withHost.wall, withHost.cpu);
         std::printf("host peak resident memory %.2f MiB  (target: at most 4 MiB)\n",
                     static_cast<double>(peak) / 1024);
+        std::printf("loading and creating: in this process %.2f ms, starting a host %.2f ms\n",
+                    loading.count(), hostLoading.count());
     } catch (const std::exception &error) {
         std::fprintf(stderr, "%s\n", error.what());
         result = 1;
