@@ -189,6 +189,21 @@ void HostConnection::start(const std::string &hostExecutable, const std::string 
     pidfd_ = openPidfd(pid_);
 }
 
+bool HostConnection::alive() {
+    if (stopped_)
+        return false;
+    if (const std::optional<int> status = waitForEnd(Clock::now())) {
+        killAndReap();
+        if (socket_ >= 0) {
+            ::close(socket_);
+            socket_ = -1;
+        }
+        stopped_ = faultOf(*status, "");
+        return false;
+    }
+    return true;
+}
+
 std::string HostConnection::exchange(Call call, const Encoder &request,
                                      std::chrono::seconds limit) {
     const std::string where = callName(call);

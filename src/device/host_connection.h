@@ -80,6 +80,9 @@ public:
     HostConnection &operator=(const HostConnection &) = delete;
 
     const Hello &hello() const { return hello_; }
+    // False once the host has stopped, or has ended between calls (it is then reaped and
+    // its group killed).
+    bool alive();
     pid_t pid() const { return pid_; }
     // The deadline of every call but pairing (default kCallLimit).
     void setCallLimit(std::chrono::seconds limit) { callLimit_ = limit; }

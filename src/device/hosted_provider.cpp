@@ -141,6 +141,10 @@ private:
 
     // The host to call: the one running, or a fresh one brought to where the last stopped.
     HostConnection &running() {
+        // A host that ended between calls (a thread of the library's crashed it) is
+        // replaced before it can fail a call that it never saw.
+        if (host_ && !host_->alive())
+            host_.reset();
         if (host_)
             return *host_;
         const bool reopen = open_;

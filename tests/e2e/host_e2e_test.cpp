@@ -195,6 +195,19 @@ TEST_F(HostedWindow, AFailedRestartEndsTheUpdateWithItsReasonAndLeavesTheWindowU
     EXPECT_EQ(shown, std::vector<Message>{kComplete});
 }
 
+TEST_F(HostedWindow, AHostThatEndedBetweenUpdatesIsReplacedBeforeTheNext) {
+    ASSERT_TRUE(load());
+    window->show();
+    const std::vector<pid_t> first = hosts();
+    ASSERT_EQ(first.size(), 1u);
+    ::kill(first[0], SIGKILL);
+    while (!hosts().empty() && alive(first[0]))
+        std::this_thread::sleep_for(5ms);
+    clickUpdate();
+    EXPECT_EQ(shown, std::vector<Message>{kComplete});
+    EXPECT_EQ(hosts().size(), 1u);
+}
+
 // The pairing deadline is the window plus 5 s; a close that came meanwhile is carried out
 // once the update has ended.
 TEST_F(HostedWindow, HangInPairingEndsAtTheDeadlineAndAPendingCloseIsCarriedOut) {
