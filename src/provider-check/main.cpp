@@ -17,9 +17,8 @@ QString helpText() {
         "TAP line per check. LIBRARY is a path or a name for the dynamic linker; without it,\n"
         "FLEETWRIGHT_PROVIDER, else the installed library, as the program loads it.\n"
         "Each group of checks runs against the library in a process of its own: a crash or a\n"
-        "hang fails that check only. Nothing is written to a module without --write, and the base "
-        "station's\n"
-        "channel is left as it was found.\n"
+        "hang fails that check only. Nothing is written to a module without --write, and\n"
+        "the base station's channel is left as it was found.\n"
         "Exit status: 0 every check passed, 1 a check failed, 2 the library could not be\n"
         "loaded or created, or a usage error.\n\nChecks (name, what it checks, option):\n");
     std::istringstream lines(checks.str());
