@@ -132,15 +132,13 @@ HostConnection::HostConnection(const std::string &hostExecutable, const std::str
 }
 
 HostConnection::~HostConnection() {
-    if (socket_ >= 0)
-        ::close(socket_);
-    if (!status_ && pid_ > 0) {
+    if (socket_ >= 0) {
         // The end of its connection tells the host to go; whatever it leaves goes with it.
+        ::close(socket_);
+        socket_ = -1;
         waitForEnd(Clock::now() + kEndingGrace);
-        killAndReap();
     }
-    if (pidfd_ >= 0)
-        ::close(pidfd_);
+    release();
 }
 
 void HostConnection::start(const std::string &hostExecutable, const std::string &library) {
@@ -193,12 +191,8 @@ bool HostConnection::alive() {
     if (stopped_)
         return false;
     if (const std::optional<int> status = waitForEnd(Clock::now())) {
-        killAndReap();
-        if (socket_ >= 0) {
-            ::close(socket_);
-            socket_ = -1;
-        }
         stopped_ = faultOf(*status, "");
+        release();
         return false;
     }
     return true;
@@ -272,7 +266,7 @@ void HostConnection::closedBy(const std::string &where) {
 
 std::optional<int> HostConnection::waitForEnd(Clock::time_point deadline) {
     for (;;) {
-        if (status_)
+        if (status_ || pid_ <= 0)
             return status_;
         int status = 0;
         const pid_t got = ::waitpid(pid_, &status, WNOHANG);
@@ -303,13 +297,18 @@ std::optional<int> HostConnection::killAndReap() {
     return waitForEnd(Clock::now() + kReapLimit);
 }
 
-void HostConnection::fail(Fault fault) {
-    if (pid_ > 0 && !status_)
-        killAndReap();
-    if (socket_ >= 0) {
-        ::close(socket_);
-        socket_ = -1;
+void HostConnection::release() {
+    killAndReap();
+    for (int *fd : {&socket_, &pidfd_}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
     }
+}
+
+void HostConnection::fail(Fault fault) {
+    // Also from the constructor, whose throw leaves no destructor to clean up.
+    release();
     stopped_ = fault;
     throw HostStopped(std::move(fault));
 }

@@ -112,6 +112,8 @@ private:
     std::string exchange(Call call, const Encoder &request, std::chrono::seconds limit);
     std::string receive(const std::string &where, std::chrono::seconds limit);
     [[noreturn]] void fail(Fault fault);
+    // Kills the host's group, reaps the host and closes what leads to it.
+    void release();
     // After the end of the stream: the host's own end, or a connection it closed.
     [[noreturn]] void closedBy(const std::string &where);
     // Waits until the host has ended or the deadline passes; its wait status if it ended.
