@@ -88,6 +88,7 @@ int runFleetwright(const QString &applicationName, const ProviderFactory &create
     QSettingsStore store = settingsStoreFor(command, applicationName);
     const std::unique_ptr<UpdateObserver> record = updateRecordFor(command);
     MainFrm window(store, presenter, record.get());
+    window.setProfilePath(command.profile);
     if (!window.load(createProvider, applicationName))
         return kStartupFailedExit;
 

@@ -336,6 +336,16 @@ void MainFrm::selectChannelPosition(int position) {
     ui->RFChannel->setCurrentIndex(position);
 }
 
+void MainFrm::setSimulatedBaseStation(bool simulated) {
+    simulated_ = simulated;
+    setWindowTitle(windowCaption(profilePath_, simulated_));
+}
+
+void MainFrm::setProfilePath(const std::optional<QString> &path) {
+    profilePath_ = path;
+    setWindowTitle(windowCaption(profilePath_, simulated_));
+}
+
 void MainFrm::closeEvent(QCloseEvent *event) {
     // A close that arrives while an update waits for its module must not pull the base
     // station from under it: it is carried out when the update returns.

@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <array>
 #include <memory>
+#include <optional>
 
 class QComboBox;
 class QRadioButton;
@@ -32,6 +33,8 @@ public:
 
     // Start-up; false when the program must end (the operator has been told why).
     bool load(const ProviderFactory &createProvider, const QString &applicationName);
+    // The job profile that keeps the entries, for the caption; none: the per-user store.
+    void setProfilePath(const std::optional<QString> &path);
     // Places the window in the middle of its screen.
     void centreOnScreen();
 
@@ -57,6 +60,7 @@ public:
     void setVersionText(const QString &text) override;
     void applyEntries(const Entries &entries) override;
     void selectChannelPosition(int position) override;
+    void setSimulatedBaseStation(bool simulated) override;
 
     std::unique_ptr<DataProvider> DP;
     // The channel strategy: index 0 leaves the module's channel, index 1 changes it.
@@ -85,6 +89,8 @@ private:
     bool busyPointerPushed_ = false;
     bool closeRequested_ = false;
     bool shuttingDown_ = false;
+    std::optional<QString> profilePath_;
+    bool simulated_ = false;
 };
 
 // The selected position of a drop-down list, -1 when nothing is selected or the edit

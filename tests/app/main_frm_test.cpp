@@ -710,8 +710,8 @@ TEST_F(Window, AMissingLibraryEndsTheProgramBeforeTheWindowShows) {
         createDataProvider(library);
         FAIL() << "the library loaded";
     } catch (const ProviderError &error) {
-        EXPECT_EQ(shown[0], messages::providerNotRegistered("fleetwright", error.description(),
-                                                            error.code()));
+        EXPECT_EQ(shown[0],
+                  messages::providerNotLoaded("fleetwright", error.description(), error.code()));
     }
     EXPECT_EQ(settingsFile(), before);
 }

@@ -74,7 +74,10 @@ private:
             return 0;
         }
         void CloseConnection() override { s_.log("close"); }
-        void ProbeProvider() override { s_.log("probe"); }
+        int32_t ProbeProvider() override {
+            s_.log("probe");
+            return 0;
+        }
         uint8_t GetBaseChannel(int32_t) override {
             s_.log("channel");
             return 2;
