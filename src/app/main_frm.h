@@ -7,10 +7,13 @@
 
 #include <QWidget>
 #include <array>
+#include <chrono>
 #include <memory>
 #include <optional>
 
 class QComboBox;
+class QLineEdit;
+class QTimer;
 class QRadioButton;
 
 namespace Ui {
@@ -55,6 +58,9 @@ public:
     void showMessage(const Message &message) override;
     void processEvents() override;
     void pause(std::chrono::milliseconds duration) override;
+    void entryRefused(EntryField field) override;
+    void pairingStarted(std::chrono::seconds window) override;
+    void pairingEnded() override;
 
     // EntryTarget
     void setVersionText(const QString &text) override;
@@ -78,6 +84,18 @@ private:
     void Command3_Click();
     void Direction_Click(int Index);
     void applyFontsAndColours();
+    void setUpKeyboard();
+    void setUpEntryWarnings();
+    // Flags the entries the update would refuse, as they stand now.
+    void showEntryWarnings();
+    void showPairingTimeLeft();
+
+    // A control that can be flagged, with the looks it has when its entry is fine.
+    struct Flaggable {
+        QWidget *control;
+        QString toolTip;
+        QPalette palette;
+    };
 
     std::unique_ptr<Ui::MainFrm> ui;
     SettingsStore &store_;
@@ -89,6 +107,9 @@ private:
     bool busyPointerPushed_ = false;
     bool closeRequested_ = false;
     bool shuttingDown_ = false;
+    std::array<Flaggable, 4> flaggable_{}; // txInterval, SampleTime, SleepDelay, LowPowerMode
+    QTimer *countdown_;
+    std::chrono::steady_clock::time_point pairingEnds_;
     std::optional<QString> profilePath_;
     bool simulated_ = false;
 };

@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -732,6 +733,195 @@ TEST_F(Window, ABaseStationThatWillNotOpenEndsTheProgramWithoutSaving) {
     EXPECT_NE(dp, nullptr);
     EXPECT_EQ(shown, std::vector<Message>{messages::cannotOpenUsb()});
     EXPECT_EQ(settingsFile(), before);
+}
+
+// ---- aids while typing and waiting ---------------------------------------------------
+
+const QString kIncompatible15And20 =
+    QStringLiteral("WARNING: The Sample Time is too large for the selected TX Interval. The "
+                   "maximum Sample Time is 15 mS\n");
+
+TEST_F(ShownWindow, AFlaggedEntryCarriesTheUpdatesTextUntilItIsFineAndKeepsTheFocus) {
+    auto &tx = control<QLineEdit>(window, "txInterval");
+    auto &sample = control<QLineEdit>(window, "SampleTime");
+    auto &lowPower = control<QComboBox>(window, "LowPowerMode");
+    const QString txTip = tx.toolTip();
+    sample.setFocus();
+    sample.clear();
+    QTest::keyClicks(&sample, "20");
+    tx.setText("15");
+    lowPower.setCurrentIndex(1);
+
+    for (QWidget *flagged : std::initializer_list<QWidget *>{&tx, &sample, &lowPower}) {
+        EXPECT_EQ(flagged->toolTip(), kIncompatible15And20) << flagged->objectName().toStdString();
+        EXPECT_EQ(flagged->accessibleDescription(), kIncompatible15And20);
+        EXPECT_NE(flagged->palette().color(QPalette::Text), kDark);
+    }
+    EXPECT_EQ(focused(), "SampleTime");
+    EXPECT_EQ(sample.text(), "20") << "no key refused";
+
+    QTest::keyClick(&sample, Qt::Key_Backspace);
+    QTest::keyClick(&sample, Qt::Key_Backspace);
+    QTest::keyClicks(&sample, "15"); // S = T outside low power passes
+    EXPECT_EQ(tx.toolTip(), txTip);
+    EXPECT_EQ(tx.accessibleDescription(), "");
+    EXPECT_EQ(tx.palette().color(QPalette::Text), kDark);
+    EXPECT_EQ(lowPower.palette().color(QPalette::Text), kDark);
+
+    control<QLineEdit>(window, "SleepDelay").setText("3601");
+    EXPECT_EQ(control<QLineEdit>(window, "SleepDelay").toolTip(),
+              "The valid range for the Sleep Delay is 0 to 3600 s");
+    EXPECT_EQ(focused(), "SampleTime");
+}
+
+// A flagged combination still goes to the module first, as the update always did.
+TEST_F(Window, FlaggingChangesNothingOfWhatTheUpdateDoes) {
+    MockProvider *dp = nullptr;
+    testing::MapStore store;
+    MainFrm window(store, recorder);
+    ASSERT_TRUE(window.load(baseStationOn(2, &dp), "fleetwright"));
+    control<QLineEdit>(window, "txInterval").setText("15");
+    control<QLineEdit>(window, "SampleTime").setText("20");
+    control<QComboBox>(window, "LowPowerMode").setCurrentIndex(1);
+    EXPECT_CALL(*dp, PairModule(1, 1, 10, _)).WillOnce(SetArgReferee<3>(0x12ABu));
+    EXPECT_CALL(*dp, ReadModuleCommand(1, 0x12AB, 51, _))
+        .WillOnce(DoAll(SetArgReferee<3>(std::string("RX-LC")), Return(0)));
+    EXPECT_CALL(*dp, WriteModuleCommand(_, _, _, _)).Times(0);
+    control<QPushButton>(window, "Command1").click();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].title, "Incompatible Parameter Values");
+    EXPECT_EQ(QString::fromStdString(shown[0].text).replace("\r\n", "\n"), kIncompatible15And20);
+}
+
+TEST_F(ShownWindow, AfterARangeRefusalTheRefusedBoxHasTheFocusWithItsTextSelected) {
+    auto &sample = control<QLineEdit>(window, "SampleTime");
+    sample.setText("70000");
+    control<QPushButton>(window, "Command1").setFocus();
+    window.entryRefused(EntryField::SampleTime);
+    EXPECT_EQ(focused(), "SampleTime");
+    EXPECT_EQ(sample.selectedText(), "70000");
+}
+
+TEST_F(ShownWindow, TabEntersTheOptionGroupAtTheSelectedOption) {
+    window.applyEntries({true, 4, "333", "5", "0", 2});
+    control<QPushButton>(window, "Command3").setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(focused(), "Direction1");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_FALSE(window.leaveChannelSelected()) << "Space keeps the saved strategy";
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    EXPECT_EQ(focused(), "Direction0") << "the arrows still move within the group";
+    EXPECT_TRUE(window.leaveChannelSelected());
+}
+
+TEST_F(ShownWindow, ControlTabAndControlPageKeysSwitchTabsFromAnywhere) {
+    struct Press {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+    };
+    for (const char *from : {"txInterval", "Command1", "Direction0"}) {
+        control(window, from).setFocus();
+        for (const Press press : {Press{Qt::Key_Tab, Qt::ControlModifier},
+                                  Press{Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier},
+                                  Press{Qt::Key_PageDown, Qt::ControlModifier},
+                                  Press{Qt::Key_PageUp, Qt::ControlModifier}}) {
+            const int before = window.activeTab();
+            QTest::keyClick(QApplication::focusWidget(), press.key, press.modifiers);
+            EXPECT_NE(window.activeTab(), before) << from << " key " << press.key;
+        }
+    }
+}
+
+TEST_F(ShownWindow, EditableListsTakeOnlyTheStartOfAnEntry) {
+    auto &lowPower = control<QComboBox>(window, "LowPowerMode");
+    lowPower.setFocus();
+    lowPower.lineEdit()->selectAll();
+    QTest::keyClicks(&lowPower, "uu");
+    EXPECT_EQ(lowPower.currentText(), "Combo1") << "the caption the program set stays";
+    lowPower.lineEdit()->selectAll();
+    QTest::keyClicks(&lowPower, "y");
+    EXPECT_EQ(lowPower.currentText(), "Yes");
+    EXPECT_EQ(window.lowPowerModePosition(), 2);
+    QTest::keyClicks(&lowPower, "x"); // typed over the selected completion
+    EXPECT_EQ(lowPower.currentText(), "Yes");
+    lowPower.lineEdit()->selectAll();
+    QTest::keyClicks(&lowPower, "LEAVE");
+    EXPECT_EQ(window.lowPowerModePosition(), 0);
+    QTest::keyClick(&lowPower, Qt::Key_End);
+    QTest::keyClicks(&lowPower, "u");
+    EXPECT_EQ(lowPower.currentText(), "Leave As Is");
+
+    // Backspace takes a character away; the editing's end completes the entry again.
+    window.Direction[1]->click();
+    auto &channel = control<QComboBox>(window, "RFChannel");
+    channel.setFocus();
+    channel.lineEdit()->selectAll();
+    QTest::keyClicks(&channel, "12");
+    EXPECT_EQ(window.rfChannelPosition(), 11);
+    QTest::keyClick(&channel, Qt::Key_Backspace);
+    EXPECT_EQ(channel.currentText(), "1");
+    QTest::keyClicks(&channel, "7");
+    EXPECT_EQ(channel.currentText(), "1");
+    QTest::keyClick(&channel, Qt::Key_Backspace);
+    control<QPushButton>(window, "Command3").setFocus();
+    EXPECT_EQ(channel.currentText(), "");
+    QGuiApplication::clipboard()->setText("99");
+    channel.setFocus();
+    QTest::keyClick(&channel, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(channel.currentText(), "") << "a paste that matches no entry is taken back";
+}
+
+TEST_F(ShownWindow, APasteIntoARestoredTextAlreadyOverItsLimitIsRefused) {
+    window.applyEntries({false, 0, "", "123456", "", 0});
+    auto &sample = control<QLineEdit>(window, "SampleTime");
+    EXPECT_EQ(sample.text(), "123456") << "the restored entry stays whole";
+    sample.setFocus();
+    sample.end(false);
+    QGuiApplication::clipboard()->setText("999");
+    QTest::keyClick(&sample, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(sample.text(), "123456");
+    QTest::keyClick(&sample, Qt::Key_Backspace); // shortening it is still allowed
+    EXPECT_EQ(sample.text(), "12345");
+    QTest::keyClick(&sample, Qt::Key_Backspace);
+    QGuiApplication::clipboard()->setText("9");
+    QTest::keyClick(&sample, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(sample.text(), "12349");
+}
+
+TEST_F(Window, ThePairingCountdownShowsOnlyWhileThePairingCallWaits) {
+    MockProvider *dp = nullptr;
+    testing::MapStore store;
+    MainFrm window(store, recorder);
+    ASSERT_TRUE(window.load(baseStationOn(2, &dp), "fleetwright"));
+    auto &bar = control<QProgressBar>(window, "PairingCountdown");
+    const QRect found = control<QLabel>(window, "Found").geometry();
+    EXPECT_FALSE(bar.isVisibleTo(&window));
+    bool shownWhilePairing = false;
+    int secondsLeft = -1;
+    EXPECT_CALL(*dp, PairModule(1, 1, 10, _)).WillOnce(Invoke([&] {
+        shownWhilePairing = bar.isVisibleTo(&window);
+        secondsLeft = bar.value();
+    }));
+    control<QPushButton>(window, "Command1").click();
+    EXPECT_TRUE(shownWhilePairing);
+    EXPECT_EQ(secondsLeft, 10);
+    EXPECT_EQ(bar.maximum(), 10);
+    EXPECT_EQ(bar.accessibleName(), "Pairing window");
+    EXPECT_FALSE(bar.isVisibleTo(&window));
+    EXPECT_EQ(bar.y(), found.bottom() + 1) << "just under the status label";
+    EXPECT_LE(bar.geometry().bottom(), window.height() - 1);
+    EXPECT_EQ(control<QLabel>(window, "Found").geometry(), found);
+    EXPECT_EQ(shown, std::vector<Message>{messages::notPaired()});
+}
+
+TEST_F(Window, TheCaptionNamesTheProfileAndTheSimulator) {
+    testing::MapStore store;
+    MainFrm window(store, recorder);
+    EXPECT_EQ(window.windowTitle(), "Fleetwright");
+    window.setProfilePath(QStringLiteral("/jobs/bridge.conf"));
+    window.setSimulatedBaseStation(true);
+    EXPECT_EQ(window.windowTitle(),
+              QStringLiteral("bridge.conf \u2014 Fleetwright (simulated base station)"));
 }
 
 } // namespace
