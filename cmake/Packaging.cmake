@@ -1,7 +1,6 @@
 # Installation layout and the Debian package (cpack -G DEB from the build tree).
 include(GNUInstallDirs)
 
-set(FLEETWRIGHT_PRIVATE_LIBDIR "lib/fleetwright")
 set(FLEETWRIGHT_APP_ID "org.fleetwright.Fleetwright")
 
 install(TARGETS fleetwright RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
