@@ -2,6 +2,8 @@
 
 #include "data_provider.h"
 #include "main_frm.h"
+#include "private_paths.h"
+#include "provider_library.h"
 #include "update_record.h"
 
 #include <QApplication>
@@ -68,6 +70,15 @@ MessagePresenter presenterFromEnvironment() {
 QSettingsStore settingsStoreFor(const CommandLine &command, const QString &applicationName) {
     return command.profile ? QSettingsStore::inFile(*command.profile)
                            : QSettingsStore(applicationName);
+}
+
+ProviderFactory providerFactoryFor(const CommandLine &command) {
+    std::optional<std::string> given;
+    if (command.simulator)
+        given = simulatorLibrary();
+    else if (command.provider)
+        given = QFile::encodeName(*command.provider).toStdString();
+    return [library = resolveProviderLibrary(given)] { return createDataProvider(library); };
 }
 
 std::unique_ptr<UpdateObserver> updateRecordFor(const CommandLine &command) {

@@ -15,6 +15,6 @@ int main(int argc, char **argv) {
     QApplication app(argc, argv);
     fw::app::registerFontSubstitutes();
     return fw::app::runFleetwright(
-        fw::app::applicationNameOf(argv[0]), [] { return fw::createDataProvider(); },
+        fw::app::applicationNameOf(argv[0]), fw::app::providerFactoryFor(command),
         fw::app::presenterFromEnvironment(), command);
 }

@@ -35,7 +35,7 @@ for size in 16 24 32 48; do
         fail "missing ${size}px icon"
 done
 desktop-file-validate "$desktop" || fail "desktop entry does not validate"
-grep -q "^Exec=env FLEETWRIGHT_PROVIDER=/usr/lib/fleetwright/libfleetwright-simulator.so fleetwright$" \
+grep -q "^Exec=fleetwright --simulator$" \
     "$desktop" || fail "desktop entry has no simulator action"
 
 zcat "$root/usr/share/man/man1/fleetwright.1.gz" | grep -q '^\.TH FLEETWRIGHT 1 ' ||
