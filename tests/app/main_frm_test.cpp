@@ -145,10 +145,12 @@ INSTANTIATE_TEST_SUITE_P(
         Placement{"Found", "MainFrm", 120, 5340, 3195, 735, kArial, 24, true,
                   QColor(102, 158, 224)},
         Placement{"Command1", "MainFrm", 7380, 5400, 1875, 615, kNarrow, 9.75, false, {}},
-        Placement{"Label4", "XTab", 2730, 1620, 3615, 315, kNarrow, 9.75, false, kGrey},
+        // Label4 and Label30 are 600 twips wider than the window's original layout, so that their
+        // text stays on one line with the faces the package installs.
+        Placement{"Label4", "XTab", 2430, 1620, 4215, 315, kNarrow, 9.75, false, kGrey},
         Placement{"Label5", "XTab", 120, 480, 7575, 315, kNarrow, 9.75, false, kGrey},
         Placement{"Shape10", "XTab", 300, 900, 4095, 1935, nullptr, 0, false, {}},
-        Placement{"Label30", "XTab", 540, 960, 3015, 255, kArial, 9.75, true, {}},
+        Placement{"Label30", "XTab", 540, 960, 3615, 255, kArial, 9.75, true, {}},
         Placement{"Label60", "XTab", 900, 1320, 1515, 375, kNarrow, 9.75, false, kDark},
         Placement{"txInterval", "XTab", 2940, 1320, 1155, 375, kNarrow, 9.75, false, kDark},
         Placement{"Label61", "XTab", 900, 1860, 1515, 375, kNarrow, 9.75, false, kDark},
