@@ -926,5 +926,34 @@ TEST_F(Window, TheCaptionNamesTheProfileAndTheSimulator) {
               QStringLiteral("bridge.conf \u2014 Fleetwright (simulated base station)"));
 }
 
+// Staging the list position less one would send "-2" and hold a module of unknown mode to
+// the low power rules: no selection keeps the module's own mode, as "Leave As Is" does.
+TEST_F(Window, AStoredLowPowerModeWithNoSelectionLeavesTheModulesModeAsItIs) {
+    writeSettings("[Settings]\nLowPowerMode=-1\nTXInterval=30\nSampleTime=10\n");
+    QSettingsStore store("fleetwright");
+    MainFrm window(store, recorder);
+    MockProvider *dp = nullptr;
+    ASSERT_TRUE(window.load(baseStationOn(2, &dp), "fleetwright"));
+    ASSERT_EQ(window.lowPowerModePosition(), -1);
+    std::vector<int> read;
+    std::vector<int> written;
+    ON_CALL(*dp, PairModule(1, 1, 10, _)).WillByDefault(SetArgReferee<3>(0x12ABu));
+    ON_CALL(*dp, ReadModuleCommand(1, 0x12AB, _, _))
+        .WillByDefault(Invoke([&](uint8_t, uint32_t, uint8_t command, std::string &value) {
+            read.push_back(command);
+            value = command == 51 ? "RX-LC" : "0";
+            return int16_t{0};
+        }));
+    ON_CALL(*dp, WriteModuleCommand(1, 0x12AB, _, _))
+        .WillByDefault(Invoke([&](uint8_t, uint32_t, uint8_t command, const std::string &) {
+            written.push_back(command);
+            return int16_t{0};
+        }));
+    control<QPushButton>(window, "Command1").click();
+    EXPECT_EQ(shown, std::vector<Message>{messages::updateComplete("RX-LC", 0x12AB)});
+    EXPECT_NE(std::find(read.begin(), read.end(), 75), read.end()) << "the mode is read";
+    EXPECT_EQ(std::find(written.begin(), written.end(), 75), written.end()) << "and kept";
+}
+
 } // namespace
 } // namespace fw::app
