@@ -70,9 +70,13 @@ CommandLine parseCommandLine(const QStringList &arguments) {
     if (parser.isSet(help))
         return {CommandLine::Action::Help, helpText(parser), {}, {}, {}, {}, false};
     if (parser.isSet(version))
-        return {
-            CommandLine::Action::Version,
-            kProgram + u' ' + versionNumber() + u'\n', {}, {}, {}, {}, false};
+        return {CommandLine::Action::Version,
+                kProgram + u' ' + versionNumber() + u'\n',
+                {},
+                {},
+                {},
+                {},
+                false};
     if (!parser.positionalArguments().isEmpty())
         return refusal(QStringLiteral("Unexpected argument '%1'.")
                            .arg(parser.positionalArguments().constFirst()));

@@ -417,8 +417,8 @@ void MainFrm::pairingEnded() {
 }
 
 void MainFrm::showPairingTimeLeft() {
-    const auto left = std::chrono::ceil<std::chrono::seconds>(pairingEnds_ -
-                                                              std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::seconds>(pairingEnds_ - std::chrono::steady_clock::now());
     ui->PairingCountdown->setValue(
         std::clamp(static_cast<int>(left.count()), 0, ui->PairingCountdown->maximum()));
 }

@@ -33,8 +33,8 @@ std::unique_ptr<QMessageBox> messageBoxFor(QWidget *parent, const Message &messa
     QString text = QString::fromStdString(message.text);
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     const QString title = QString::fromStdString(message.title);
-    auto box = std::make_unique<QMessageBox>(iconOf(message.icon), title, text, QMessageBox::Ok,
-                                             parent);
+    auto box =
+        std::make_unique<QMessageBox>(iconOf(message.icon), title, text, QMessageBox::Ok, parent);
     box->setTextFormat(Qt::PlainText);
 
     QFont titleFont = box->font();

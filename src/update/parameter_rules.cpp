@@ -14,6 +14,7 @@ struct NumberField {
     EntryField field;
     std::string ParameterEntries::*entry;
     std::string StagedParameters::*staged;
+    std::string EntryWarnings::*warning;
     double minimum;
     double maximum;
     std::string_view rangeText;
@@ -21,12 +22,12 @@ struct NumberField {
 
 // Staged and checked in this order; only the first field out of range is reported.
 constexpr std::array<NumberField, 3> kNumberFields{{
-    {EntryField::TxInterval, &ParameterEntries::txInterval, &StagedParameters::txInterval, 5, 60000,
-     "The valid range for the TX Interval is 5 to 60000 ms"},
-    {EntryField::SampleTime, &ParameterEntries::sampleTime, &StagedParameters::sampleTime, 5, 60000,
-     "The valid range for the Sample Time is 5 to 60000 ms"},
-    {EntryField::SleepDelay, &ParameterEntries::sleepDelay, &StagedParameters::sleepDelay, 0, 3600,
-     "The valid range for the Sleep Delay is 0 to 3600 s"},
+    {EntryField::TxInterval, &ParameterEntries::txInterval, &StagedParameters::txInterval,
+     &EntryWarnings::txInterval, 5, 60000, "The valid range for the TX Interval is 5 to 60000 ms"},
+    {EntryField::SampleTime, &ParameterEntries::sampleTime, &StagedParameters::sampleTime,
+     &EntryWarnings::sampleTime, 5, 60000, "The valid range for the Sample Time is 5 to 60000 ms"},
+    {EntryField::SleepDelay, &ParameterEntries::sleepDelay, &StagedParameters::sleepDelay,
+     &EntryWarnings::sleepDelay, 0, 3600, "The valid range for the Sleep Delay is 0 to 3600 s"},
 }};
 
 // The module keeps the model name as compared here: whole, after upper-casing.
@@ -69,18 +70,15 @@ std::optional<EntryField> firstOutOfRange(const ParameterEntries &entries) {
 
 EntryWarnings entryWarnings(const ParameterEntries &entries) {
     EntryWarnings warnings;
-    std::string EntryWarnings::*const warningOf[] = {
-        &EntryWarnings::txInterval, &EntryWarnings::sampleTime, &EntryWarnings::sleepDelay};
     bool allInRange = true;
     StagedParameters staged;
-    for (size_t i = 0; i < kNumberFields.size(); ++i) {
-        const NumberField &field = kNumberFields[i];
+    for (const NumberField &field : kNumberFields) {
         const std::string &text = entries.*field.entry;
         if (text.empty())
             continue;
         staged.*field.staged = stagedText(text);
         if (!inRange(field, staged.*field.staged)) {
-            warnings.*warningOf[i] = messages::outOfRange(field.rangeText).text;
+            warnings.*field.warning = messages::outOfRange(field.rangeText).text;
             allInRange = false;
         }
     }

@@ -66,7 +66,9 @@ INSTANTIATE_TEST_SUITE_P(
                   run(std::nullopt, Record::File, kHere + "/u.csv")},
         ParseCase{
             "NoRecordWithAProfile", {"--no-record", "--profile", "/a"}, run("/a", Record::None)},
-        ParseCase{"Version", {"--version"}, {Action::Version, "fleetwright 1.1.0\n", {}, {}, {}, {}, false}},
+        ParseCase{"Version",
+                  {"--version"},
+                  {Action::Version, "fleetwright 1.1.0\n", {}, {}, {}, {}, false}},
         ParseCase{"UnknownOption", {"--bogus"}, refused("Unknown option 'bogus'.")},
         ParseCase{"MissingFile", {"--profile"}, refused("Missing value after '--profile'.")},
         ParseCase{"EmptyFile", {"--record="}, refused("--record needs a file name.")},
@@ -74,12 +76,16 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"RecordAndNoRecord",
                   {"--record", "u.csv", "--no-record"},
                   refused("--record and --no-record cannot be used together.")},
-        ParseCase{"Provider", {"--provider", "lib/x.so"}, [] {
+        ParseCase{"Provider",
+                  {"--provider", "lib/x.so"},
+                  [] {
                       CommandLine command;
                       command.provider = QStringLiteral("lib/x.so");
                       return command;
                   }()},
-        ParseCase{"Simulator", {"--simulator"}, [] {
+        ParseCase{"Simulator",
+                  {"--simulator"},
+                  [] {
                       CommandLine command;
                       command.simulator = true;
                       return command;
@@ -174,14 +180,13 @@ TEST_P(ProgramLibrary, IsTheOneTheOptionsName) {
 
 INSTANTIATE_TEST_SUITE_P(
     Options, ProgramLibrary,
-    ::testing::Values(
-        LibraryCase{"Simulator", {"--simulator"}, true, {}},
-        LibraryCase{"Provider", {"--provider", FW_SIMULATOR}, true, {}},
-        LibraryCase{"MissingProvider",
-                    {"--provider", "/nonexistent/other.so"},
-                    false,
-                    "/nonexistent/other.so"},
-        LibraryCase{"NoOption", {}, false, "fleetwright --simulator"}),
+    ::testing::Values(LibraryCase{"Simulator", {"--simulator"}, true, {}},
+                      LibraryCase{"Provider", {"--provider", FW_SIMULATOR}, true, {}},
+                      LibraryCase{"MissingProvider",
+                                  {"--provider", "/nonexistent/other.so"},
+                                  false,
+                                  "/nonexistent/other.so"},
+                      LibraryCase{"NoOption", {}, false, "fleetwright --simulator"}),
     fw::testing::RowName());
 
 TEST(ProgramProfile, IsCreatedAtCloseAndThePerUserStoreIsNeitherReadNorWritten) {

@@ -796,10 +796,13 @@ TEST_F(Window, FlaggingChangesNothingOfWhatTheUpdateDoes) {
 }
 
 TEST_F(ShownWindow, AfterARangeRefusalTheRefusedBoxHasTheFocusWithItsTextSelected) {
+    ASSERT_TRUE(window.load(baseStationOn(2), "fleetwright"));
     auto &sample = control<QLineEdit>(window, "SampleTime");
     sample.setText("70000");
     control<QPushButton>(window, "Command1").setFocus();
-    window.entryRefused(EntryField::SampleTime);
+    control<QPushButton>(window, "Command1").click();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].title, "Invalid Parameter Values");
     EXPECT_EQ(focused(), "SampleTime");
     EXPECT_EQ(sample.selectedText(), "70000");
 }

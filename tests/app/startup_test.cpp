@@ -205,8 +205,8 @@ TEST_F(StartUp, AMissingLibraryIsReportedWithTheLoadersOwnDescription) {
     EXPECT_EQ(
         startUp([&] { return createDataProvider(library); }, store, "fleetwright", target, window),
         nullptr);
-    EXPECT_EQ(window.messages, std::vector<Message>{messages::providerNotLoaded(
-                                   "fleetwright", description, code)});
+    EXPECT_EQ(window.messages,
+              std::vector<Message>{messages::providerNotLoaded("fleetwright", description, code)});
 }
 
 TEST_F(StartUp, AProbeFailureIsReportedAndTheBaseStationNeverOpened) {

@@ -58,7 +58,10 @@ QString overflowOf(const QComboBox &list) {
     for (int i = 0; i < list.count(); ++i) {
         const int needed = list.lineEdit()->fontMetrics().horizontalAdvance(list.itemText(i));
         if (needed > room)
-            return QStringLiteral("\"%1\" needs %2, has %3").arg(list.itemText(i)).arg(needed).arg(room);
+            return QStringLiteral("\"%1\" needs %2, has %3")
+                .arg(list.itemText(i))
+                .arg(needed)
+                .arg(room);
     }
     return {};
 }

@@ -241,10 +241,10 @@ INSTANTIATE_TEST_SUITE_P(
         FlagCase{"LowPowerMarginExactlyPasses", {"41", "16", "0", 2}, {}},
         FlagCase{"LowPowerMinimumExactlyPasses", {"41", "5", "", 2}, {}},
         FlagCase{"SampleEqualToTxOutsideLowPowerPasses", {"100", "100", "", 1}, {}},
-        FlagCase{"SampleAboveTxOutsideLowPower",
-                 {"15", "20", "", 1},
-                 {kIncompatibleTx15Sample20, kIncompatibleTx15Sample20, "",
-                  kIncompatibleTx15Sample20}},
+        FlagCase{
+            "SampleAboveTxOutsideLowPower",
+            {"15", "20", "", 1},
+            {kIncompatibleTx15Sample20, kIncompatibleTx15Sample20, "", kIncompatibleTx15Sample20}},
         FlagCase{"LowPowerBothRules",
                  {"30", "10", "", 2},
                  {kLowPowerTooShort, kLowPowerTooShort, "", kLowPowerTooShort}},
@@ -261,9 +261,8 @@ INSTANTIATE_TEST_SUITE_P(
                  {kTxRange.text, kSampleRange.text, kSleepRange.text, ""}},
         FlagCase{"RangeIsCheckedOnTheStagedNumber", {"0005", "5.0", "3600", 1}, {}},
         // An update stops at the range message and never reaches the compatibility rules.
-        FlagCase{"RangeBeforeCompatibility",
-                 {"15", "20", "4000", 1},
-                 {"", "", kSleepRange.text, ""}}),
+        FlagCase{
+            "RangeBeforeCompatibility", {"15", "20", "4000", 1}, {"", "", kSleepRange.text, ""}}),
     fw::testing::RowName());
 
 TEST(EntryFlags, TheRefusedBoxIsTheOneWhoseMessageTheUpdateShows) {
