@@ -49,7 +49,11 @@ void zdp_destroy(zdp_provider *dp);
  * zdp_create(). Never NULL; an empty string when there was no error. */
 const char *zdp_error_text(const zdp_provider *dp);
 
-/* Proves that the library answers. *result is informational only. */
+/* *result of zdp_probe_provider() from a provider that emulates a base station instead
+ * of driving one ("SIMU"); a library that drives real hardware sets 0. */
+#define ZDP_PROBE_SIMULATED 0x53494D55u
+
+/* Proves that the library answers. *result is 0, or ZDP_PROBE_SIMULATED. */
 int32_t zdp_probe_provider(zdp_provider *dp, int32_t *result);
 
 /* Opens the base station. The program passes 0, 0. *failure_flag: 0 when open. */

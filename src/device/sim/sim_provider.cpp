@@ -215,7 +215,7 @@ int32_t zdp_probe_provider(zdp_provider *dp, int32_t *result) {
         const Faults faults = begin(dp, Call::Probe);
         injected(faults, CallFault::ProbeStatus, "zdp_probe_provider");
         if (result)
-            *result = 1;
+            *result = static_cast<int32_t>(ZDP_PROBE_SIMULATED);
     });
 }
 
