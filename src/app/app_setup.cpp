@@ -2,6 +2,7 @@
 
 #include "data_provider.h"
 #include "main_frm.h"
+#include "off_thread.h"
 #include "update_record.h"
 
 #include <QApplication>
@@ -76,11 +77,12 @@ std::unique_ptr<UpdateObserver> updateRecordFor(const CommandLine &command) {
         return nullptr;
     case CommandLine::Record::File:
         return std::make_unique<record::UpdateRecord>(
-            QFile::encodeName(command.recordPath).toStdString(), false);
+            QFile::encodeName(command.recordPath).toStdString(), false, runServingEvents);
     case CommandLine::Record::Default:
         break;
     }
-    return std::make_unique<record::UpdateRecord>(record::defaultRecordPath(), true);
+    return std::make_unique<record::UpdateRecord>(record::defaultRecordPath(), true,
+                                                  runServingEvents);
 }
 
 int runFleetwright(const QString &applicationName, const ProviderFactory &createProvider,
