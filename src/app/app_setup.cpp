@@ -76,8 +76,7 @@ std::unique_ptr<UpdateObserver> updateRecordFor(const CommandLine &command) {
     case CommandLine::Record::None:
         return nullptr;
     case CommandLine::Record::File:
-        return std::make_unique<record::UpdateRecord>(
-            QFile::encodeName(command.recordPath).toStdString(), false, runServingEvents);
+        return std::make_unique<record::UpdateRecord>(command.recordPath, false, runServingEvents);
     case CommandLine::Record::Default:
         break;
     }

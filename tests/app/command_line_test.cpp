@@ -13,7 +13,10 @@ namespace fw::app {
 void PrintTo(const CommandLine &c, std::ostream *out) {
     *out << "{action=" << static_cast<int>(c.action) << " output=\"" << c.output.toStdString()
          << "\" profile=" << c.profile.value_or(QStringLiteral("<none>")).toStdString()
-         << " record=" << static_cast<int>(c.record) << " " << c.recordPath.toStdString() << "}";
+         << " record=" << static_cast<int>(c.record) << " " << c.recordPath << " toolkit=";
+    for (const int position : c.toolkitArguments)
+        *out << position << ' ';
+    *out << "}";
 }
 
 namespace {
@@ -26,8 +29,9 @@ CommandLine parsed(QStringList arguments) {
     return parseCommandLine(arguments);
 }
 
-CommandLine run(std::optional<QString> profile, Record record, QString recordPath = {}) {
-    return {Action::Run, {}, std::move(profile), record, std::move(recordPath)};
+CommandLine run(std::optional<QString> profile, Record record, std::string recordPath = {},
+                QList<int> toolkit = {}) {
+    return {Action::Run, {}, std::move(profile), record, std::move(recordPath), std::move(toolkit)};
 }
 
 CommandLine refused(const QString &problem) {
@@ -35,6 +39,7 @@ CommandLine refused(const QString &problem) {
             "fleetwright: " + problem + " Try 'fleetwright --help'.\n",
             {},
             Record::Default,
+            {},
             {}};
 }
 
@@ -61,10 +66,25 @@ INSTANTIATE_TEST_SUITE_P(
                   run(kHere + "/jobs/a.conf", Record::Default)},
         ParseCase{"RecordElsewhere",
                   {"--record", "u.csv"},
-                  run(std::nullopt, Record::File, kHere + "/u.csv")},
+                  run(std::nullopt, Record::File, kHere.toStdString() + "/u.csv")},
+        ParseCase{
+            "QtOptionsGoToQtAlone",
+            {"-platform", "offscreen", "--record", "u.csv", "-reverse", "--style=fusion",
+             "--display", ":1"},
+            run(std::nullopt, Record::File, kHere.toStdString() + "/u.csv", {1, 2, 5, 6, 7, 8})},
+        ParseCase{"AProfileNamedLikeAQtOption",
+                  {"--profile", "-platform", "--record", "x"},
+                  run(kHere + "/-platform", Record::File, kHere.toStdString() + "/x")},
+        ParseCase{"RepeatedProfile",
+                  {"--profile", "a", "--profile=b"},
+                  refused("--profile can be given only once.")},
+        ParseCase{"RepeatedRecord",
+                  {"--record", "a", "--record", "a"},
+                  refused("--record can be given only once.")},
         ParseCase{
             "NoRecordWithAProfile", {"--no-record", "--profile", "/a"}, run("/a", Record::None)},
-        ParseCase{"Version", {"--version"}, {Action::Version, "fleetwright 1.1.0\n", {}, {}, {}}},
+        ParseCase{
+            "Version", {"--version"}, {Action::Version, "fleetwright 1.1.0\n", {}, {}, {}, {}}},
         ParseCase{"UnknownOption", {"--bogus"}, refused("Unknown option 'bogus'.")},
         ParseCase{"MissingFile", {"--profile"}, refused("Missing value after '--profile'.")},
         ParseCase{"EmptyFile", {"--record="}, refused("--record needs a file name.")},
@@ -74,6 +94,15 @@ INSTANTIATE_TEST_SUITE_P(
                   refused("--record and --no-record cannot be used together.")},
         ParseCase{"MistakeBeforeHelp", {"--help", "--bogus"}, refused("Unknown option 'bogus'.")}),
     fw::testing::RowName());
+
+TEST(CommandLineNames, AreTheBytesTheShellPassed) {
+    // Not UTF-8: the locale's decoding would make another name of it.
+    const char *argv[] = {"fleetwright", "--record", "/tmp/u\xff\xfe.csv", "--profile",
+                          "/tmp/p\xff.conf"};
+    const CommandLine command = parseCommandLine(argumentsOf(3, argv));
+    EXPECT_EQ(command.recordPath, "/tmp/u\xff\xfe.csv");
+    EXPECT_EQ(parseCommandLine(argumentsOf(5, argv)).action, Action::Refuse);
+}
 
 // ---- the built program ------------------------------------------------------------------
 
@@ -125,6 +154,17 @@ INSTANTIATE_TEST_SUITE_P(
     Arguments, Program,
     ::testing::Values(ProgramCase{"Help", {"--help"}, 0, "Usage: fleetwright [options]\n", ""},
                       ProgramCase{"Version", {"--version"}, 0, "fleetwright 1.1.0\n", ""},
+                      ProgramCase{"QtOptionBeforeHelp",
+                                  {"-platform", "nonexistent", "--help"},
+                                  0,
+                                  "Usage: fleetwright [options]\n",
+                                  ""},
+                      ProgramCase{"RepeatedRecord",
+                                  {"--record", "a", "-style", "fusion", "--record", "b"},
+                                  2,
+                                  "",
+                                  "fleetwright: --record can be given only once. Try "
+                                  "'fleetwright --help'.\n"},
                       ProgramCase{
                           "UnknownOption",
                           {"--profil", "a.conf"},
@@ -132,6 +172,27 @@ INSTANTIATE_TEST_SUITE_P(
                           "",
                           "fleetwright: Unknown option 'profil'. Try 'fleetwright --help'.\n"}),
     fw::testing::RowName());
+
+TEST(ProgramQtOptions, ReachQtAndTheProgramsOwnOptionsDoNot) {
+    QTemporaryDir dir;
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("FLEETWRIGHT_PROVIDER"), QStringLiteral(FW_SIMULATOR));
+    environment.insert(QStringLiteral("FLEETWRIGHT_SIM_LOCK"),
+                       dir.filePath(QStringLiteral("lock")));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
+    const QString profile = dir.filePath(QStringLiteral("-platform"));
+
+    // Without a display, only Qt's -platform makes the window possible.
+    const Outcome outcome =
+        runProgram({QStringLiteral("-platform"), QStringLiteral("offscreen"),
+                    QStringLiteral("--profile"), profile, QStringLiteral("--reverse")},
+                   environment);
+
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err.toStdString();
+    EXPECT_TRUE(outcome.out.startsWith(QStringLiteral("shown "))) << outcome.out.toStdString();
+    EXPECT_TRUE(QFile::exists(profile));
+}
 
 TEST(ProgramProfile, IsCreatedAtCloseAndThePerUserStoreIsNeitherReadNorWritten) {
     QTemporaryDir dir;
