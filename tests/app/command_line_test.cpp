@@ -3,10 +3,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace fw::app {
 
@@ -125,7 +127,7 @@ Outcome runProgram(const QStringList &arguments, const QProcessEnvironment &extr
     QProcess program;
     program.setProcessEnvironment(environment);
     program.start(QStringLiteral(FW_PROGRAM), arguments);
-    if (!program.waitForFinished(60000))
+    if (!program.waitForFinished(20000))
         return {-1, {}, QStringLiteral("<did not end>")};
     return {program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1,
             QString::fromLocal8Bit(program.readAllStandardOutput()),
@@ -193,6 +195,46 @@ TEST(ProgramQtOptions, ReachQtAndTheProgramsOwnOptionsDoNot) {
     EXPECT_TRUE(outcome.out.startsWith(QStringLiteral("shown "))) << outcome.out.toStdString();
     EXPECT_TRUE(QFile::exists(profile));
 }
+
+struct PipeCase {
+    const char *name;
+    bool asProfile; // else the per-user store
+};
+
+class ProgramWithAPipe : public ::testing::TestWithParam<PipeCase> {};
+
+TEST_P(ProgramWithAPipe, AsItsStoreStartsWithTheWarningInsteadOfHanging) {
+    QTemporaryDir dir;
+    const QString pipe = GetParam().asProfile
+                             ? dir.filePath(QStringLiteral("job.conf"))
+                             : dir.filePath(QStringLiteral("config/fleetwright/fleetwright.conf"));
+    QDir().mkpath(QFileInfo(pipe).path());
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("FLEETWRIGHT_PROVIDER"), QStringLiteral(FW_SIMULATOR));
+    environment.insert(QStringLiteral("FLEETWRIGHT_SIM_LOCK"),
+                       dir.filePath(QStringLiteral("lock")));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
+    QStringList arguments;
+    if (GetParam().asProfile)
+        arguments << QStringLiteral("--profile") << pipe;
+
+    const Outcome outcome = runProgram(arguments, environment);
+
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err.toStdString();
+    EXPECT_TRUE(outcome.out.startsWith(QStringLiteral("message Warning: The saved entries in ") +
+                                       pipe +
+                                       QStringLiteral(" cannot be read: it is not a "
+                                                      "regular file")))
+        << outcome.out.toStdString();
+    EXPECT_TRUE(outcome.out.contains(QStringLiteral("\nshown "))) << outcome.out.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, ProgramWithAPipe,
+                         ::testing::Values(PipeCase{"Profile", true}, PipeCase{"UserStore", false}),
+                         fw::testing::RowName());
 
 TEST(ProgramProfile, IsCreatedAtCloseAndThePerUserStoreIsNeitherReadNorWritten) {
     QTemporaryDir dir;
