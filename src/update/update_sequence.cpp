@@ -103,8 +103,9 @@ void UpdateSequence::run() {
 void UpdateSequence::runSteps(Trace &window) {
     // 1. Check and stage the entries before anything is sent.
     const bool staged = window.activeTab() == kAcquisitionTab;
+    const ParameterEntries entries = staged ? readEntries(window) : ParameterEntries{};
     if (staged) {
-        if (const auto refusal = stageEntries(readEntries(window), session_.staged)) {
+        if (const auto refusal = stageEntries(entries, session_.staged)) {
             window.showMessage(*refusal);
             return;
         }
@@ -148,7 +149,7 @@ void UpdateSequence::runSteps(Trace &window) {
     const bool parameters = staged && window.activeTab() == kAcquisitionTab;
     if (!parameters)
         window.report.tab = UpdateTab::General;
-    if (parameters && !runParameterPhase(access, window, session_, window.report.written))
+    if (parameters && !runParameterPhase(access, window, session_, entries, window.report.written))
         return;
 
     // 12. Make the module keep its settings.
