@@ -99,7 +99,9 @@ std::optional<std::string> fileBehind(const std::string &path, std::string &why)
             return std::nullopt;
         }
         next.resize(static_cast<size_t>(length));
-        current = next.starts_with('/') ? next : folderOf(current) + '/' + next;
+        if (!next.starts_with('/'))
+            next.insert(0, folderOf(current).append("/"));
+        current = std::move(next);
     }
     why = std::strerror(ELOOP);
     return std::nullopt;
