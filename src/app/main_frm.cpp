@@ -251,9 +251,10 @@ void MainFrm::setDefaultPointer() {
 
 void MainFrm::showMessage(const Message &message) {
     // Qt counts the window manager's close as user input, so one that came while the
-    // library kept the update waiting is still queued, and the modal box would drop it.
-    // It is taken now, with the input meant for this window discarded as the box would
-    // discard it; the close itself is carried out when the update has ended.
+    // library kept the update waiting is still queued, and a presenter that runs no events
+    // of its own would leave it there. It is taken now, with the input meant for this window
+    // discarded as the box would discard it; the close itself is carried out when the update has
+    // ended.
     if (update_ && update_->running()) {
         const InputDiscarder discard(*this);
         QCoreApplication::processEvents();
