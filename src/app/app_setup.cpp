@@ -2,6 +2,7 @@
 
 #include "data_provider.h"
 #include "main_frm.h"
+#include "off_thread.h"
 #include "private_paths.h"
 #include "provider_library.h"
 #include "update_record.h"
@@ -77,7 +78,7 @@ ProviderFactory providerFactoryFor(const CommandLine &command) {
     if (command.simulator)
         given = simulatorLibrary();
     else if (command.provider)
-        given = QFile::encodeName(*command.provider).toStdString();
+        given = *command.provider;
     return [library = resolveProviderLibrary(given)] { return createDataProvider(library); };
 }
 
@@ -86,12 +87,12 @@ std::unique_ptr<UpdateObserver> updateRecordFor(const CommandLine &command) {
     case CommandLine::Record::None:
         return nullptr;
     case CommandLine::Record::File:
-        return std::make_unique<record::UpdateRecord>(
-            QFile::encodeName(command.recordPath).toStdString(), false);
+        return std::make_unique<record::UpdateRecord>(command.recordPath, false, runServingEvents);
     case CommandLine::Record::Default:
         break;
     }
-    return std::make_unique<record::UpdateRecord>(record::defaultRecordPath(), true);
+    return std::make_unique<record::UpdateRecord>(record::defaultRecordPath(), true,
+                                                  runServingEvents);
 }
 
 int runFleetwright(const QString &applicationName, const ProviderFactory &createProvider,

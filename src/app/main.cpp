@@ -12,7 +12,10 @@ int main(int argc, char **argv) {
         return fw::app::answerWithoutWindow(command);
 
     fw::app::ignoreFileSizeSignal();
-    QApplication app(argc, argv);
+    // Qt sees its own options and nothing of the program's.
+    std::vector<char *> toolkitArguments = fw::app::toolkitArgv(command, argv);
+    int toolkitArgc = static_cast<int>(toolkitArguments.size()) - 1;
+    QApplication app(toolkitArgc, toolkitArguments.data());
     fw::app::registerFontSubstitutes();
     return fw::app::runFleetwright(fw::app::applicationNameOf(argv[0]),
                                    fw::app::providerFactoryFor(command),

@@ -83,54 +83,6 @@ QString textOf(const std::string &text) {
     return QString::fromStdString(text);
 }
 
-// Eats the input meant for one window, as Qt does for a window that a modal box blocks.
-class InputDiscarder final : public QObject {
-public:
-    explicit InputDiscarder(const QWidget &window) : window_(window) {
-        QCoreApplication::instance()->installEventFilter(this);
-    }
-    ~InputDiscarder() override { QCoreApplication::instance()->removeEventFilter(this); }
-    InputDiscarder(const InputDiscarder &) = delete;
-    InputDiscarder &operator=(const InputDiscarder &) = delete;
-
-protected:
-    bool eventFilter(QObject *receiver, QEvent *event) override {
-        if (!isInput(event->type()))
-            return false;
-        if (receiver == window_.windowHandle())
-            return true;
-        const auto *widget = qobject_cast<const QWidget *>(receiver);
-        return widget && widget->window() == &window_;
-    }
-
-private:
-    static bool isInput(QEvent::Type type) {
-        switch (type) {
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease:
-        case QEvent::ShortcutOverride:
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::MouseMove:
-        case QEvent::Wheel:
-        case QEvent::TouchBegin:
-        case QEvent::TouchUpdate:
-        case QEvent::TouchEnd:
-        case QEvent::TouchCancel:
-        case QEvent::TabletPress:
-        case QEvent::TabletMove:
-        case QEvent::TabletRelease:
-        case QEvent::ContextMenu:
-            return true;
-        default:
-            return false;
-        }
-    }
-
-    const QWidget &window_;
-};
-
 } // namespace
 
 int listPosition(const QComboBox &list) {
@@ -378,9 +330,10 @@ void MainFrm::setDefaultPointer() {
 
 void MainFrm::showMessage(const Message &message) {
     // Qt counts the window manager's close as user input, so one that came while the
-    // library kept the update waiting is still queued, and the modal box would drop it.
-    // It is taken now, with the input meant for this window discarded as the box would
-    // discard it; the close itself is carried out when the update has ended.
+    // library kept the update waiting is still queued, and a presenter that runs no events
+    // of its own would leave it there. It is taken now, with the input meant for this window
+    // discarded as the box would discard it; the close itself is carried out when the update has
+    // ended.
     if (update_ && update_->running()) {
         const InputDiscarder discard(*this);
         QCoreApplication::processEvents();

@@ -1,8 +1,11 @@
 #include "message_box.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QGridLayout>
 #include <QMessageBox>
 #include <QStyle>
+#include <QWindow>
 
 namespace fw::app {
 
@@ -19,6 +22,30 @@ QMessageBox::Icon iconOf(MessageIcon icon) {
         break;
     }
     return QMessageBox::NoIcon;
+}
+
+bool isInput(QEvent::Type type) {
+    switch (type) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+    case QEvent::ContextMenu:
+        return true;
+    default:
+        return false;
+    }
 }
 } // namespace
 
@@ -49,8 +76,35 @@ std::unique_ptr<QMessageBox> messageBoxFor(QWidget *parent, const Message &messa
     return box;
 }
 
+InputDiscarder::InputDiscarder(const QWidget &window) : window_(window) {
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+InputDiscarder::~InputDiscarder() {
+    QCoreApplication::instance()->removeEventFilter(this);
+}
+
+bool InputDiscarder::eventFilter(QObject *receiver, QEvent *event) {
+    if (!isInput(event->type()))
+        return false;
+    if (receiver == window_.windowHandle())
+        return true;
+    const auto *widget = qobject_cast<const QWidget *>(receiver);
+    return widget && widget->window() == &window_;
+}
+
 void showMessageBox(QWidget *parent, const Message &message) {
-    messageBoxFor(parent, message)->exec();
+    const std::unique_ptr<QMessageBox> box = messageBoxFor(parent, message);
+    if (!parent) {
+        box->exec();
+        return;
+    }
+    box->setWindowModality(Qt::NonModal); // a message box makes itself modal to the program
+    const InputDiscarder discard(*parent->window());
+    QEventLoop loop;
+    QObject::connect(box.get(), &QDialog::finished, &loop, &QEventLoop::quit);
+    box->show();
+    loop.exec();
 }
 
 } // namespace fw::app

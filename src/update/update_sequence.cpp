@@ -120,8 +120,8 @@ void UpdateSequence::run() {
 void UpdateSequence::runSteps(Trace &window) {
     // 1. Check and stage the entries before anything is sent.
     const bool staged = window.activeTab() == kAcquisitionTab;
+    const ParameterEntries entries = staged ? readEntries(window) : ParameterEntries{};
     if (staged) {
-        const ParameterEntries entries = readEntries(window);
         if (const auto refusal = stageEntries(entries, session_.staged)) {
             window.showMessage(*refusal);
             if (const std::optional<EntryField> field = firstOutOfRange(entries))
@@ -168,7 +168,7 @@ void UpdateSequence::runSteps(Trace &window) {
     const bool parameters = staged && window.activeTab() == kAcquisitionTab;
     if (!parameters)
         window.report.tab = UpdateTab::General;
-    if (parameters && !runParameterPhase(access, window, session_, window.report.written))
+    if (parameters && !runParameterPhase(access, window, session_, entries, window.report.written))
         return;
 
     // 12. Make the module keep its settings.

@@ -584,6 +584,30 @@ TEST_F(UpdateRun, ParametersAreWrittenOnlyWhenStagedByTheSameUpdate) {
     }
 }
 
+// A window whose entries change during the update's first pause, as a timer or an
+// accessibility action could change them.
+class EntriesChangedWhileWaiting : public RecordingWindow {
+public:
+    void pause(std::chrono::milliseconds duration) override {
+        RecordingWindow::pause(duration);
+        txInterval = "";
+        sampleTime = "9";
+        lowPowerMode = 2;
+    }
+};
+
+TEST_F(UpdateRun, TheParametersAreThoseReadAtTheStartOfTheUpdate) {
+    EntriesChangedWhileWaiting changing;
+    ModuleSession fresh;
+    UpdateSequence changed(dp, changing, fresh);
+    changed.run();
+
+    EXPECT_EQ(station.log, (Events{"GetBaseChannel", "PairModule 1", "read 51", "read 75",
+                                   "write 76 333\\0\\0", "write 78 5\\0\\0", "write 77 0\\0\\0",
+                                   "write 55 \\0\\0", "write 54 \\0\\0"}));
+    EXPECT_EQ(changing.messages, Messages{completed("RX-LC", "12AB")});
+}
+
 // Keeps every report together with what the operator had seen when it came.
 class ReportKeeper : public UpdateObserver {
 public:
