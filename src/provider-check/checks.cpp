@@ -28,12 +28,6 @@ std::string flagAndStatus(int32_t status, int16_t flag) {
     return "status " + std::to_string(status) + ", failure flag " + std::to_string(flag);
 }
 
-std::string hex(uint32_t id) {
-    char text[16] = {};
-    std::snprintf(text, sizeof text, "%X", id);
-    return text;
-}
-
 std::string joined(const std::vector<std::string> &items) {
     std::string text;
     for (const std::string &item : items)
@@ -164,13 +158,13 @@ Outcome unknownModulesRefused(Session &s) {
     for (const uint32_t id : {0u, kUnpairedModuleId}) {
         const Session::Read answer = s.read(id, kModelCommand);
         if (answer.status == 0 && answer.flag == 0)
-            return Outcome::fail("a read for module ID " + hex(id) + " was answered",
+            return Outcome::fail("a read for module ID " + hexId(id) + " was answered",
                                  "a failure flag or an error status",
                                  flagAndStatus(answer.status, answer.flag));
         int16_t flag = -1;
         const int32_t status = s.write(id, kModelCommand, "", flag);
         if (status == 0 && flag == 0)
-            return Outcome::fail("a write for module ID " + hex(id) + " was taken",
+            return Outcome::fail("a write for module ID " + hexId(id) + " was taken",
                                  "a failure flag or an error status", flagAndStatus(status, flag));
     }
     return Outcome::pass();
@@ -185,7 +179,7 @@ Outcome readStaysInCapacity(Session &s) {
             return Outcome::fail("zdp_read_module_command wrote outside its buffer",
                                  "no byte written outside the " +
                                      std::to_string(ZDP_MIN_READ_CAPACITY) + " given",
-                                 "guard bytes changed (module ID " + hex(id) + ")");
+                                 "guard bytes changed (module ID " + hexId(id) + ")");
         if (answer.status == 0 && answer.length > ZDP_MIN_READ_CAPACITY)
             return Outcome::fail("zdp_read_module_command reported more than its capacity",
                                  "length at most " + std::to_string(ZDP_MIN_READ_CAPACITY),
@@ -219,8 +213,8 @@ Outcome pairingAloneAnswersZero(Session &s) {
         return Outcome::fail("zdp_pair_module failed", "status 0", s.describe(status));
     if (id != 0)
         return Outcome::fail("no module should have paired; an update would go on with module " +
-                                 hex(id),
-                             "module ID 0", "module ID " + hex(id));
+                                 hexId(id),
+                             "module ID 0", "module ID " + hexId(id));
     return Outcome::pass();
 }
 
@@ -242,7 +236,7 @@ Outcome pairingFindsModule(Session &s) {
         return Outcome::fail("no module paired within " + std::to_string(kPairingWindow) +
                                  " s: power-cycle the module when the checker asks",
                              "a non-zero module ID", "module ID 0");
-    std::cerr << "Paired with module " << hex(id) << "." << std::endl;
+    std::cerr << "Paired with module " << hexId(id) << "." << std::endl;
     s.pairedModule = id;
     return Outcome::pass();
 }

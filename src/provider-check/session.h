@@ -1,6 +1,7 @@
 #pragma once
 
 #include "provider_library.h"
+#include "provider_text.h"
 
 #include <chrono>
 #include <cstdint>
@@ -100,6 +101,6 @@ private:
     Observations observations_;
 };
 
-bool isValidUtf8(std::string_view text);
+using fw::isValidUtf8;
 
 } // namespace fw::check
