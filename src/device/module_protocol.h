@@ -103,6 +103,9 @@ inline constexpr int32_t kKeepModuleChannel = 1;
 // The window the operator has to power-cycle a module in.
 inline constexpr int32_t kPairingWindowSeconds = ZDP_PAIRING_WINDOW_S;
 
+// The module needs this long after saving before it can be reset.
+inline constexpr std::chrono::milliseconds kAfterSave{1000};
+
 // How long a call may take: what the checker allows a conforming library, and when the
 // provider host gives up on it and ends its process.
 inline constexpr std::chrono::seconds kCallLimit{ZDP_CALL_LIMIT_S};

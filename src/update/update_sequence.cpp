@@ -22,7 +22,7 @@ constexpr int32_t kBaseStation = kBaseStationArg;
 // The module needs a moment after waking before it answers reads, and one after saving
 // before it can be reset.
 constexpr auto kAfterPairing = 500ms;
-constexpr auto kAfterSave = 1000ms;
+using fw::kAfterSave;
 
 class RunningFlag {
 public:
