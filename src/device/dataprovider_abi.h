@@ -25,8 +25,7 @@
  *    hangs takes only that process down. The host gives every call 5 s
  *    (ZDP_HOST_CALL_DEADLINE_S) and zdp_pair_module its window plus 5 s; a call that has not
  *    returned by then, or a crash, ends the host's process (SIGKILL), the update under way
- *    fails and the program starts a new host for the next one. Nothing of the library's
- *    is called again in the killed process, not even zdp_destroy.
+ *    fails and the program starts a new host for the next one.
  *  - The checker is stricter, and a library should be too: every call except pairing
  *    returns within 1 s (ZDP_CALL_LIMIT_S), pairing within its window plus 1 s.
  *  - Threading: all calls on one provider, and zdp_create, come from one thread, one call

@@ -19,10 +19,9 @@ using namespace std::chrono_literals;
 
 constexpr int kAcquisitionTab = 1;
 constexpr int32_t kBaseStation = kBaseStationArg;
-// The module needs a moment after waking before it answers reads, and one after saving
-// before it can be reset.
+// The module needs a moment after waking before it answers reads (and one after saving,
+// kAfterSave, before it can be reset).
 constexpr auto kAfterPairing = 500ms;
-using fw::kAfterSave;
 
 class RunningFlag {
 public:
