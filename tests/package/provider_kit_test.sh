@@ -22,6 +22,12 @@ providerdir=$($pkg_config --variable=providerdir fleetwright-provider)
 [ -n "$providerdir" ] || fail "the .pc file names no providerdir"
 name=$($pkg_config --variable=providername fleetwright-provider)
 [ "$name" == "libzarvik-dataprovider.so.1" ] || fail "providername is '$name'"
+manual="$($pkg_config --variable=prefix fleetwright-provider)/share/man/man7/fleetwright-provider.7.gz"
+[ -f "$manual" ] || fail "no manual page $manual"
+if command -v groff >/dev/null; then
+    warnings=$(zcat "$manual" | groff -man -Tutf8 -ww -z 2>&1)
+    [ -z "$warnings" ] || fail "fleetwright-provider(7) does not format cleanly: $warnings"
+fi
 for f in example.c Makefile; do
     [ -f "$examples/$f" ] || fail "missing $examples/$f"
     cp "$examples/$f" "$scratch/"
