@@ -1,6 +1,7 @@
 #include "data_provider.h"
 #include "dataprovider_abi.h"
 #include "fwsim.h"
+#include "private_paths.h"
 #include "sim_environment.h"
 #include "support/named_rows.h"
 
@@ -293,6 +294,13 @@ TEST_F(LoaderWithSimulator, SimulatorSeesWhatTheProgramsProviderChanged) {
     EXPECT_EQ(savedValue(0x1A, 76, 1, value, sizeof value), 3);
     EXPECT_STREQ(value, "333");
     EXPECT_EQ(moduleChannel(0x1A), 7);
+}
+
+// ---- helper files ------------------------------------------------------------------
+
+TEST(PrivatePaths, ProgramInTheBuildTreeUsesTheBuiltSimulator) {
+    EXPECT_EQ(std::filesystem::canonical(simulatorLibrary()),
+              std::filesystem::canonical(FW_SIMULATOR));
 }
 
 } // namespace

@@ -1,89 +1,204 @@
 #!/usr/bin/env bash
-# Builds the Debian package from the build tree, unpacks it into a scratch folder and
-# starts the unpacked program: against the unpacked simulator it must reach its window
-# and close cleanly; with no provider library it must end with the start-up message.
+# The Debian packages as a packager and a technician meet them, from the folder that
+# scripts/package fills: lintian finds nothing (an override carries its reason in the
+# package); no package has maintainer scripts; the packages install; the installed program
+# answers, reaches its window on the installed simulator and reports a missing provider
+# library; the installed checker passes the installed simulator; every manual page passes
+# manual_test.sh (80 columns, no warning, paths whole); the documentation and the
+# debug information are where they belong. Then the packages are removed and purged:
+# nothing of them may be left, and the operator's own settings and record stay.
+#
+# It installs into the running system, so it needs root (through sudo when not root) and
+# refuses to run while any of the packages is installed already.
+# Usage: tests/package/package_test.sh [folder of the .deb files, default build/package]
 set -euo pipefail
-build_dir="$1"
-version="$2"
+dir=$(realpath "${1:-build/package}")
+packages=(fleetwright fleetwright-provider-dev fleetwright-dbgsym)
+simulator=/usr/lib/fleetwright/libfleetwright-simulator.so
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+status_of() { dpkg-query -W -f='${db:Status-Abbrev}' "$1" 2>/dev/null || true; }
+
+debs=()
+for package in "${packages[@]}"; do
+    found=("$dir/${package}"_*.deb)
+    [ "${#found[@]}" -eq 1 ] && [ -f "${found[0]}" ] ||
+        fail "expected one ${package}_*.deb in $dir, found: ${found[*]}"
+    debs+=("${found[0]}")
+    case "$(status_of "$package")" in
+    "" | un*) ;;
+    *) fail "$package is installed on this system already; remove it before the test" ;;
+    esac
+done
+version=$(dpkg-deb -f "${debs[0]}" Version)
 
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+installed=0
+cleanup() {
+    if ((installed)); then
+        as_root env DEBIAN_FRONTEND=noninteractive dpkg --purge "${packages[@]}" >/dev/null 2>&1 || true
+    fi
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
 
-cpack --config "$build_dir/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1 ||
-    { cat "$scratch/cpack.log" >&2; fail "cpack failed"; }
-deb="$scratch/out/fleetwright_${version}_$(dpkg --print-architecture).deb"
-[ -f "$deb" ] || fail "no package named $(basename "$deb"): $(ls "$scratch/out")"
+# --- the package files ---------------------------------------------------------------
 
-depends=$(dpkg-deb -f "$deb" Depends)
+status=0
+report=$(lintian --fail-on error,warning "${debs[@]}" 2>&1) || status=$?
+report=$(grep -v 'running with root privileges is not recommended' <<<"$report" || true)
+[ "$status" -eq 0 ] && [ -z "$report" ] || fail "lintian ($status): $report"
+
+for deb in "${debs[@]}"; do
+    scripts=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -Ev '^\./(control|md5sums)?$' || true)
+    [ -z "$scripts" ] || fail "$(basename "$deb") has maintainer scripts or other control files: $scripts"
+done
+depends=$(dpkg-deb -f "${debs[0]}" Depends)
 for needed in fonts-liberation libqt6widgets6; do
-    [[ "$depends" == *"$needed"* ]] || fail "Depends lacks $needed: $depends"
+    [[ "$depends" == *"$needed"* ]] || fail "fleetwright's Depends lacks $needed: $depends"
+done
+[ "$(dpkg-deb -f "${debs[2]}" Depends)" == "fleetwright (= $version)" ] ||
+    fail "fleetwright-dbgsym does not depend on this very fleetwright"
+description=$(dpkg-deb -f "${debs[0]}" Description)
+(($(wc -l <<<"$description") > 5)) || fail "fleetwright's description is too short: $description"
+
+# Extracted copies of the packages' documentation, to read whatever the system's dpkg installs.
+for deb in "${debs[@]}"; do dpkg-deb -x "$deb" "$scratch/root"; done
+
+# --- installed --------------------------------------------------------------------------
+
+snapshot() {
+    find /usr /etc /opt /var/lib -xdev \( -path /var/lib/dpkg -o -path /var/lib/apt \
+        -o -path /var/lib/ucf -o -path /var/lib/man-db \) -prune -o -print 2>/dev/null |
+        grep -Ev '/(mimeinfo\.cache|icon-theme\.cache)$' | sort
+}
+snapshot >"$scratch/before"
+
+installed=1
+as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    -o DPkg::Lock::Timeout=120 "${debs[@]}" >"$scratch/install.log" 2>&1 ||
+    { cat "$scratch/install.log" >&2; fail "the packages do not install"; }
+for package in "${packages[@]}"; do
+    [ "$(status_of "$package")" == "ii " ] || fail "$package is not installed: $(status_of "$package")"
+    dpkg -L "$package" >>"$scratch/files"
 done
 
-root="$scratch/root"
-dpkg -x "$deb" "$root"
-simulator="$root/usr/lib/fleetwright/libfleetwright-simulator.so"
-desktop="$root/usr/share/applications/org.fleetwright.Fleetwright.desktop"
-for f in usr/bin/fleetwright usr/lib/fleetwright/libfleetwright-simulator.so \
-    usr/bin/fleetwright-provider-check usr/share/man/man1/fleetwright-provider-check.1.gz \
-    usr/include/fleetwright/dataprovider_abi.h usr/share/man/man1/fleetwright.1.gz \
-    usr/share/icons/hicolor/scalable/apps/org.fleetwright.Fleetwright.svg; do
-    [ -e "$root/$f" ] || fail "missing $f"
-done
-for size in 16 24 32 48; do
-    [ -f "$root/usr/share/icons/hicolor/${size}x${size}/apps/org.fleetwright.Fleetwright.png" ] ||
-        fail "missing ${size}px icon"
-done
-desktop-file-validate "$desktop" || fail "desktop entry does not validate"
-grep -q "^Exec=env FLEETWRIGHT_PROVIDER=/usr/lib/fleetwright/libfleetwright-simulator.so fleetwright$" \
-    "$desktop" || fail "desktop entry has no simulator action"
-
-zcat "$root/usr/share/man/man1/fleetwright.1.gz" | grep -q '^\.TH FLEETWRIGHT 1 ' ||
-    fail "the manual page has no title line"
-if command -v groff >/dev/null; then
-    warnings=$(zcat "$root/usr/share/man/man1/fleetwright.1.gz" | groff -man -Tutf8 -ww -z 2>&1)
-    [ -z "$warnings" ] || fail "the manual page does not format cleanly: $warnings"
-fi
-
-# Answered without a display and without loading any library.
+[ "$(command -v fleetwright)" == /usr/bin/fleetwright ] || fail "fleetwright is not on the PATH"
 printed=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM FLEETWRIGHT_PROVIDER=/nonexistent \
-    "$root/usr/bin/fleetwright" --version) || fail "--version failed"
+    fleetwright --version) || fail "--version failed"
 [ "$printed" == "fleetwright $version" ] || fail "--version printed: $printed"
 
+# The operator's own files, in a home of the test's own.
+home="$scratch/home"
+settings="$home/.config/fleetwright/fleetwright.conf"
+record="$home/.local/state/fleetwright/updates.csv"
+mkdir -p "$(dirname "$record")"
+echo "time,module_id" >"$record"
+# run_installed COMMAND...: in the test's home, offscreen, closing as soon as the window shows.
 run_installed() {
-    env -u FLEETWRIGHT_PROVIDER XDG_CONFIG_HOME="$scratch/config" QT_QPA_PLATFORM=offscreen \
-        FLEETWRIGHT_EXIT_AFTER_SHOW=1 FLEETWRIGHT_SIM_WAKE_MS=0 \
-        FLEETWRIGHT_SIM_LOCK="$scratch/simulator.lock" "$@" \
-        timeout 60 "$root/usr/bin/fleetwright"
+    env -u FLEETWRIGHT_PROVIDER -u XDG_CONFIG_HOME -u XDG_STATE_HOME HOME="$home" \
+        QT_QPA_PLATFORM=offscreen FLEETWRIGHT_EXIT_AFTER_SHOW=1 FLEETWRIGHT_SIM_WAKE_MS=0 \
+        FLEETWRIGHT_SIM_LOCK="$scratch/simulator.lock" timeout 60 "$@"
 }
+output=$(run_installed env FLEETWRIGHT_PROVIDER="$simulator" fleetwright) ||
+    fail "exit status $? with the simulator"
+[[ "$output" == shown* ]] || fail "window not shown on the installed simulator: $output"
+[ -f "$settings" ] || fail "closing did not write the settings"
 
-output=$(run_installed FLEETWRIGHT_PROVIDER="$simulator") || fail "exit status $? with the simulator"
-[[ "$output" == shown* ]] || fail "window not shown: $output"
-[ -f "$scratch/config/fleetwright/fleetwright.conf" ] || fail "closing did not write the settings"
-
-# The installed checker passes the installed simulator, and its manual names every check.
-checker="$root/usr/bin/fleetwright-provider-check"
-output=$(env -u FLEETWRIGHT_PROVIDER FLEETWRIGHT_SIM_WAKE_MS=1500 \
-    FLEETWRIGHT_SIM_LOCK="$scratch/simulator.lock" timeout 60 "$checker" --module "$simulator" \
-    2>/dev/null) || fail "the checker failed the installed simulator: $output"
-[[ "$output" == "TAP version 14"* ]] || fail "the checker printed no TAP: $output"
-manual=$(MANWIDTH=200 man -l "$root/usr/share/man/man1/fleetwright-provider-check.1.gz" 2>&1) ||
-    fail "the manual does not render: $manual"
-checks=$("$checker" --list | cut -f1)
-[ -n "$checks" ] || fail "the checker lists no checks"
-for name in $checks; do
-    grep -qF -- "$name" <<<"$manual" || fail "the manual does not describe the check $name"
-done
+# The desktop entry's second action starts the program on the installed simulator.
+desktop=/usr/share/applications/org.fleetwright.Fleetwright.desktop
+desktop-file-validate "$desktop" || fail "the desktop entry does not validate"
+read -ra action <<<"$(sed -n '/^\[Desktop Action simulator\]/,/^\[/s/^Exec=//p' "$desktop")"
+((${#action[@]})) || fail "the desktop entry has no simulator action"
+output=$(run_installed "${action[@]}") || fail "exit status $? from the simulator action: ${action[*]}"
+[[ "$output" == shown* ]] || fail "the simulator action shows no window: $output"
 
 if ldconfig -p | grep -q libzarvik-dataprovider.so.1; then
     echo "a device maker's library is installed here; skipping the missing-library run"
 else
-    rm -rf "$scratch/config"
     status=0
-    output=$(run_installed) || status=$?
+    output=$(run_installed fleetwright) || status=$?
     [ "$status" -ne 0 ] || fail "exit status 0 without a provider library"
     [[ "$output" == "message fleetwright: ZarvikDataProviderCOM.DLL possibly not registered!"* ]] ||
         fail "unexpected output without a provider library: $output"
-    [ ! -e "$scratch/config" ] || fail "the settings store was touched"
 fi
-echo "package test passed: $(basename "$deb")"
+
+# The installed checker passes the installed simulator.
+output=$(env -u FLEETWRIGHT_PROVIDER FLEETWRIGHT_SIM_WAKE_MS=1500 \
+    FLEETWRIGHT_SIM_LOCK="$scratch/simulator.lock" timeout 120 fleetwright-provider-check \
+    --module "$simulator" 2>/dev/null) || fail "the checker failed the installed simulator: $output"
+[[ "$output" == "TAP version 14"* ]] || fail "the checker printed no TAP: $output"
+
+# Every manual page of the packages, as a technician reads it.
+pages=()
+while read -r page; do
+    case "$page" in
+    */man1/fleetwright.1.gz | */man1/fleetwright-provider-check.1.gz) ;;
+    /usr/share/man/*.gz) pages+=("$scratch/root$page") ;;
+    esac
+done <"$scratch/files"
+man1="$scratch/root/usr/share/man/man1"
+"$(dirname "$0")/manual_test.sh" fleetwright "$man1/fleetwright.1.gz" \
+    fleetwright-provider-check "$man1/fleetwright-provider-check.1.gz" "${pages[@]}" >/dev/null
+
+# Documentation: a machine-readable copyright file and a changelog in every package (read
+# from the package files: a slim system may leave /usr/share/doc out when installing).
+for package in "${packages[@]}"; do
+    doc=$scratch/root/usr/share/doc/$package
+    head -1 "$doc/copyright" | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+        fail "$package's copyright file is not machine-readable"
+    grep -q '^License: Expat' "$doc/copyright" || fail "$package's copyright file names no MIT (Expat) licence"
+    [ "$(zcat "$doc/changelog.gz" | dpkg-parsechangelog -l- -S Version)" == "$version" ] ||
+        fail "$package's changelog does not describe version $version"
+done
+for file in README.md.gz simulator.md.gz; do
+    zgrep -q FLEETWRIGHT_SIM_FLEET "$scratch/root/usr/share/doc/fleetwright/$file" ||
+        fail "/usr/share/doc/fleetwright/$file is missing or not the guide"
+done
+
+# The provider header compiles on its own, as C.
+echo '#include <dataprovider_abi.h>' | g++ -x c -std=c99 -fsyntax-only -I/usr/include/fleetwright - ||
+    fail "the installed dataprovider_abi.h does not compile as C"
+
+# Every binary is stripped and its debug information is found by its build ID.
+binaries=0
+while read -r file; do
+    [ -f "$file" ] && [ "$(head -c4 "$file" | od -An -tx1 | tr -d ' ')" == 7f454c46 ] || continue
+    binaries=$((binaries + 1))
+    sections=$(readelf --section-headers "$file")
+    grep -q '\.debug_info' <<<"$sections" && fail "$file is not stripped"
+    grep -q '\.gnu_debuglink' <<<"$sections" || fail "$file has no debug link"
+    id=$(readelf --notes "$file" | sed -n 's/.*Build ID: \([0-9a-f]*\)/\1/p')
+    debug=/usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug
+    [ -f "$debug" ] || fail "no debug information for $file at $debug"
+    [ "$(readelf --notes "$debug" 2>/dev/null | sed -n 's/.*Build ID: \([0-9a-f]*\)/\1/p')" == "$id" ] ||
+        fail "$debug does not belong to $file"
+    readelf --section-headers "$debug" 2>/dev/null | grep -q '\.debug_info' || fail "$debug holds no debug information"
+done < <(dpkg -L fleetwright)
+((binaries >= 3)) || fail "only $binaries binaries in the fleetwright package"
+
+# --- removed and purged ------------------------------------------------------------------
+
+as_root env DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq -o DPkg::Lock::Timeout=120 \
+    "${packages[@]}" >"$scratch/remove.log" 2>&1 ||
+    { cat "$scratch/remove.log" >&2; fail "the packages do not remove"; }
+for package in "${packages[@]}"; do
+    case "$(status_of "$package")" in
+    "" | un*) ;;
+    *) fail "$package is left in state '$(status_of "$package")' after apt-get remove" ;;
+    esac
+done
+as_root env DEBIAN_FRONTEND=noninteractive dpkg --purge "${packages[@]}" >/dev/null 2>&1 ||
+    fail "the packages do not purge"
+installed=0
+
+left=$(while read -r path; do [ -e "$path" ] && [ ! -d "$path" ] && echo "$path"; done \
+    <"$scratch/files" || true)
+[ -z "$left" ] || fail "files of the packages are left: $left"
+snapshot >"$scratch/after"
+changed=$(diff "$scratch/before" "$scratch/after" || true)
+[ -z "$changed" ] || fail "the system differs after purging: $changed"
+[ -f "$settings" ] && [ -f "$record" ] || fail "the operator's settings or record went with the package"
+
+echo "package test passed: ${packages[*]} $version"
