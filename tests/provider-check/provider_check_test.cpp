@@ -204,10 +204,11 @@ INSTANTIATE_TEST_SUITE_P(
                   "guard bytes changed (command 51)"}),
     [](const auto &row) { return std::string(row.param.name); });
 
-// ---- the simulator passes everything ------------------------------------------------------
+// ---- the simulator and the maker's example pass everything ---------------------------------
 
 struct PassCase {
     const char *name;
+    const char *library;
     const char *options;
     bool module;
     bool write;
@@ -217,16 +218,16 @@ void PrintTo(const PassCase &c, std::ostream *os) {
     *os << c.name;
 }
 
-class SimulatorPasses : public ::testing::TestWithParam<PassCase> {
+class GoodLibraryPasses : public ::testing::TestWithParam<PassCase> {
 protected:
     SimEnvironment env;
 };
 
-TEST_P(SimulatorPasses, EveryCheckWithStatus0) {
+TEST_P(GoodLibraryPasses, EveryCheckWithStatus0) {
     const PassCase &c = GetParam();
     // Late for the 1 s window that must stay empty, in time for the 10 s pairing.
     env.set("FLEETWRIGHT_SIM_WAKE_MS", "1500");
-    const CheckerRun run = runChecker(std::string(c.options) + " " FW_SIMULATOR);
+    const CheckerRun run = runChecker(std::string(c.options) + " " + c.library);
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(failedChecks(run), Names{}) << run.out;
     EXPECT_EQ(run.out.find("# SKIP"), std::string::npos) << run.out;
@@ -236,12 +237,15 @@ TEST_P(SimulatorPasses, EveryCheckWithStatus0) {
                                     std::to_string(count) + " passed, 0 failed, 0 skipped");
 }
 
-INSTANTIATE_TEST_SUITE_P(Options, SimulatorPasses,
-                         ::testing::Values(PassCase{"NoModule", "", false, false},
-                                           PassCase{"Module", "--module", true, false},
-                                           PassCase{"ModuleAndWrites", "--module --write", true,
-                                                    true}),
-                         [](const auto &row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Options, GoodLibraryPasses,
+    ::testing::Values(
+        PassCase{"SimulatorNoModule", FW_SIMULATOR, "", false, false},
+        PassCase{"SimulatorModule", FW_SIMULATOR, "--module", true, false},
+        PassCase{"SimulatorModuleAndWrites", FW_SIMULATOR, "--module --write", true, true},
+        // Built from the source tree as a maker builds it, symbols hidden.
+        PassCase{"ExampleModuleAndWrites", FW_EXAMPLE_PROVIDER, "--module --write", true, true}),
+    [](const auto &row) { return std::string(row.param.name); });
 
 TEST(CheckerModule, NoModuleInTheWindowFailsWithTheHintAndSkipsTheReads) {
     SimEnvironment env;
