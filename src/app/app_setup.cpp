@@ -2,6 +2,8 @@
 
 #include "data_provider.h"
 #include "main_frm.h"
+#include "private_paths.h"
+#include "provider_library.h"
 #include "update_record.h"
 
 #include <QApplication>
@@ -70,6 +72,15 @@ QSettingsStore settingsStoreFor(const CommandLine &command, const QString &appli
                            : QSettingsStore(applicationName);
 }
 
+ProviderFactory providerFactoryFor(const CommandLine &command) {
+    std::optional<std::string> given;
+    if (command.simulator)
+        given = simulatorLibrary();
+    else if (command.provider)
+        given = QFile::encodeName(*command.provider).toStdString();
+    return [library = resolveProviderLibrary(given)] { return createDataProvider(library); };
+}
+
 std::unique_ptr<UpdateObserver> updateRecordFor(const CommandLine &command) {
     switch (command.record) {
     case CommandLine::Record::None:
@@ -88,6 +99,7 @@ int runFleetwright(const QString &applicationName, const ProviderFactory &create
     QSettingsStore store = settingsStoreFor(command, applicationName);
     const std::unique_ptr<UpdateObserver> record = updateRecordFor(command);
     MainFrm window(store, presenter, record.get());
+    window.setProfilePath(command.profile);
     if (!window.load(createProvider, applicationName))
         return kStartupFailedExit;
 

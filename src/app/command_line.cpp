@@ -56,20 +56,34 @@ CommandLine parseCommandLine(const QStringList &arguments) {
                                     QStringLiteral("file"));
     const QCommandLineOption noRecord(QStringLiteral("no-record"),
                                       QStringLiteral("Keeps no record of the updates."));
-    parser.addOptions({help, version, profile, record, noRecord});
+    const QCommandLineOption provider(
+        QStringLiteral("provider"),
+        QStringLiteral("Loads the data-provider library <file> instead of the maker's."),
+        QStringLiteral("file"));
+    const QCommandLineOption simulator(
+        QStringLiteral("simulator"),
+        QStringLiteral("Works with the simulated base station installed with the program."));
+    parser.addOptions({help, version, profile, record, noRecord, provider, simulator});
 
     if (!parser.parse(arguments))
         return refusal(parser.errorText());
     if (parser.isSet(help))
-        return {CommandLine::Action::Help, helpText(parser), {}, {}, {}};
+        return {CommandLine::Action::Help, helpText(parser), {}, {}, {}, {}, false};
     if (parser.isSet(version))
-        return {
-            CommandLine::Action::Version, kProgram + u' ' + versionNumber() + u'\n', {}, {}, {}};
+        return {CommandLine::Action::Version,
+                kProgram + u' ' + versionNumber() + u'\n',
+                {},
+                {},
+                {},
+                {},
+                false};
     if (!parser.positionalArguments().isEmpty())
         return refusal(QStringLiteral("Unexpected argument '%1'.")
                            .arg(parser.positionalArguments().constFirst()));
     if (parser.isSet(record) && parser.isSet(noRecord))
         return refusal(QStringLiteral("--record and --no-record cannot be used together."));
+    if (parser.isSet(provider) && parser.isSet(simulator))
+        return refusal(QStringLiteral("--provider and --simulator cannot be used together."));
 
     CommandLine command;
     if (parser.isSet(profile)) {
@@ -87,6 +101,13 @@ CommandLine parseCommandLine(const QStringList &arguments) {
         command.record = CommandLine::Record::File;
         command.recordPath = QFileInfo(file).absoluteFilePath();
     }
+    if (parser.isSet(provider)) {
+        const QString library = parser.value(provider);
+        if (library.isEmpty())
+            return refusal(QStringLiteral("--provider needs a file name."));
+        command.provider = library;
+    }
+    command.simulator = parser.isSet(simulator);
     return command;
 }
 

@@ -25,6 +25,10 @@ struct CommandLine {
     std::optional<QString> profile; // an absolute path; empty: the per-user store
     Record record = Record::Default;
     QString recordPath; // an absolute path
+    // The data-provider library: a path or a name for the dynamic linker; none: the one
+    // FLEETWRIGHT_PROVIDER names, else the maker's.
+    std::optional<QString> provider;
+    bool simulator = false; // the simulated base station installed with the program
 
     friend bool operator==(const CommandLine &, const CommandLine &) = default;
 };

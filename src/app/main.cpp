@@ -14,7 +14,7 @@ int main(int argc, char **argv) {
     fw::app::ignoreFileSizeSignal();
     QApplication app(argc, argv);
     fw::app::registerFontSubstitutes();
-    return fw::app::runFleetwright(
-        fw::app::applicationNameOf(argv[0]), [] { return fw::createDataProvider(); },
-        fw::app::presenterFromEnvironment(), command);
+    return fw::app::runFleetwright(fw::app::applicationNameOf(argv[0]),
+                                   fw::app::providerFactoryFor(command),
+                                   fw::app::presenterFromEnvironment(), command);
 }

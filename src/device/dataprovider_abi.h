@@ -118,21 +118,20 @@ extern "C" {
  * GH-K410, GH-K520, RX-VM, RX,IM (with a comma), RX-RM, RX-TM. Any other model is
  * refused with "not supported by this software" before any parameter is read.
  */
-#define ZDP_CMD_MODEL 51u /* read: the model name, e.g. "RX-LC" */
-#define ZDP_CMD_RESET 54u /* write, empty value: restart with the saved settings */
-#define ZDP_CMD_SAVE 55u  /* write, empty value: keep the working settings */
-#define ZDP_CMD_LOW_POWER_MODE                                                                     \
-    75u /* read, write: "0" off, another number on; the program                                    \
-           writes "0" or "1" */
-#define ZDP_CMD_TX_INTERVAL                                                                        \
-    76u /* read, write: ms as a decimal number; the program                                        \
-           writes 5 to 60000, e.g. "333" or "7.5" */
-#define ZDP_CMD_SLEEP_DELAY                                                                        \
-    77u /* read, write: s as a decimal number; the program                                         \
-           writes 0 to 3600 */
-#define ZDP_CMD_SAMPLE_TIME                                                                        \
-    78u /* read, write: ms as a decimal number; the program                                        \
-           writes 5 to 60000 */
+/* read: the model name, e.g. "RX-LC" */
+#define ZDP_CMD_MODEL 51u
+/* write, empty value: restart with the saved settings */
+#define ZDP_CMD_RESET 54u
+/* write, empty value: keep the working settings */
+#define ZDP_CMD_SAVE 55u
+/* read, write: "0" off, another number on; the program writes "0" or "1" */
+#define ZDP_CMD_LOW_POWER_MODE 75u
+/* read, write: ms as a decimal number; the program writes 5 to 60000, e.g. "333", "7.5" */
+#define ZDP_CMD_TX_INTERVAL 76u
+/* read, write: s as a decimal number; the program writes 0 to 3600 */
+#define ZDP_CMD_SLEEP_DELAY 77u
+/* read, write: ms as a decimal number; the program writes 5 to 60000 */
+#define ZDP_CMD_SAMPLE_TIME 78u
 
 typedef struct zdp_provider zdp_provider; /* NOLINT(modernize-use-using): C */
 

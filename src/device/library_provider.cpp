@@ -32,9 +32,10 @@ public:
     LibraryProvider(const LibraryProvider &) = delete;
     LibraryProvider &operator=(const LibraryProvider &) = delete;
 
-    void ProbeProvider() override {
-        int32_t ignored = 0;
-        check(abi_.probeProvider(dp_, &ignored));
+    int32_t ProbeProvider() override {
+        int32_t result = 0;
+        check(abi_.probeProvider(dp_, &result));
+        return result;
     }
 
     int16_t OpenConnection(int32_t arg1, int32_t arg2) override {

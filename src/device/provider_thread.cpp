@@ -110,8 +110,8 @@ public:
     void CloseConnection() override {
         thread_->run([&] { provider_->CloseConnection(); });
     }
-    void ProbeProvider() override {
-        thread_->run([&] { provider_->ProbeProvider(); });
+    int32_t ProbeProvider() override {
+        return thread_->run([&] { return provider_->ProbeProvider(); });
     }
     uint8_t GetBaseChannel(int32_t arg1) override {
         return thread_->run([&] { return provider_->GetBaseChannel(arg1); });

@@ -54,6 +54,15 @@ Message providerNotRegistered(std::string_view applicationName, std::string_view
             std::string(applicationName), MessageIcon::Critical};
 }
 
+Message providerNotLoaded(std::string_view applicationName, std::string_view description,
+                          int32_t code) {
+    Message message = providerNotRegistered(applicationName, description, code);
+    message.text =
+        join(message.text, "Install the base station maker's library, or start "
+                           "\"fleetwright --simulator\" to work with the simulated base station.");
+    return message;
+}
+
 Message cannotOpenUsb() {
     return {"Cannot open USB interface", "Warning", MessageIcon::Warning};
 }

@@ -28,6 +28,9 @@ Message incompatible(std::string_view warning);
 
 Message providerNotRegistered(std::string_view applicationName, std::string_view description,
                               int32_t code);
+// The same when no library could be loaded at all, with a sentence on how to get one.
+Message providerNotLoaded(std::string_view applicationName, std::string_view description,
+                          int32_t code);
 Message cannotOpenUsb();
 
 // The update record could not be written; reason says why, as the system put it.

@@ -23,6 +23,20 @@ constexpr int32_t kBaseStation = kBaseStationArg;
 // kAfterSave, before it can be reset).
 constexpr auto kAfterPairing = 500ms;
 
+// Tells the window how long the pairing call may wait, and when it has returned.
+class PairingWait {
+public:
+    PairingWait(WindowPort &window, int32_t seconds) : window_(window) {
+        window_.pairingStarted(std::chrono::seconds(seconds));
+    }
+    ~PairingWait() { window_.pairingEnded(); }
+    PairingWait(const PairingWait &) = delete;
+    PairingWait &operator=(const PairingWait &) = delete;
+
+private:
+    WindowPort &window_;
+};
+
 class RunningFlag {
 public:
     explicit RunningFlag(bool &flag) : flag_(flag) { flag_ = true; }
@@ -61,6 +75,9 @@ public:
     void setDefaultPointer() override { window_.setDefaultPointer(); }
     void processEvents() override { window_.processEvents(); }
     void pause(std::chrono::milliseconds duration) override { window_.pause(duration); }
+    void entryRefused(EntryField field) override { window_.entryRefused(field); }
+    void pairingStarted(std::chrono::seconds window) override { window_.pairingStarted(window); }
+    void pairingEnded() override { window_.pairingEnded(); }
 
     void showMessage(const Message &message) override {
         // Every update shows one message, the one it ends with.
@@ -100,8 +117,11 @@ void UpdateSequence::runSteps(Trace &window) {
     // 1. Check and stage the entries before anything is sent.
     const bool staged = window.activeTab() == kAcquisitionTab;
     if (staged) {
-        if (const auto refusal = stageEntries(readEntries(window), session_.staged)) {
+        const ParameterEntries entries = readEntries(window);
+        if (const auto refusal = stageEntries(entries, session_.staged)) {
             window.showMessage(*refusal);
+            if (const std::optional<EntryField> field = firstOutOfRange(entries))
+                window.entryRefused(*field);
             return;
         }
     }
@@ -171,6 +191,7 @@ void UpdateSequence::runSteps(Trace &window) {
 bool UpdateSequence::pairWithModule(uint8_t baseChannel, Trace &window) {
     if (window.leaveChannelSelected()) {
         window.report.channelKept = true;
+        const PairingWait wait(window, kPairingWindowSeconds);
         dp_.PairModule(kBaseStation, kKeepModuleChannel, kPairingWindowSeconds, session_.moduleId);
         return true;
     }
@@ -191,6 +212,7 @@ bool UpdateSequence::pairWithModule(uint8_t baseChannel, Trace &window) {
         endWithMessage(window, messages::channelNotSet());
         return false;
     }
+    const PairingWait wait(window, kPairingWindowSeconds);
     dp_.PairModule(kBaseStation, kMoveModuleToBaseChannel, kPairingWindowSeconds,
                    session_.moduleId);
     return true;

@@ -27,7 +27,7 @@ CommandLine parsed(QStringList arguments) {
 }
 
 CommandLine run(std::optional<QString> profile, Record record, QString recordPath = {}) {
-    return {Action::Run, {}, std::move(profile), record, std::move(recordPath)};
+    return {Action::Run, {}, std::move(profile), record, std::move(recordPath), {}, false};
 }
 
 CommandLine refused(const QString &problem) {
@@ -35,7 +35,9 @@ CommandLine refused(const QString &problem) {
             "fleetwright: " + problem + " Try 'fleetwright --help'.\n",
             {},
             Record::Default,
-            {}};
+            {},
+            {},
+            false};
 }
 
 struct ParseCase {
@@ -64,7 +66,9 @@ INSTANTIATE_TEST_SUITE_P(
                   run(std::nullopt, Record::File, kHere + "/u.csv")},
         ParseCase{
             "NoRecordWithAProfile", {"--no-record", "--profile", "/a"}, run("/a", Record::None)},
-        ParseCase{"Version", {"--version"}, {Action::Version, "fleetwright 1.1.0\n", {}, {}, {}}},
+        ParseCase{"Version",
+                  {"--version"},
+                  {Action::Version, "fleetwright 1.1.0\n", {}, {}, {}, {}, false}},
         ParseCase{"UnknownOption", {"--bogus"}, refused("Unknown option 'bogus'.")},
         ParseCase{"MissingFile", {"--profile"}, refused("Missing value after '--profile'.")},
         ParseCase{"EmptyFile", {"--record="}, refused("--record needs a file name.")},
@@ -72,6 +76,24 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"RecordAndNoRecord",
                   {"--record", "u.csv", "--no-record"},
                   refused("--record and --no-record cannot be used together.")},
+        ParseCase{"Provider",
+                  {"--provider", "lib/x.so"},
+                  [] {
+                      CommandLine command;
+                      command.provider = QStringLiteral("lib/x.so");
+                      return command;
+                  }()},
+        ParseCase{"Simulator",
+                  {"--simulator"},
+                  [] {
+                      CommandLine command;
+                      command.simulator = true;
+                      return command;
+                  }()},
+        ParseCase{"EmptyProvider", {"--provider="}, refused("--provider needs a file name.")},
+        ParseCase{"ProviderAndSimulator",
+                  {"--simulator", "--provider", "x.so"},
+                  refused("--provider and --simulator cannot be used together.")},
         ParseCase{"MistakeBeforeHelp", {"--help", "--bogus"}, refused("Unknown option 'bogus'.")}),
     fw::testing::RowName());
 
@@ -131,6 +153,40 @@ INSTANTIATE_TEST_SUITE_P(
                           2,
                           "",
                           "fleetwright: Unknown option 'profil'. Try 'fleetwright --help'.\n"}),
+    fw::testing::RowName());
+
+// FLEETWRIGHT_PROVIDER names a library that does not exist: only the option gets a window.
+struct LibraryCase {
+    const char *name;
+    QStringList arguments;
+    bool shown;
+    QString message; // part of what the program says instead, when it is not shown
+};
+
+class ProgramLibrary : public ::testing::TestWithParam<LibraryCase> {};
+
+TEST_P(ProgramLibrary, IsTheOneTheOptionsName) {
+    QTemporaryDir dir;
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("FLEETWRIGHT_SIM_LOCK"),
+                       dir.filePath(QStringLiteral("lock")));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    const Outcome outcome = runProgram(GetParam().arguments, environment);
+    EXPECT_EQ(outcome.out.startsWith(QStringLiteral("shown ")), GetParam().shown)
+        << outcome.out.toStdString();
+    EXPECT_TRUE(outcome.out.contains(GetParam().message)) << outcome.out.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, ProgramLibrary,
+    ::testing::Values(LibraryCase{"Simulator", {"--simulator"}, true, {}},
+                      LibraryCase{"Provider", {"--provider", FW_SIMULATOR}, true, {}},
+                      LibraryCase{"MissingProvider",
+                                  {"--provider", "/nonexistent/other.so"},
+                                  false,
+                                  "/nonexistent/other.so"},
+                      LibraryCase{"NoOption", {}, false, "fleetwright --simulator"}),
     fw::testing::RowName());
 
 TEST(ProgramProfile, IsCreatedAtCloseAndThePerUserStoreIsNeitherReadNorWritten) {

@@ -10,7 +10,7 @@ class MockProvider : public DataProvider {
 public:
     MOCK_METHOD(int16_t, OpenConnection, (int32_t arg1, int32_t arg2), (override));
     MOCK_METHOD(void, CloseConnection, (), (override));
-    MOCK_METHOD(void, ProbeProvider, (), (override));
+    MOCK_METHOD(int32_t, ProbeProvider, (), (override));
     MOCK_METHOD(uint8_t, GetBaseChannel, (int32_t arg1), (override));
     MOCK_METHOD(void, SetBaseChannel, (int32_t arg1, uint8_t channel), (override));
     MOCK_METHOD(void, PairModule,
