@@ -13,10 +13,11 @@
  *    declarations below carry ZDP_EXPORT, and a definition may repeat it.
  *        cc $(pkg-config --cflags fleetwright-provider) -fvisibility=hidden -shared -fPIC \
  *           -o libzarvik-dataprovider.so.1 provider.c
- *  - The program loads the library named by the environment variable FLEETWRIGHT_PROVIDER
- *    (a path, or a name for the dynamic linker), else libzarvik-dataprovider.so.1 from the
- *    dynamic linker's search path: install it in the folder that pkg-config's variable
- *    providerdir names (pkg-config --variable=providerdir fleetwright-provider).
+ *  - The program loads the library given by its option --provider FILE or named by the
+ *    environment variable FLEETWRIGHT_PROVIDER (a path, or a name for the dynamic linker),
+ *    else libzarvik-dataprovider.so.1 from the dynamic linker's search path: install it
+ *    in the folder that pkg-config's variable providerdir names
+ *    (pkg-config --variable=providerdir fleetwright-provider).
  *  - fleetwright-provider-check(1) runs what the program does against a library and says
  *    whether it keeps this contract.
  *
