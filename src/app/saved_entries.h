@@ -1,5 +1,7 @@
 #pragma once
 
+#include "module_protocol.h"
+
 #include <QSettings>
 #include <QString>
 #include <functional>
@@ -22,7 +24,7 @@ struct Entries {
 };
 
 // Sizes of the two lists; a stored position must fit them (-1 meaning no selection).
-inline constexpr int kChannelCount = 16;
+inline constexpr int kChannelCount = fw::kChannelCount;
 inline constexpr int kLowPowerModeCount = 3;
 
 // The section and keys of the saved entries, spelled as the store keeps them.

@@ -33,7 +33,7 @@ QString windowCaption(const std::optional<QString> &profilePath, bool simulated)
 }
 
 int channelPosition(uint8_t baseChannel) {
-    return baseChannel >= 1 && baseChannel <= kChannelCount ? baseChannel - 1 : -1;
+    return isChannel(baseChannel) ? baseChannel - kChannelMin : -1;
 }
 
 std::unique_ptr<DataProvider> startUp(const ProviderFactory &createProvider,

@@ -1,6 +1,7 @@
 #include "data_provider.h"
 #include "dataprovider_abi.h"
 #include "provider_library.h"
+#include "provider_text.h"
 
 #include <utility>
 #include <vector>
@@ -8,7 +9,7 @@
 namespace fw {
 
 ProviderError::ProviderError(int32_t code, std::string description)
-    : std::runtime_error(description + " [Code: " + std::to_string(code) + "]"), code_(code),
+    : std::runtime_error(withCode(description, code)), code_(code),
       description_(std::move(description)) {}
 
 namespace {

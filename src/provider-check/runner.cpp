@@ -22,6 +22,7 @@ using Done = std::vector<std::pair<std::string_view, State>>;
 // ---- the child's report, one line per item over a pipe -------------------------------
 // C call     the call about to be made
 // T text     a finding about an error text      S text   a slow call
+// N text     an error status that a call returned
 // R state    the outcome (P, F or S) with the skip reason
 // D key val  a diagnostic of a failure
 // E          end of one check's report
@@ -69,6 +70,8 @@ void report(int fd, const Outcome &outcome, Observations &observations) {
         text += "T " + escaped(finding) + "\n";
     for (const std::string &finding : observations.slowCalls)
         text += "S " + escaped(finding) + "\n";
+    for (const std::string &finding : observations.errorStatuses)
+        text += "N " + escaped(finding) + "\n";
     observations = {};
     const char state = outcome.state == State::Passed   ? 'P'
                        : outcome.state == State::Failed ? 'F'
@@ -99,6 +102,8 @@ void report(int fd, const Outcome &outcome, Observations &observations) {
         rest += "T " + escaped(finding) + "\n";
     for (const std::string &finding : session.observations().slowCalls)
         rest += "S " + escaped(finding) + "\n";
+    for (const std::string &finding : session.observations().errorStatuses)
+        rest += "N " + escaped(finding) + "\n";
     writeAll(fd, rest + "X\n");
     ::_exit(0);
 }
@@ -257,6 +262,8 @@ void Run::runGroup(const std::vector<const Check *> &group) {
             seen.textFaults.push_back(unescaped(rest));
         } else if (kind == 'S') {
             seen.slowCalls.push_back(unescaped(rest));
+        } else if (kind == 'N') {
+            seen.errorStatuses.push_back(unescaped(rest));
         } else if (kind == 'R') {
             current = {};
             current.state = rest[0] == 'P'   ? State::Passed
@@ -286,6 +293,8 @@ void Run::runGroup(const std::vector<const Check *> &group) {
                 seen.textFaults.push_back(unescaped(line->substr(2)));
             else if ((*line)[0] == 'S')
                 seen.slowCalls.push_back(unescaped(line->substr(2)));
+            else if ((*line)[0] == 'N')
+                seen.errorStatuses.push_back(unescaped(line->substr(2)));
             else if ((*line)[0] == 'X')
                 break;
         }

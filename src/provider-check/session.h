@@ -1,6 +1,7 @@
 #pragma once
 
 #include "provider_library.h"
+#include "provider_text.h"
 
 #include <chrono>
 #include <cstdint>
@@ -34,6 +35,8 @@ struct Outcome {
 struct Observations {
     std::vector<std::string> textFaults;
     std::vector<std::string> slowCalls;
+    // The error statuses seen, so that a text check with none to judge says so.
+    std::vector<std::string> errorStatuses;
 
     void merge(const Observations &other);
 };
@@ -78,13 +81,14 @@ public:
         bool overrun = false; // a guard byte before or after the buffer changed
         std::string text;     // the answer up to its first NUL, cut to the capacity
     };
-    Read read(uint32_t moduleId, uint8_t command);
+    Read read(uint32_t moduleId, uint8_t command, size_t capacity = ZDP_MIN_READ_CAPACITY);
 
     // "status -3: <the library's description>", for diagnostics.
     std::string describe(int32_t status) const;
 
     // Kept between the checks of the module group.
-    uint32_t pairedModule = 0;
+    uint32_t pairedModule = 0; // the last module paired, never 0 once one paired
+    uint32_t lastPairing = 0;  // what the last pairing answered, as the program keeps it
     std::map<int, std::string> moduleValues;
 
 private:
@@ -100,6 +104,6 @@ private:
     Observations observations_;
 };
 
-bool isValidUtf8(std::string_view text);
+using fw::isValidUtf8;
 
 } // namespace fw::check

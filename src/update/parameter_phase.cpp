@@ -1,8 +1,8 @@
 #include "parameter_phase.h"
 
-#include "command_codes.h"
 #include "messages.h"
 #include "module_access.h"
+#include "module_protocol.h"
 #include "number_text.h"
 #include "update_sequence.h"
 #include "window_port.h"

@@ -1,6 +1,7 @@
 #include "parameter_rules.h"
 
 #include "messages.h"
+#include "module_protocol.h"
 #include "number_text.h"
 
 #include <algorithm>
@@ -29,12 +30,6 @@ constexpr std::array<NumberField, 3> kNumberFields{{
     {EntryField::SleepDelay, &ParameterEntries::sleepDelay, &StagedParameters::sleepDelay,
      &EntryWarnings::sleepDelay, 0, 3600, "The valid range for the Sleep Delay is 0 to 3600 s"},
 }};
-
-// The module keeps the model name as compared here: whole, after upper-casing.
-// "RX,IM" carries a comma in the module's firmware.
-constexpr std::array<std::string_view, 8> kSupportedModels{
-    "RX-LC", "GHMTX", "GH-K410", "GH-K520", "RX-VM", "RX,IM", "RX-RM", "RX-TM",
-};
 
 std::string maximumSampleTimeSentence(double maximum) {
     // std::round takes halves away from zero.

@@ -1,9 +1,9 @@
 #include "update_sequence.h"
 
-#include "command_codes.h"
 #include "data_provider.h"
 #include "messages.h"
 #include "module_access.h"
+#include "module_protocol.h"
 #include "parameter_phase.h"
 #include "update_observer.h"
 #include "window_port.h"
@@ -18,14 +18,10 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr int kAcquisitionTab = 1;
-constexpr int32_t kBaseStation = 1;
-constexpr int32_t kKeepModuleChannel = 1;
-constexpr int32_t kMoveModuleToBaseChannel = 0;
-constexpr int32_t kPairingWindowSeconds = 10;
-// The module needs a moment after waking before it answers reads, and one after saving
-// before it can be reset.
+constexpr int32_t kBaseStation = kBaseStationArg;
+// The module needs a moment after waking before it answers reads (and one after saving,
+// kAfterSave, before it can be reset).
 constexpr auto kAfterPairing = 500ms;
-constexpr auto kAfterSave = 1000ms;
 
 // Tells the window how long the pairing call may wait, and when it has returned.
 class PairingWait {

@@ -1,5 +1,7 @@
 #include "sim_world.h"
 
+#include "provider_text.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,12 +23,6 @@ constexpr std::array<std::string_view, static_cast<size_t>(Call::Count)> kCallNa
 
 std::mutex registryMutex;
 std::shared_ptr<World> registered;
-
-std::string hex(uint32_t value) {
-    char text[9];
-    std::snprintf(text, sizeof text, "%X", static_cast<unsigned>(value));
-    return text;
-}
 
 } // namespace
 
@@ -115,9 +111,9 @@ bool World::writeState(std::string *why) const {
     std::ostringstream text;
     text << "base_channel=" << int(baseChannel) << "\n"
          << "open=" << (open ? 1 : 0) << "\n"
-         << "paired=" << hex(paired) << "\n";
+         << "paired=" << fw::hexId(paired) << "\n";
     for (const Module &module : modules) {
-        const std::string key = "module." + hex(module.id) + ".";
+        const std::string key = "module." + fw::hexId(module.id) + ".";
         text << key << "model=" << module.model << "\n"
              << key << "channel=" << int(module.channel) << "\n";
         for (size_t i = 0; i < kParameterCodes.size(); ++i)
