@@ -2,7 +2,10 @@
 
 #include "data_provider.h"
 #include "event_loop_waiter.h"
+#include "hosted_provider.h"
 #include "main_frm.h"
+#include "off_thread.h"
+#include "private_paths.h"
 #include "provider_thread.h"
 #include "termination_signals.h"
 #include "update_record.h"
@@ -73,17 +76,28 @@ QSettingsStore settingsStoreFor(const CommandLine &command, const QString &appli
                            : QSettingsStore(applicationName);
 }
 
+ProviderFactory providerFactoryFor(const CommandLine &command) {
+    std::optional<std::string> given;
+    if (command.simulator)
+        given = simulatorLibrary();
+    else if (command.provider)
+        given = *command.provider;
+    return [host = providerHostExecutable(), library = resolveProviderLibrary(given)] {
+        return createHostedProvider(host, library);
+    };
+}
+
 std::unique_ptr<UpdateObserver> updateRecordFor(const CommandLine &command) {
     switch (command.record) {
     case CommandLine::Record::None:
         return nullptr;
     case CommandLine::Record::File:
-        return std::make_unique<record::UpdateRecord>(
-            QFile::encodeName(command.recordPath).toStdString(), false);
+        return std::make_unique<record::UpdateRecord>(command.recordPath, false, runServingEvents);
     case CommandLine::Record::Default:
         break;
     }
-    return std::make_unique<record::UpdateRecord>(record::defaultRecordPath(), true);
+    return std::make_unique<record::UpdateRecord>(record::defaultRecordPath(), true,
+                                                  runServingEvents);
 }
 
 int runFleetwright(const QString &applicationName, const ProviderFactory &createProvider,
@@ -93,6 +107,7 @@ int runFleetwright(const QString &applicationName, const ProviderFactory &create
     QSettingsStore store = settingsStoreFor(command, applicationName);
     const std::unique_ptr<UpdateObserver> record = updateRecordFor(command);
     MainFrm window(store, presenter, record.get());
+    window.setProfilePath(command.profile);
     // A termination signal closes the window as its close button does: entries saved, base
     // station closed. One during start-up is carried out once the window is ready.
     bool loaded = false;

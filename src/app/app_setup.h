@@ -39,6 +39,10 @@ MessagePresenter presenterFromEnvironment();
 // Where the entries live: the profile the command line names, or the per-user store.
 QSettingsStore settingsStoreFor(const CommandLine &command, const QString &applicationName);
 
+// Loads the library the command line asks for: --simulator's, --provider's, else the one
+// FLEETWRIGHT_PROVIDER names, else the maker's.
+ProviderFactory providerFactoryFor(const CommandLine &command);
+
 // The update record the command line asks for; none with --no-record.
 std::unique_ptr<UpdateObserver> updateRecordFor(const CommandLine &command);
 

@@ -27,13 +27,24 @@ int keyAsciiOf(const QKeyEvent &event) {
     return kNoCharacter;
 }
 
+TypedLengthLimit::TypedLengthLimit(int limit, QLineEdit &box)
+    : QValidator(&box), box_(box), limit_(limit), before_(box.text().size()) {
+    // Emitted after the validation of each change, so before_ is the length it started from.
+    connect(&box, &QLineEdit::textChanged, this,
+            [this](const QString &text) { before_ = text.size(); });
+}
+
 QValidator::State TypedLengthLimit::validate(QString &input, int &) const {
-    return input.size() <= limit_ ? Acceptable : Invalid;
+    if (input.size() <= limit_)
+        return Acceptable;
+    // Only the operator's edits leave something to undo: a text the program set is whole.
+    const bool setByTheProgram = !box_.isUndoAvailable();
+    return setByTheProgram || input.size() <= before_ ? Intermediate : Invalid;
 }
 
 void limitTypingOnly(QLineEdit &box) {
     constexpr int kUnlimited = 32767; // a line edit's own default
-    box.setValidator(new TypedLengthLimit(box.maxLength(), &box));
+    box.setValidator(new TypedLengthLimit(box.maxLength(), box));
     box.setMaxLength(kUnlimited);
 }
 

@@ -17,14 +17,20 @@ int keyAsciiOf(const QKeyEvent &event);
 // The box's own maximum length would also cut a text the program sets, such as a restored
 // entry, into a value the operator never entered; a box undoes only the operator's edits
 // that its validator refuses, so this limit leaves such a text whole.
+//
+// A box also refuses an edit only while its text kept to its validator before; so that a
+// paste into a restored text that is already too long is refused too, such a text counts
+// as Intermediate, and so does any edit that does not lengthen it.
 class TypedLengthLimit : public QValidator {
 public:
-    TypedLengthLimit(int limit, QObject *parent) : QValidator(parent), limit_(limit) {}
+    TypedLengthLimit(int limit, QLineEdit &box);
     State validate(QString &input, int &position) const override;
     int limit() const { return limit_; }
 
 private:
+    const QLineEdit &box_;
     int limit_;
+    qsizetype before_ = 0; // the length of the box's text before the edit being validated
 };
 
 // Moves the box's maximum length, as the form gives it, into a TypedLengthLimit.

@@ -1,8 +1,6 @@
 #include "app_setup.h"
 #include "command_line.h"
 #include "data_provider.h"
-#include "hosted_provider.h"
-#include "private_paths.h"
 
 #include <QApplication>
 #include <string>
@@ -15,12 +13,12 @@ int main(int argc, char **argv) {
         return fw::app::answerWithoutWindow(command);
 
     fw::app::ignoreFileSizeSignal();
-    QApplication app(argc, argv);
+    // Qt sees its own options and nothing of the program's.
+    std::vector<char *> toolkitArguments = fw::app::toolkitArgv(command, argv);
+    int toolkitArgc = static_cast<int>(toolkitArguments.size()) - 1;
+    QApplication app(toolkitArgc, toolkitArguments.data());
     fw::app::registerFontSubstitutes();
-    const std::string host = fw::providerHostExecutable();
-    const std::string library = fw::resolveProviderLibrary();
-    return fw::app::runFleetwright(
-        fw::app::applicationNameOf(argv[0]),
-        [&] { return fw::createHostedProvider(host, library); },
-        fw::app::presenterFromEnvironment(), command);
+    return fw::app::runFleetwright(fw::app::applicationNameOf(argv[0]),
+                                   fw::app::providerFactoryFor(command),
+                                   fw::app::presenterFromEnvironment(), command);
 }

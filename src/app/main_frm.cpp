@@ -3,6 +3,7 @@
 #include "data_provider.h"
 #include "event_loop_waiter.h"
 #include "key_filter.h"
+#include "parameter_phase.h"
 #include "provider_thread.h"
 #include "ui_MainFrm.h"
 
@@ -10,7 +11,10 @@
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QScreen>
+#include <QShortcut>
+#include <QTimer>
 #include <QWindow>
+#include <algorithm>
 
 static void initResources() {
     Q_INIT_RESOURCE(fleetwright);
@@ -34,6 +38,9 @@ const QColor kBlack(0, 0, 0);
 const QColor kGrey(128, 128, 128);
 const QColor kDarkGrey(64, 64, 64);
 const QColor kStatusBlue(102, 158, 224);
+// The text of an entry the update would refuse: the red that desktops use for errors, dark
+// enough to read at 6:1 on the boxes' white.
+const QColor kErrorText(192, 0, 0);
 
 // Every control whose font or text colour is its own.
 const Look kLooks[] = {
@@ -76,54 +83,6 @@ void setTextColour(QWidget &widget, const QColor &colour) {
 QString textOf(const std::string &text) {
     return QString::fromStdString(text);
 }
-
-// Eats the input meant for one window, as Qt does for a window that a modal box blocks.
-class InputDiscarder final : public QObject {
-public:
-    explicit InputDiscarder(const QWidget &window) : window_(window) {
-        QCoreApplication::instance()->installEventFilter(this);
-    }
-    ~InputDiscarder() override { QCoreApplication::instance()->removeEventFilter(this); }
-    InputDiscarder(const InputDiscarder &) = delete;
-    InputDiscarder &operator=(const InputDiscarder &) = delete;
-
-protected:
-    bool eventFilter(QObject *receiver, QEvent *event) override {
-        if (!isInput(event->type()))
-            return false;
-        if (receiver == window_.windowHandle())
-            return true;
-        const auto *widget = qobject_cast<const QWidget *>(receiver);
-        return widget && widget->window() == &window_;
-    }
-
-private:
-    static bool isInput(QEvent::Type type) {
-        switch (type) {
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease:
-        case QEvent::ShortcutOverride:
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::MouseMove:
-        case QEvent::Wheel:
-        case QEvent::TouchBegin:
-        case QEvent::TouchUpdate:
-        case QEvent::TouchEnd:
-        case QEvent::TouchCancel:
-        case QEvent::TabletPress:
-        case QEvent::TabletMove:
-        case QEvent::TabletRelease:
-        case QEvent::ContextMenu:
-            return true;
-        default:
-            return false;
-        }
-    }
-
-    const QWidget &window_;
-};
 
 } // namespace
 
@@ -196,6 +155,78 @@ MainFrm::MainFrm(SettingsStore &store, MessagePresenter presenter, UpdateObserve
         });
     connect(ui->Command1, &QPushButton::clicked, this, &MainFrm::Command1_Click);
     connect(ui->Command3, &QPushButton::clicked, this, &MainFrm::Command3_Click);
+
+    ui->RFChannel->acceptOnlyEntries();
+    ui->LowPowerMode->acceptOnlyEntries();
+    setUpKeyboard();
+    setUpEntryWarnings();
+    countdown_ = new QTimer(this);
+    countdown_->setInterval(100);
+    connect(countdown_, &QTimer::timeout, this, &MainFrm::showPairingTimeLeft);
+}
+
+void MainFrm::setUpKeyboard() {
+    // As in any tabbed window, from whichever control has the focus.
+    const auto switchTabs = [this](const QList<QKeySequence> &keys, int step) {
+        for (const QKeySequence &key : keys)
+            connect(new QShortcut(key, this), &QShortcut::activated, this, [this, step] {
+                const int count = ui->XTab->tabBar()->count();
+                ui->XTab->setActiveTab((ui->XTab->activeTab() + step + count) % count);
+            });
+    };
+    switchTabs({QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)},
+               1);
+    switchTabs({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+                QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab),
+                QKeySequence(Qt::CTRL | Qt::Key_PageUp)},
+               -1);
+
+    // Tab enters the option group at its selected option, so that a Space there confirms
+    // the strategy instead of flipping it; the arrow keys still move between the options.
+    const auto tabToTheSelectedOption = [this] {
+        for (QRadioButton *option : Direction)
+            option->setFocusPolicy(option->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+    };
+    for (QRadioButton *option : Direction)
+        connect(option, &QRadioButton::toggled, this, tabToTheSelectedOption);
+    tabToTheSelectedOption();
+}
+
+void MainFrm::setUpEntryWarnings() {
+    const std::array<QWidget *, 4> controls{ui->txInterval, ui->SampleTime, ui->SleepDelay,
+                                            ui->LowPowerMode};
+    for (size_t i = 0; i < controls.size(); ++i)
+        flaggable_[i] = {controls[i], controls[i]->toolTip(), controls[i]->palette()};
+    for (QLineEdit *box : {ui->txInterval, ui->SampleTime, ui->SleepDelay})
+        connect(box, &QLineEdit::textChanged, this, &MainFrm::showEntryWarnings);
+    connect(ui->LowPowerMode, &QComboBox::currentIndexChanged, this, &MainFrm::showEntryWarnings);
+    connect(ui->LowPowerMode, &QComboBox::editTextChanged, this, &MainFrm::showEntryWarnings);
+    showEntryWarnings();
+}
+
+void MainFrm::showEntryWarnings() {
+    const EntryWarnings warnings = entryWarnings(readEntries(*this));
+    const std::array<const std::string *, 4> texts{&warnings.txInterval, &warnings.sampleTime,
+                                                   &warnings.sleepDelay, &warnings.lowPowerMode};
+    for (size_t i = 0; i < flaggable_.size(); ++i) {
+        const Flaggable &flaggable = flaggable_[i];
+        QWidget &control = *flaggable.control;
+        if (texts[i]->empty()) {
+            control.setToolTip(flaggable.toolTip);
+            control.setAccessibleDescription({});
+            control.setPalette(flaggable.palette);
+            continue;
+        }
+        // As the message box shows it.
+        QString text = textOf(*texts[i]);
+        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        control.setToolTip(text);
+        control.setAccessibleDescription(text);
+        QPalette palette = flaggable.palette;
+        for (const auto group : {QPalette::Active, QPalette::Inactive})
+            palette.setColor(group, QPalette::Text, kErrorText);
+        control.setPalette(palette);
+    }
 }
 
 MainFrm::~MainFrm() {
@@ -309,9 +340,10 @@ void MainFrm::setDefaultPointer() {
 
 void MainFrm::showMessage(const Message &message) {
     // Qt counts the window manager's close as user input, so one that came while the
-    // library kept the update waiting is still queued, and the modal box would drop it.
-    // It is taken now, with the input meant for this window discarded as the box would
-    // discard it; the close itself is carried out when the update has ended.
+    // library kept the update waiting is still queued, and a presenter that runs no events
+    // of its own would leave it there. It is taken now, with the input meant for this window
+    // discarded as the box would discard it; the close itself is carried out when the update has
+    // ended.
     if (update_ && update_->running()) {
         const InputDiscarder discard(*this);
         QCoreApplication::processEvents();
@@ -325,6 +357,33 @@ void MainFrm::processEvents() {
 
 void MainFrm::pause(std::chrono::milliseconds duration) {
     pauseFor(duration);
+}
+
+void MainFrm::entryRefused(EntryField field) {
+    QLineEdit *const boxes[] = {ui->txInterval, ui->SampleTime, ui->SleepDelay};
+    QLineEdit *box = boxes[static_cast<int>(field)];
+    box->setFocus(Qt::OtherFocusReason);
+    box->selectAll();
+}
+
+void MainFrm::pairingStarted(std::chrono::seconds window) {
+    pairingEnds_ = std::chrono::steady_clock::now() + window;
+    ui->PairingCountdown->setMaximum(static_cast<int>(window.count()));
+    showPairingTimeLeft();
+    ui->PairingCountdown->show();
+    countdown_->start();
+}
+
+void MainFrm::pairingEnded() {
+    countdown_->stop();
+    ui->PairingCountdown->hide();
+}
+
+void MainFrm::showPairingTimeLeft() {
+    const auto left =
+        std::chrono::ceil<std::chrono::seconds>(pairingEnds_ - std::chrono::steady_clock::now());
+    ui->PairingCountdown->setValue(
+        std::clamp(static_cast<int>(left.count()), 0, ui->PairingCountdown->maximum()));
 }
 
 void MainFrm::setVersionText(const QString &text) {
@@ -344,6 +403,16 @@ void MainFrm::applyEntries(const Entries &entries) {
 
 void MainFrm::selectChannelPosition(int position) {
     ui->RFChannel->setCurrentIndex(position);
+}
+
+void MainFrm::setSimulatedBaseStation(bool simulated) {
+    simulated_ = simulated;
+    setWindowTitle(windowCaption(profilePath_, simulated_));
+}
+
+void MainFrm::setProfilePath(const std::optional<QString> &path) {
+    profilePath_ = path;
+    setWindowTitle(windowCaption(profilePath_, simulated_));
 }
 
 void MainFrm::closeEvent(QCloseEvent *event) {

@@ -7,9 +7,13 @@
 
 #include <QWidget>
 #include <array>
+#include <chrono>
 #include <memory>
+#include <optional>
 
 class QComboBox;
+class QLineEdit;
+class QTimer;
 class QRadioButton;
 
 namespace Ui {
@@ -38,6 +42,8 @@ public:
     bool load(const ProviderFactory &createProvider, const QString &applicationName);
     // The same with a provider whose making started before the window was built.
     bool load(ProviderInTheMaking &provider, const QString &applicationName);
+    // The job profile that keeps the entries, for the caption; none: the per-user store.
+    void setProfilePath(const std::optional<QString> &path);
     // Places the window in the middle of its screen.
     void centreOnScreen();
 
@@ -58,11 +64,15 @@ public:
     void showMessage(const Message &message) override;
     void processEvents() override;
     void pause(std::chrono::milliseconds duration) override;
+    void entryRefused(EntryField field) override;
+    void pairingStarted(std::chrono::seconds window) override;
+    void pairingEnded() override;
 
     // EntryTarget
     void setVersionText(const QString &text) override;
     void applyEntries(const Entries &entries) override;
     void selectChannelPosition(int position) override;
+    void setSimulatedBaseStation(bool simulated) override;
 
     std::unique_ptr<DataProvider> DP;
     // The channel strategy: index 0 leaves the module's channel, index 1 changes it.
@@ -81,6 +91,18 @@ private:
     void Command3_Click();
     void Direction_Click(int Index);
     void applyFontsAndColours();
+    void setUpKeyboard();
+    void setUpEntryWarnings();
+    // Flags the entries the update would refuse, as they stand now.
+    void showEntryWarnings();
+    void showPairingTimeLeft();
+
+    // A control that can be flagged, with the looks it has when its entry is fine.
+    struct Flaggable {
+        QWidget *control;
+        QString toolTip;
+        QPalette palette;
+    };
 
     std::unique_ptr<Ui::MainFrm> ui;
     SettingsStore &store_;
@@ -92,6 +114,11 @@ private:
     bool busyPointerPushed_ = false;
     bool closeRequested_ = false;
     bool shuttingDown_ = false;
+    std::array<Flaggable, 4> flaggable_{}; // txInterval, SampleTime, SleepDelay, LowPowerMode
+    QTimer *countdown_;
+    std::chrono::steady_clock::time_point pairingEnds_;
+    std::optional<QString> profilePath_;
+    bool simulated_ = false;
 };
 
 // The selected position of a drop-down list, -1 when nothing is selected or the edit

@@ -1,6 +1,11 @@
 #include "message_box.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QStyle>
+#include <QWindow>
 
 namespace fw::app {
 
@@ -18,15 +23,88 @@ QMessageBox::Icon iconOf(MessageIcon icon) {
     }
     return QMessageBox::NoIcon;
 }
+
+bool isInput(QEvent::Type type) {
+    switch (type) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+    case QEvent::ContextMenu:
+        return true;
+    default:
+        return false;
+    }
+}
 } // namespace
 
-void showMessageBox(QWidget *parent, const Message &message) {
+int titleBarButtonsWidth(const QWidget &box) {
+    const int barHeight = box.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &box);
+    constexpr int kIconAndButtons = 4;
+    constexpr int kPadding = 24;
+    return kIconAndButtons * barHeight + kPadding;
+}
+
+std::unique_ptr<QMessageBox> messageBoxFor(QWidget *parent, const Message &message) {
     QString text = QString::fromStdString(message.text);
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    QMessageBox box(iconOf(message.icon), QString::fromStdString(message.title), text,
-                    QMessageBox::Ok, parent);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+    const QString title = QString::fromStdString(message.title);
+    auto box =
+        std::make_unique<QMessageBox>(iconOf(message.icon), title, text, QMessageBox::Ok, parent);
+    box->setTextFormat(Qt::PlainText);
+
+    QFont titleFont = box->font();
+    titleFont.setBold(true);
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.2);
+    const int titleWidth =
+        QFontMetrics(titleFont).horizontalAdvance(title) + titleBarButtonsWidth(*box);
+    // QMessageBox sizes itself to its layout, so a spacer across it sets its least width.
+    if (auto *grid = qobject_cast<QGridLayout *>(box->layout()))
+        grid->addItem(new QSpacerItem(titleWidth, 0, QSizePolicy::Fixed, QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    return box;
+}
+
+InputDiscarder::InputDiscarder(const QWidget &window) : window_(window) {
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+InputDiscarder::~InputDiscarder() {
+    QCoreApplication::instance()->removeEventFilter(this);
+}
+
+bool InputDiscarder::eventFilter(QObject *receiver, QEvent *event) {
+    if (!isInput(event->type()))
+        return false;
+    if (receiver == window_.windowHandle())
+        return true;
+    const auto *widget = qobject_cast<const QWidget *>(receiver);
+    return widget && widget->window() == &window_;
+}
+
+void showMessageBox(QWidget *parent, const Message &message) {
+    const std::unique_ptr<QMessageBox> box = messageBoxFor(parent, message);
+    if (!parent) {
+        box->exec();
+        return;
+    }
+    box->setWindowModality(Qt::NonModal); // a message box makes itself modal to the program
+    const InputDiscarder discard(*parent->window());
+    QEventLoop loop;
+    QObject::connect(box.get(), &QDialog::finished, &loop, &QEventLoop::quit);
+    box->show();
+    loop.exec();
 }
 
 } // namespace fw::app

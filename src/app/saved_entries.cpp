@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QTemporaryFile>
 #include <cerrno>
@@ -12,28 +13,49 @@
 
 namespace fw::app {
 
-QSettingsStore::QSettingsStore(const QString &applicationName)
-    : QSettingsStore(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                                 applicationName, applicationName)) {}
+namespace {
+// Where QSettings keeps the per-user settings of an application on this platform.
+QString userFileOf(const QString &applicationName) {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + u'/' +
+           applicationName + u'/' + applicationName + QStringLiteral(".conf");
+}
 
-QSettingsStore::QSettingsStore(std::unique_ptr<QSettings> settings)
-    : settings_(std::move(settings)) {
+// Why an existing path cannot hold settings; nothing when it is a regular file or missing.
+// Checked before QSettings opens it, which would wait forever on a named pipe.
+std::optional<QString> notAFile(const QString &path) {
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return std::nullopt; // missing, or a link to nothing yet: saving creates it
+    if (S_ISDIR(status.st_mode))
+        return QStringLiteral("it is a folder");
+    if (!S_ISREG(status.st_mode))
+        return QStringLiteral("it is not a regular file");
+    return std::nullopt;
+}
+} // namespace
+
+QSettingsStore::QSettingsStore(const QString &applicationName)
+    : QSettingsStore(userFileOf(applicationName), [&applicationName] {
+          return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                             applicationName, applicationName);
+      }) {}
+
+QSettingsStore::QSettingsStore(const QString &fileName, const Opener &open)
+    : fileName_(fileName), unreadable_(notAFile(fileName)) {
+    if (unreadable_)
+        return;
+    settings_ = open();
+    fileName_ = settings_->fileName();
     // QSettings reads what it can and takes a file it cannot open for an empty one; saving
     // over it would then drop everything the operator kept there.
-    const QFileInfo info(settings_->fileName());
-    if (!info.exists())
-        return;
-    if (info.isDir()) {
-        unreadable_ = QStringLiteral("it is a folder");
-        return;
-    }
-    QFile file(info.filePath());
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file(fileName_);
+    if (QFileInfo::exists(fileName_) && !file.open(QIODevice::ReadOnly))
         unreadable_ = file.errorString();
 }
 
 QSettingsStore QSettingsStore::inFile(const QString &path) {
-    return QSettingsStore(std::make_unique<QSettings>(path, QSettings::IniFormat));
+    return QSettingsStore(
+        path, [&path] { return std::make_unique<QSettings>(path, QSettings::IniFormat); });
 }
 
 namespace {
@@ -46,7 +68,7 @@ std::optional<QString> QSettingsStore::read(const QString &key) const {
     const QString path = keyPath(key);
     if (const auto found = written_.find(path); found != written_.end())
         return found->second;
-    if (!settings_->contains(path))
+    if (!settings_ || !settings_->contains(path))
         return std::nullopt;
     const QVariant value = settings_->value(path);
     // An entry edited by hand with an unquoted comma comes back as a list.
@@ -145,7 +167,7 @@ FlushResult QSettingsStore::flush() {
             QStringLiteral("it could not be read at start-up (%1), and saving would lose what it "
                            "holds")
                 .arg(*unreadable_));
-    const std::optional<QString> behind = fileBehind(settings_->fileName());
+    const std::optional<QString> behind = fileBehind(fileName_);
     if (!behind)
         return FlushResult::failed(QStringLiteral("its symbolic links form a loop"));
     // QSettings takes a write cut short (a full disk, a file size limit) for success and puts

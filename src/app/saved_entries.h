@@ -1,7 +1,10 @@
 #pragma once
 
+#include "module_protocol.h"
+
 #include <QSettings>
 #include <QString>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -21,7 +24,7 @@ struct Entries {
 };
 
 // Sizes of the two lists; a stored position must fit them (-1 meaning no selection).
-inline constexpr int kChannelCount = 16;
+inline constexpr int kChannelCount = fw::kChannelCount;
 inline constexpr int kLowPowerModeCount = 3;
 
 // The section and keys of the saved entries, spelled as the store keeps them.
@@ -76,12 +79,15 @@ public:
     QString location() const override { return fileName(); }
     std::optional<QString> unreadable() const override { return unreadable_; }
 
-    QString fileName() const { return settings_->fileName(); }
+    QString fileName() const { return fileName_; }
 
 private:
-    explicit QSettingsStore(std::unique_ptr<QSettings> settings);
-    std::unique_ptr<QSettings> settings_; // only ever read, so it never writes by itself
-    std::map<QString, QString> written_;  // by key path, until a flush stores them
+    using Opener = std::function<std::unique_ptr<QSettings>()>;
+    QSettingsStore(const QString &fileName, const Opener &open);
+    QString fileName_;
+    // Only ever read, so it never writes by itself; none when the file is not one.
+    std::unique_ptr<QSettings> settings_;
+    std::map<QString, QString> written_; // by key path, until a flush stores them
     std::optional<QString> unreadable_;
 };
 

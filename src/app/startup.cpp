@@ -1,12 +1,14 @@
 #include "startup.h"
 
 #include "data_provider.h"
+#include "dataprovider_abi.h"
 #include "messages.h"
 #include "version.h"
 #include "window_port.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QTimer>
 #include <thread>
 
@@ -21,8 +23,17 @@ QString versionText() {
 }
 } // namespace
 
+QString windowCaption(const std::optional<QString> &profilePath, bool simulated) {
+    QString caption = QStringLiteral("Fleetwright");
+    if (simulated)
+        caption += QStringLiteral(" (simulated base station)");
+    if (profilePath)
+        caption = QFileInfo(*profilePath).fileName() + QStringLiteral(" \u2014 ") + caption;
+    return caption;
+}
+
 int channelPosition(uint8_t baseChannel) {
-    return baseChannel >= 1 && baseChannel <= kChannelCount ? baseChannel - 1 : -1;
+    return isChannel(baseChannel) ? baseChannel - kChannelMin : -1;
 }
 
 std::unique_ptr<DataProvider> startUp(const ProviderFactory &createProvider,
@@ -31,13 +42,25 @@ std::unique_ptr<DataProvider> startUp(const ProviderFactory &createProvider,
     std::unique_ptr<DataProvider> provider;
     try {
         provider = createProvider();
-        provider->ProbeProvider();
+    } catch (const ProviderError &error) {
+        // Most often the maker's library is simply not installed: say what to do about it.
+        window.showMessage(
+            error.code() == kLoaderCannotLoad
+                ? messages::providerNotLoaded(applicationName, error.description(), error.code())
+                : messages::providerNotRegistered(applicationName, error.description(),
+                                                  error.code()));
+        return nullptr;
+    }
+    int32_t probeResult = 0;
+    try {
+        probeResult = provider->ProbeProvider();
     } catch (const ProviderError &error) {
         window.showMessage(
             messages::providerNotRegistered(applicationName, error.description(), error.code()));
         return nullptr;
     }
 
+    target.setSimulatedBaseStation(static_cast<uint32_t>(probeResult) == ZDP_PROBE_SIMULATED);
     target.setVersionText(versionText());
     target.applyEntries(readEntries(store));
     if (const std::optional<QString> why = store.unreadable())

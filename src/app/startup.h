@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -29,7 +30,14 @@ public:
     virtual void applyEntries(const Entries &entries) = 0;
     // -1 leaves the channel list with no selection.
     virtual void selectChannelPosition(int position) = 0;
+    // Whether the loaded library emulates a base station, as its probe says.
+    virtual void setSimulatedBaseStation(bool simulated) = 0;
 };
+
+// The window's caption, "document - application" as desktops show it: the profile's file
+// name when the entries live in one, then the program's name, which says when the base
+// station is the simulated one.
+QString windowCaption(const std::optional<QString> &profilePath, bool simulated);
 
 // List position of a base station channel: channel n at n - 1, -1 when the list has none.
 int channelPosition(uint8_t baseChannel);

@@ -1,12 +1,14 @@
 #include "data_provider.h"
 
+#include "provider_text.h"
+
 #include <cstdlib>
 #include <utility>
 
 namespace fw {
 
 ProviderError::ProviderError(int32_t code, std::string description)
-    : std::runtime_error(description + " [Code: " + std::to_string(code) + "]"), code_(code),
+    : std::runtime_error(withCode(description, code)), code_(code),
       description_(std::move(description)) {}
 
 ProviderStopped::ProviderStopped(std::string happened)

@@ -45,7 +45,7 @@ public:
 
     virtual int16_t OpenConnection(int32_t arg1, int32_t arg2) = 0;
     virtual void CloseConnection() = 0;
-    // Returns the library's informational result.
+    // The library's probe result: ZDP_PROBE_SIMULATED from a simulated base station.
     virtual int32_t ProbeProvider() = 0;
     virtual uint8_t GetBaseChannel(int32_t arg1) = 0;
     virtual void SetBaseChannel(int32_t arg1, uint8_t channel) = 0;

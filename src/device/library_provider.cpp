@@ -1,6 +1,7 @@
 #include "data_provider.h"
 #include "dataprovider_abi.h"
 #include "provider_library.h"
+#include "provider_text.h"
 
 #include <utility>
 #include <vector>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "provider_text.h"
 #include "window_port.h"
 
 #include <cstdint>
@@ -31,6 +32,9 @@ Message incompatible(std::string_view warning);
 
 Message providerNotRegistered(std::string_view applicationName, std::string_view description,
                               int32_t code);
+// The same when no library could be loaded at all, with a sentence on how to get one.
+Message providerNotLoaded(std::string_view applicationName, std::string_view description,
+                          int32_t code);
 Message cannotOpenUsb();
 
 // The update record could not be written; reason says why, as the system put it.
@@ -41,13 +45,9 @@ Message recordNotWritten(std::string_view path, std::string_view reason);
 Message settingsUnreadable(std::string_view path, std::string_view reason);
 Message entriesNotSaved(std::string_view path, std::string_view reason);
 
-// Text from the data-provider library as a message may show it: valid UTF-8 (each invalid
-// byte becomes U+FFFD) of at most kLibraryTextLimit characters, the last one "…" when it
-// was cut. A library may answer with megabytes, which a message box takes minutes to lay out.
-inline constexpr size_t kLibraryTextLimit = 1000;
-std::string libraryText(std::string_view text);
-
-// The module ID as shown after "ID: ": upper-case hexadecimal, no leading zeros.
-std::string hexId(uint32_t moduleId);
+// Library text as a message shows it, and the module ID as shown after "ID: ".
+using fw::hexId;
+using fw::kLibraryTextLimit;
+using fw::libraryText;
 
 } // namespace fw::messages

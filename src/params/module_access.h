@@ -1,6 +1,6 @@
 #pragma once
 
-#include "command_codes.h"
+#include "module_protocol.h"
 
 #include <cstdint>
 #include <string>

@@ -16,6 +16,9 @@ struct Message {
     friend bool operator==(const Message &, const Message &) = default;
 };
 
+// The three number boxes of the "Acquisition Modules" tab.
+enum class EntryField { TxInterval, SampleTime, SleepDelay };
+
 // The window as the update sees it: its entries, the status label, the mouse pointer,
 // message boxes, pauses and event processing. MainFrm implements it over its widgets;
 // tests replace it with a recorder.
@@ -44,6 +47,14 @@ public:
     virtual void processEvents() = 0;
     // Blocks for at least the given time without processing events.
     virtual void pause(std::chrono::milliseconds duration) = 0;
+
+    // The update refused the entry of that box and the operator has dismissed the range
+    // message: the box is the one to correct next.
+    virtual void entryRefused(EntryField /*field*/) {}
+    // The pairing call waits up to window for a module to wake; pairingEnded follows when
+    // it has returned, whatever its outcome.
+    virtual void pairingStarted(std::chrono::seconds /*window*/) {}
+    virtual void pairingEnded() {}
 };
 
 } // namespace fw

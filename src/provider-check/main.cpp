@@ -18,7 +18,9 @@ QString helpText() {
         "FLEETWRIGHT_PROVIDER, else the installed library, as the program loads it.\n"
         "Each group of checks runs against the library in a process of its own: a crash or a\n"
         "hang fails that check only. Nothing is written to a module without --write, and\n"
-        "the base station's channel is left as it was found.\n"
+        "the base station's channel is left as it was found. A check whose property\n"
+        "could not be exercised is skipped with the reason. The contract: man 7\n"
+        "fleetwright-provider.\n"
         "Exit status: 0 every check passed, 1 a check failed, 2 the library could not be\n"
         "loaded or created, or a usage error.\n\nChecks (name, what it checks, option):\n");
     std::istringstream lines(checks.str());
@@ -42,11 +44,12 @@ int main(int argc, char **argv) {
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption moduleOption(
         QStringLiteral("module"),
-        QStringLiteral("Also check a live module; the operator power-cycles it when asked."));
+        QStringLiteral("Also check a live module; the operator power-cycles modules when "
+                       "asked."));
     const QCommandLineOption writeOption(
         QStringLiteral("write"),
-        QStringLiteral("With --module: also write back the values just read (no save, no "
-                       "reset)."));
+        QStringLiteral("With --module: also make an update's writes: the values just read, "
+                       "then save (55) and reset (54)."));
     const QCommandLineOption listOption(QStringLiteral("list"),
                                         QStringLiteral("Print the checks without running them."));
     parser.addOptions({moduleOption, writeOption, listOption});

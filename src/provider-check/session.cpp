@@ -1,5 +1,7 @@
 #include "session.h"
 
+#include "module_protocol.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -52,6 +54,8 @@ void Observations::merge(const Observations &other) {
         keep(textFaults, finding);
     for (const std::string &finding : other.slowCalls)
         keep(slowCalls, finding);
+    for (const std::string &finding : other.errorStatuses)
+        keep(errorStatuses, finding);
 }
 
 namespace {
@@ -95,10 +99,15 @@ int32_t Session::timed(const char *name, const zdp_provider *dp, Call &&call) {
 }
 
 void Session::noteText(const char *after, int32_t status, const zdp_provider *dp) {
+    const std::string call(after);
+    const bool hadErrorBefore = hadError_;
+    if (status != 0) {
+        hadError_ = true;
+        keep(observations_.errorStatuses, "status " + std::to_string(status) + " from " + call);
+    }
     if (!has(host::Call::ErrorText))
         return;
     const std::optional<std::string> text = host_.errorText(token(dp));
-    const std::string call(after);
     if (!text) {
         keep(observations_.textFaults, "NULL after " + call);
         return;
@@ -111,11 +120,9 @@ void Session::noteText(const char *after, int32_t status, const zdp_provider *dp
              "empty after " + call + " returned status " + std::to_string(status));
     // A library may keep an old description until the next error; only a text that
     // appears with no error at all is wrong.
-    if (status == 0 && dp && !hadError_ && !view.empty())
+    if (status == 0 && dp && !hadErrorBefore && !view.empty())
         keep(observations_.textFaults,
              "\"" + std::string(view) + "\" after " + call + " succeeded with no error before it");
-    if (status != 0)
-        hadError_ = true;
 }
 
 std::optional<Outcome> Session::start(bool openStation) {
@@ -194,7 +201,7 @@ int32_t Session::pair(int32_t channelMode, int32_t windowSeconds, uint32_t &modu
 
 int32_t Session::write(uint32_t moduleId, uint8_t command, const std::string &value,
                        int16_t &flag) {
-    const std::string payload = value + std::string(2, '\0');
+    const std::string payload = payloadOf(value);
     return timed("zdp_write_module_command", dp_,
                  [&] { return host_.write(token(dp_), 1, moduleId, command, payload, flag); });
 }
@@ -212,7 +219,7 @@ Session::Read Session::read(uint32_t moduleId, uint8_t command, size_t capacity)
     answer.length = static_cast<size_t>(got.length);
     answer.overrun = got.outside;
     answer.bytes = got.value;
-    answer.text = got.value.substr(0, got.value.find('\0'));
+    answer.text = std::string(answerText(got.value));
     return answer;
 }
 
@@ -222,43 +229,6 @@ std::string Session::describe(int32_t status) const {
         return text;
     const std::optional<std::string> description = host_.errorText(token(dp_));
     return text + ": " + description.value_or("(zdp_error_text gave NULL)");
-}
-
-bool isValidUtf8(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        size_t length = 0;
-        uint32_t code = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            code = lead & 0x1Fu;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            code = lead & 0x0Fu;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            code = lead & 0x07u;
-        } else {
-            return false;
-        }
-        if (i + length > text.size())
-            return false;
-        for (size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0u) != 0x80u)
-                return false;
-            code = (code << 6) | (next & 0x3Fu);
-        }
-        const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
-        if (overlong || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
-            return false;
-        i += length;
-    }
-    return true;
 }
 
 } // namespace fw::check

@@ -2,6 +2,7 @@
 
 #include "dataprovider_abi.h"
 #include "host_connection.h"
+#include "provider_text.h"
 
 #include <chrono>
 #include <cstdint>
@@ -35,6 +36,8 @@ struct Outcome {
 struct Observations {
     std::vector<std::string> textFaults;
     std::vector<std::string> slowCalls;
+    // The error statuses seen, so that a text check with none to judge says so.
+    std::vector<std::string> errorStatuses;
 
     void merge(const Observations &other);
 };
@@ -87,7 +90,8 @@ public:
     std::string describe(int32_t status) const;
 
     // Kept between the checks of the module group.
-    uint32_t pairedModule = 0;
+    uint32_t pairedModule = 0; // the last module paired, never 0 once one paired
+    uint32_t lastPairing = 0;  // what the last pairing answered, as the program keeps it
     std::map<int, std::string> moduleValues;
 
 private:
@@ -102,6 +106,6 @@ private:
     Observations observations_;
 };
 
-bool isValidUtf8(std::string_view text);
+using fw::isValidUtf8;
 
 } // namespace fw::check

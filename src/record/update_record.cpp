@@ -2,6 +2,7 @@
 
 #include "messages.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -55,19 +56,90 @@ void syncFolder(const std::string &path) {
 }
 
 bool writeAll(int fd, std::string_view bytes, std::string &reason) {
-    ssize_t written;
-    do
-        written = ::write(fd, bytes.data(), bytes.size());
-    while (written < 0 && errno == EINTR);
-    if (written < 0) {
-        reason = systemReason(errno);
-        return false;
-    }
-    if (static_cast<size_t>(written) != bytes.size()) {
-        reason = "Only part of the line could be written";
-        return false;
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            reason = written < 0 ? systemReason(errno) : "Only part of the line could be written";
+            return false;
+        }
+        bytes.remove_prefix(static_cast<size_t>(written));
     }
     return true;
+}
+
+// Enough of the file's end to hold its last line: a record line is far shorter.
+constexpr off_t kTailBytes = off_t{64} * 1024;
+
+std::string tailOf(int fd, off_t size) {
+    const off_t start = size > kTailBytes ? size - kTailBytes : 0;
+    std::string tail(static_cast<size_t>(size - start), '\0');
+    const ssize_t got = ::pread(fd, tail.data(), tail.size(), start);
+    tail.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return tail;
+}
+
+// Length of the valid UTF-8 sequence that starts text[at], 0 when none does: no overlong
+// forms, no surrogates, nothing past U+10FFFF.
+size_t utf8Length(std::string_view text, size_t at) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[at + i]); };
+    const unsigned char lead = byte(0);
+    size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF; // the range of the byte after the lead
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size() || byte(1) < low || byte(1) > high)
+        return 0;
+    for (size_t i = 2; i < length; ++i)
+        if (byte(i) < 0x80 || byte(i) > 0xBF)
+            return 0;
+    return length;
+}
+
+void appendHex(std::string &out, unsigned char byte) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    out += "\\x";
+    out += kDigits[byte >> 4];
+    out += kDigits[byte & 0xF];
+}
+
+// The library's text as valid UTF-8 without control characters, line breaks kept for
+// csvField to join.
+std::string printable(std::string_view text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte == '\r' || byte == '\n' || (byte >= 0x20 && byte < 0x7F)) {
+            shown += text[i++];
+            continue;
+        }
+        const size_t length = byte < 0x80 ? 0 : utf8Length(text, i);
+        // U+0080 to U+009F are control characters too.
+        const bool control =
+            length == 2 && byte == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+        if (length == 0 || control) {
+            for (size_t end = i + std::max<size_t>(length, 1); i < end; ++i)
+                appendHex(shown, static_cast<unsigned char>(text[i]));
+            continue;
+        }
+        shown.append(text.substr(i, length));
+        i += length;
+    }
+    return shown;
 }
 
 // Appending takes another program a moment; one that holds the lock for longer is stuck,
@@ -124,6 +196,44 @@ std::string csvField(std::string_view text) {
     return out + '"';
 }
 
+std::string textField(std::string_view text) {
+    std::string shown = printable(text);
+    // A spreadsheet runs such a field as a formula; the quote makes it plain text.
+    if (!shown.empty() && std::string_view("=+-@\t\r").find(shown.front()) != std::string::npos)
+        shown.insert(0, 1, '\'');
+    return csvField(shown);
+}
+
+std::string mendingFor(std::string_view tail) {
+    const size_t lineEnd = tail.find_last_of('\n');
+    const std::string_view cut =
+        lineEnd == std::string_view::npos ? tail : tail.substr(lineEnd + 1);
+    if (cut.empty())
+        return {};
+    // Read as an RFC 4180 reader would: only a field that starts with a quote is quoted,
+    // and a doubled quote inside it stands for one.
+    enum class State { FieldStart, Plain, Quoted, QuoteInQuoted } state = State::FieldStart;
+    for (const char c : cut) {
+        switch (state) {
+        case State::FieldStart:
+            state = c == '"' ? State::Quoted : c == ',' ? State::FieldStart : State::Plain;
+            break;
+        case State::Plain:
+            if (c == ',')
+                state = State::FieldStart;
+            break;
+        case State::Quoted:
+            if (c == '"')
+                state = State::QuoteInQuoted;
+            break;
+        case State::QuoteInQuoted:
+            state = c == '"' ? State::Quoted : c == ',' ? State::FieldStart : State::Plain;
+            break;
+        }
+    }
+    return state == State::Quoted ? "\"\n" : "\n";
+}
+
 std::string isoLocalTime(std::time_t when) {
     std::tm local{};
     localtime_r(&when, &local);
@@ -141,7 +251,7 @@ std::string recordLine(const UpdateReport &report, std::string_view time) {
     const std::string fields[] = {
         std::string(time),
         report.moduleId,
-        report.model,
+        textField(report.model),
         tabName(report.tab),
         channelText(report),
         report.written.txInterval,
@@ -149,11 +259,17 @@ std::string recordLine(const UpdateReport &report, std::string_view time) {
         report.written.sleepDelay,
         report.written.lowPowerMode,
         report.complete ? "complete" : "failed",
-        report.message.text,
+        textField(report.message.text),
     };
-    std::string line = csvField(fields[0]);
-    for (size_t i = 1; i < std::size(fields); ++i)
-        line.append(",").append(csvField(fields[i]));
+    // The text columns are fields already; the others hold only what this program wrote.
+    constexpr size_t kModel = 2;
+    constexpr size_t kMessage = std::size(fields) - 1;
+    std::string line;
+    for (size_t i = 0; i < std::size(fields); ++i) {
+        if (i > 0)
+            line += ',';
+        line += i == kModel || i == kMessage ? fields[i] : csvField(fields[i]);
+    }
     return line + '\n';
 }
 
@@ -175,19 +291,21 @@ std::optional<std::string> appendLine(const std::string &path, std::string_view 
         return std::string("Another program keeps the record locked");
     if (::fstat(file.get(), &status) != 0)
         return systemReason(errno);
-    std::string bytes;
-    if (status.st_size == 0) {
-        bytes = kHeader;
-    } else {
-        char last = '\n';
-        if (::pread(file.get(), &last, 1, status.st_size - 1) == 1 && last != '\n')
-            bytes = "\n"; // a line cut short by an earlier crash stays as it is
-    }
+    // A line cut short by an earlier crash keeps what it holds; it is only closed, so that
+    // it does not swallow the lines after it.
+    std::string bytes =
+        status.st_size == 0 ? std::string(kHeader) : mendingFor(tailOf(file.get(), status.st_size));
     bytes += line;
 
     std::string reason;
-    if (!writeAll(file.get(), bytes, reason))
+    if (!writeAll(file.get(), bytes, reason)) {
+        // Half a line would be mended into a row of its own the next time; the file goes
+        // back to what it was while it is still ours.
+        if (::ftruncate(file.get(), status.st_size) != 0)
+            reason += std::string(", and the part written could not be taken back: ") +
+                      systemReason(errno);
         return reason;
+    }
     ::flock(file.get(), LOCK_UN); // the line is whole; the other program may go on meanwhile
     if (::fsync(file.get()) != 0)
         return systemReason(errno);
@@ -222,19 +340,29 @@ std::string defaultRecordPath() {
     return defaultRecordPath(std::getenv("XDG_STATE_HOME"), homeFolder);
 }
 
-UpdateRecord::UpdateRecord(std::string path, bool createFolder, std::ostream &errors, Clock clock)
-    : path_(std::move(path)), createFolder_(createFolder), errors_(errors),
-      clock_(std::move(clock)) {}
+void onAnotherThread(const std::function<void()> &work) {
+    std::thread(work).join();
+}
 
-UpdateRecord::UpdateRecord(std::string path, bool createFolder)
-    : UpdateRecord(std::move(path), createFolder, std::cerr, [] { return std::time(nullptr); }) {}
+UpdateRecord::UpdateRecord(std::string path, bool createFolder, std::ostream &errors, Clock clock,
+                           OffThread offThread)
+    : path_(std::move(path)), createFolder_(createFolder), errors_(errors),
+      clock_(std::move(clock)), offThread_(std::move(offThread)) {}
+
+UpdateRecord::UpdateRecord(std::string path, bool createFolder, OffThread offThread)
+    : UpdateRecord(
+          std::move(path), createFolder, std::cerr, [] { return std::time(nullptr); },
+          std::move(offThread)) {}
 
 std::optional<Message> UpdateRecord::updateEnding(const UpdateReport &report) {
+    const std::string line = recordLine(report, isoLocalTime(clock_()));
     std::optional<std::string> failure;
-    if (createFolder_)
-        failure = makeFolders(path_);
-    if (!failure)
-        failure = appendLine(path_, recordLine(report, isoLocalTime(clock_())));
+    offThread_([this, &line, &failure] {
+        if (createFolder_)
+            failure = makeFolders(path_);
+        if (!failure)
+            failure = appendLine(path_, line);
+    });
     if (!failure || warned_)
         return std::nullopt;
     warned_ = true;

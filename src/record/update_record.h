@@ -20,6 +20,17 @@ inline constexpr std::string_view kHeader =
 // when it holds a comma, a quote or a blank at either end.
 std::string csvField(std::string_view text);
 
+// A field whose text came from the library or the module, made safe to open anywhere:
+// line breaks as in csvField, every other control character and every byte that is not
+// part of valid UTF-8 as \xNN, and a leading ' when a spreadsheet would take the text for
+// a formula (it starts with =, +, -, @, TAB or CR).
+std::string textField(std::string_view text);
+
+// What must go before a new line so that it starts a row of its own after tail, the end of
+// the file as it is: nothing after a whole line, else a closing quote when the cut line
+// ends inside a quoted field, and the line end.
+std::string mendingFor(std::string_view tail);
+
 // Local time to the second with its UTC offset: 2026-12-08T14:03:27+01:00.
 std::string isoLocalTime(std::time_t when);
 
@@ -27,8 +38,9 @@ std::string isoLocalTime(std::time_t when);
 std::string recordLine(const UpdateReport &report, std::string_view time);
 
 // Appends line with a single write to the file opened for appending, after the header when
-// the file is new or empty and after a newline when its last line was cut short, then flushes
-// it to the disk. Returns why it could not, or nothing.
+// the file is new or empty and after mendingFor() when its last line was cut short, then
+// flushes it to the disk. A write that does not go in whole is taken back: the file is left
+// as it was. Returns why it could not, or nothing.
 std::optional<std::string> appendLine(const std::string &path, std::string_view line);
 
 // Creates the missing folders of path, each readable by its owner only. Returns why it could
@@ -41,16 +53,25 @@ std::string defaultRecordPath(const char *stateHome, const std::string &home);
 // The same for this process: its environment, and its account's home when HOME is unset.
 std::string defaultRecordPath();
 
-// Writes the record as updates end. A line that cannot be written never holds up the update:
-// the first failure of a run is told on the error stream and as a notice, later ones only
-// leave their line out.
+// Runs work on a thread other than the caller's and returns once it is done. What the
+// caller's thread does meanwhile is up to the implementation (the window serves its events).
+using OffThread = std::function<void(const std::function<void()> &work)>;
+
+// Runs work on a thread of its own and blocks until it is done.
+void onAnotherThread(const std::function<void()> &work);
+
+// Writes the record as updates end, each line off the caller's thread: waiting for another
+// program's lock or for the disk never stalls the window. A line that cannot be written
+// never holds up the update: the first failure of a run is told on the error stream and as
+// a notice, later ones only leave their line out.
 class UpdateRecord final : public UpdateObserver {
 public:
     using Clock = std::function<std::time_t()>;
 
     // createFolder: make the file's folder when it is missing (the default place).
-    UpdateRecord(std::string path, bool createFolder, std::ostream &errors, Clock clock);
-    UpdateRecord(std::string path, bool createFolder);
+    UpdateRecord(std::string path, bool createFolder, std::ostream &errors, Clock clock,
+                 OffThread offThread = onAnotherThread);
+    UpdateRecord(std::string path, bool createFolder, OffThread offThread = onAnotherThread);
 
     std::optional<Message> updateEnding(const UpdateReport &report) override;
 
@@ -61,6 +82,7 @@ private:
     bool createFolder_;
     std::ostream &errors_;
     Clock clock_;
+    OffThread offThread_;
     bool warned_ = false;
 };
 

@@ -1,8 +1,8 @@
 #include "parameter_phase.h"
 
-#include "command_codes.h"
 #include "messages.h"
 #include "module_access.h"
+#include "module_protocol.h"
 #include "number_text.h"
 #include "update_sequence.h"
 #include "window_port.h"
@@ -60,7 +60,7 @@ void endWithMessage(WindowPort &window, const Message &message) {
 }
 
 bool runParameterPhase(ModuleAccess &access, WindowPort &window, ModuleSession &session,
-                       StagedParameters &written) {
+                       const ParameterEntries &entries, StagedParameters &written) {
     // The window keeps the upper-case model; the completion message shows it.
     upperCaseInPlace(session.model);
     if (!isSupportedModel(session.model)) {
@@ -68,7 +68,7 @@ bool runParameterPhase(ModuleAccess &access, WindowPort &window, ModuleSession &
         return false;
     }
 
-    const auto handled = parameters(readEntries(window));
+    const auto handled = parameters(entries);
     for (const Parameter &parameter : handled)
         if (parameter.blank &&
             !fillFromModule(access, window, session.moduleId, parameter, session.staged))

@@ -20,8 +20,10 @@ void endWithMessage(WindowPort &window, const Message &message);
 // refuses unsupported models, fills the blank parameters from the module, refuses
 // combinations the module cannot run and writes the entered parameters. Returns false
 // when the update has to stop; the operator has then been told why and the window is idle.
-// written receives each value as soon as the module has accepted it.
+// entries are those the update staged at its start: what the window holds by now may have
+// been changed by events run during the waits. written receives each value as soon as the
+// module has accepted it.
 bool runParameterPhase(ModuleAccess &access, WindowPort &window, ModuleSession &session,
-                       StagedParameters &written);
+                       const ParameterEntries &entries, StagedParameters &written);
 
 } // namespace fw

@@ -1,6 +1,7 @@
 #include "parameter_rules.h"
 
 #include "messages.h"
+#include "module_protocol.h"
 #include "number_text.h"
 
 #include <algorithm>
@@ -11,8 +12,10 @@ namespace fw {
 namespace {
 
 struct NumberField {
+    EntryField field;
     std::string ParameterEntries::*entry;
     std::string StagedParameters::*staged;
+    std::string EntryWarnings::*warning;
     double minimum;
     double maximum;
     std::string_view rangeText;
@@ -20,19 +23,13 @@ struct NumberField {
 
 // Staged and checked in this order; only the first field out of range is reported.
 constexpr std::array<NumberField, 3> kNumberFields{{
-    {&ParameterEntries::txInterval, &StagedParameters::txInterval, 5, 60000,
-     "The valid range for the TX Interval is 5 to 60000 ms"},
-    {&ParameterEntries::sampleTime, &StagedParameters::sampleTime, 5, 60000,
-     "The valid range for the Sample Time is 5 to 60000 ms"},
-    {&ParameterEntries::sleepDelay, &StagedParameters::sleepDelay, 0, 3600,
-     "The valid range for the Sleep Delay is 0 to 3600 s"},
+    {EntryField::TxInterval, &ParameterEntries::txInterval, &StagedParameters::txInterval,
+     &EntryWarnings::txInterval, 5, 60000, "The valid range for the TX Interval is 5 to 60000 ms"},
+    {EntryField::SampleTime, &ParameterEntries::sampleTime, &StagedParameters::sampleTime,
+     &EntryWarnings::sampleTime, 5, 60000, "The valid range for the Sample Time is 5 to 60000 ms"},
+    {EntryField::SleepDelay, &ParameterEntries::sleepDelay, &StagedParameters::sleepDelay,
+     &EntryWarnings::sleepDelay, 0, 3600, "The valid range for the Sleep Delay is 0 to 3600 s"},
 }};
-
-// The module keeps the model name as compared here: whole, after upper-casing.
-// "RX,IM" carries a comma in the module's firmware.
-constexpr std::array<std::string_view, 8> kSupportedModels{
-    "RX-LC", "GHMTX", "GH-K410", "GH-K520", "RX-VM", "RX,IM", "RX-RM", "RX-TM",
-};
 
 std::string maximumSampleTimeSentence(double maximum) {
     // std::round takes halves away from zero.
@@ -41,7 +38,59 @@ std::string maximumSampleTimeSentence(double maximum) {
            decimalText(std::round(maximum)) + " mS" + std::string(messages::kLineBreak);
 }
 
+std::string stagedText(const std::string &entry) {
+    return decimalText(readNumber(entry));
+}
+
+// The range applies to the number as staged, which is what the module gets.
+bool inRange(const NumberField &field, const std::string &staged) {
+    const double value = readNumber(staged);
+    return value >= field.minimum && value <= field.maximum;
+}
+
+std::string stagedLowPowerMode(int position) {
+    return std::to_string(std::max(position, 0) - 1);
+}
+
 } // namespace
+
+std::optional<EntryField> firstOutOfRange(const ParameterEntries &entries) {
+    for (const NumberField &field : kNumberFields) {
+        const std::string &text = entries.*field.entry;
+        if (!text.empty() && !inRange(field, stagedText(text)))
+            return field.field;
+    }
+    return std::nullopt;
+}
+
+EntryWarnings entryWarnings(const ParameterEntries &entries) {
+    EntryWarnings warnings;
+    bool allInRange = true;
+    StagedParameters staged;
+    for (const NumberField &field : kNumberFields) {
+        const std::string &text = entries.*field.entry;
+        if (text.empty())
+            continue;
+        staged.*field.staged = stagedText(text);
+        if (!inRange(field, staged.*field.staged)) {
+            warnings.*field.warning = messages::outOfRange(field.rangeText).text;
+            allInRange = false;
+        }
+    }
+    // An update stops at the first range message, so it would never reach these rules.
+    const bool complete = !entries.txInterval.empty() && !entries.sampleTime.empty() &&
+                          !lowPowerLeftAsIs(entries.lowPowerModePosition);
+    if (!allInRange || !complete)
+        return warnings;
+    staged.lowPowerMode = stagedLowPowerMode(entries.lowPowerModePosition);
+    if (const std::string warning = compatibilityWarning(staged); !warning.empty()) {
+        const std::string text = messages::incompatible(warning).text;
+        warnings.txInterval = text;
+        warnings.sampleTime = text;
+        warnings.lowPowerMode = text;
+    }
+    return warnings;
+}
 
 std::optional<Message> stageEntries(const ParameterEntries &entries, StagedParameters &staged) {
     for (const NumberField &field : kNumberFields) {
@@ -49,13 +98,11 @@ std::optional<Message> stageEntries(const ParameterEntries &entries, StagedParam
         if (text.empty())
             continue;
         std::string &target = staged.*field.staged;
-        target = decimalText(readNumber(text));
-        // The range applies to the number as staged, which is what the module gets.
-        const double value = readNumber(target);
-        if (!(value >= field.minimum && value <= field.maximum))
+        target = stagedText(text);
+        if (!inRange(field, target))
             return messages::outOfRange(field.rangeText);
     }
-    staged.lowPowerMode = std::to_string(std::max(entries.lowPowerModePosition, 0) - 1);
+    staged.lowPowerMode = stagedLowPowerMode(entries.lowPowerModePosition);
     return std::nullopt;
 }
 

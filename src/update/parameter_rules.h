@@ -32,6 +32,24 @@ struct ParameterEntries {
 inline constexpr double kLowPowerMarginMs = 25;
 inline constexpr double kLowPowerMinimumTxMs = 41;
 
+// The first number box whose entry is out of range, as stageEntries() finds it; nothing
+// when every box holds a number in range or nothing.
+std::optional<EntryField> firstOutOfRange(const ParameterEntries &entries);
+
+// What the window flags while the operator types: for each box, the text the update would
+// show about its entry; empty where the entry is fine. Every box that holds text is held to
+// its range; once the TX interval and sample time hold numbers in range and the low power
+// list is on "No" or "Yes", the three are held to the compatibility rules as well.
+struct EntryWarnings {
+    std::string txInterval;
+    std::string sampleTime;
+    std::string sleepDelay;
+    std::string lowPowerMode;
+
+    friend bool operator==(const EntryWarnings &, const EntryWarnings &) = default;
+};
+EntryWarnings entryWarnings(const ParameterEntries &entries);
+
 // Stages the entries into staged: an empty text leaves its staged value alone, the
 // others stage the decimal text of their number. Returns the range message of the
 // first field out of range (staging stops there; the failing field keeps its newly

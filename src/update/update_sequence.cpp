@@ -1,9 +1,9 @@
 #include "update_sequence.h"
 
-#include "command_codes.h"
 #include "data_provider.h"
 #include "messages.h"
 #include "module_access.h"
+#include "module_protocol.h"
 #include "parameter_phase.h"
 #include "update_observer.h"
 #include "window_port.h"
@@ -18,14 +18,24 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr int kAcquisitionTab = 1;
-constexpr int32_t kBaseStation = 1;
-constexpr int32_t kKeepModuleChannel = 1;
-constexpr int32_t kMoveModuleToBaseChannel = 0;
-constexpr int32_t kPairingWindowSeconds = 10;
-// The module needs a moment after waking before it answers reads, and one after saving
-// before it can be reset.
+constexpr int32_t kBaseStation = kBaseStationArg;
+// The module needs a moment after waking before it answers reads (and one after saving,
+// kAfterSave, before it can be reset).
 constexpr auto kAfterPairing = 500ms;
-constexpr auto kAfterSave = 1000ms;
+
+// Tells the window how long the pairing call may wait, and when it has returned.
+class PairingWait {
+public:
+    PairingWait(WindowPort &window, int32_t seconds) : window_(window) {
+        window_.pairingStarted(std::chrono::seconds(seconds));
+    }
+    ~PairingWait() { window_.pairingEnded(); }
+    PairingWait(const PairingWait &) = delete;
+    PairingWait &operator=(const PairingWait &) = delete;
+
+private:
+    WindowPort &window_;
+};
 
 class RunningFlag {
 public:
@@ -65,6 +75,9 @@ public:
     void setDefaultPointer() override { window_.setDefaultPointer(); }
     void processEvents() override { window_.processEvents(); }
     void pause(std::chrono::milliseconds duration) override { window_.pause(duration); }
+    void entryRefused(EntryField field) override { window_.entryRefused(field); }
+    void pairingStarted(std::chrono::seconds window) override { window_.pairingStarted(window); }
+    void pairingEnded() override { window_.pairingEnded(); }
 
     void showMessage(const Message &message) override {
         // Every update shows one message, the one it ends with.
@@ -106,9 +119,12 @@ void UpdateSequence::run() {
 void UpdateSequence::runSteps(Trace &window) {
     // 1. Check and stage the entries before anything is sent.
     const bool staged = window.activeTab() == kAcquisitionTab;
+    const ParameterEntries entries = staged ? readEntries(window) : ParameterEntries{};
     if (staged) {
-        if (const auto refusal = stageEntries(readEntries(window), session_.staged)) {
+        if (const auto refusal = stageEntries(entries, session_.staged)) {
             window.showMessage(*refusal);
+            if (const std::optional<EntryField> field = firstOutOfRange(entries))
+                window.entryRefused(*field);
             return;
         }
     }
@@ -151,7 +167,7 @@ void UpdateSequence::runSteps(Trace &window) {
     const bool parameters = staged && window.activeTab() == kAcquisitionTab;
     if (!parameters)
         window.report.tab = UpdateTab::General;
-    if (parameters && !runParameterPhase(access, window, session_, window.report.written))
+    if (parameters && !runParameterPhase(access, window, session_, entries, window.report.written))
         return;
 
     // 12. Make the module keep its settings.
@@ -178,6 +194,7 @@ void UpdateSequence::runSteps(Trace &window) {
 bool UpdateSequence::pairWithModule(uint8_t baseChannel, Trace &window) {
     if (window.leaveChannelSelected()) {
         window.report.channelKept = true;
+        const PairingWait wait(window, kPairingWindowSeconds);
         dp_.PairModule(kBaseStation, kKeepModuleChannel, kPairingWindowSeconds, session_.moduleId);
         return true;
     }
@@ -198,6 +215,7 @@ bool UpdateSequence::pairWithModule(uint8_t baseChannel, Trace &window) {
         endWithMessage(window, messages::channelNotSet());
         return false;
     }
+    const PairingWait wait(window, kPairingWindowSeconds);
     dp_.PairModule(kBaseStation, kMoveModuleToBaseChannel, kPairingWindowSeconds,
                    session_.moduleId);
     return true;

@@ -3,17 +3,22 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace fw::app {
 
 void PrintTo(const CommandLine &c, std::ostream *out) {
     *out << "{action=" << static_cast<int>(c.action) << " output=\"" << c.output.toStdString()
          << "\" profile=" << c.profile.value_or(QStringLiteral("<none>")).toStdString()
-         << " record=" << static_cast<int>(c.record) << " " << c.recordPath.toStdString() << "}";
+         << " record=" << static_cast<int>(c.record) << " " << c.recordPath << " toolkit=";
+    for (const int position : c.toolkitArguments)
+        *out << position << ' ';
+    *out << "}";
 }
 
 namespace {
@@ -26,8 +31,11 @@ CommandLine parsed(QStringList arguments) {
     return parseCommandLine(arguments);
 }
 
-CommandLine run(std::optional<QString> profile, Record record, QString recordPath = {}) {
-    return {Action::Run, {}, std::move(profile), record, std::move(recordPath)};
+CommandLine run(std::optional<QString> profile, Record record, std::string recordPath = {},
+                QList<int> toolkit = {}) {
+    return {
+        Action::Run, {},   std::move(profile), record, std::move(recordPath), std::move(toolkit),
+        {},          false};
 }
 
 CommandLine refused(const QString &problem) {
@@ -35,7 +43,10 @@ CommandLine refused(const QString &problem) {
             "fleetwright: " + problem + " Try 'fleetwright --help'.\n",
             {},
             Record::Default,
-            {}};
+            {},
+            {},
+            {},
+            false};
 }
 
 struct ParseCase {
@@ -61,10 +72,26 @@ INSTANTIATE_TEST_SUITE_P(
                   run(kHere + "/jobs/a.conf", Record::Default)},
         ParseCase{"RecordElsewhere",
                   {"--record", "u.csv"},
-                  run(std::nullopt, Record::File, kHere + "/u.csv")},
+                  run(std::nullopt, Record::File, kHere.toStdString() + "/u.csv")},
+        ParseCase{
+            "QtOptionsGoToQtAlone",
+            {"-platform", "offscreen", "--record", "u.csv", "-reverse", "--style=fusion",
+             "--display", ":1"},
+            run(std::nullopt, Record::File, kHere.toStdString() + "/u.csv", {1, 2, 5, 6, 7, 8})},
+        ParseCase{"AProfileNamedLikeAQtOption",
+                  {"--profile", "-platform", "--record", "x"},
+                  run(kHere + "/-platform", Record::File, kHere.toStdString() + "/x")},
+        ParseCase{"RepeatedProfile",
+                  {"--profile", "a", "--profile=b"},
+                  refused("--profile can be given only once.")},
+        ParseCase{"RepeatedRecord",
+                  {"--record", "a", "--record", "a"},
+                  refused("--record can be given only once.")},
         ParseCase{
             "NoRecordWithAProfile", {"--no-record", "--profile", "/a"}, run("/a", Record::None)},
-        ParseCase{"Version", {"--version"}, {Action::Version, "fleetwright 1.1.0\n", {}, {}, {}}},
+        ParseCase{"Version",
+                  {"--version"},
+                  {Action::Version, "fleetwright 1.1.0\n", {}, {}, {}, {}, {}, false}},
         ParseCase{"UnknownOption", {"--bogus"}, refused("Unknown option 'bogus'.")},
         ParseCase{"MissingFile", {"--profile"}, refused("Missing value after '--profile'.")},
         ParseCase{"EmptyFile", {"--record="}, refused("--record needs a file name.")},
@@ -72,8 +99,35 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"RecordAndNoRecord",
                   {"--record", "u.csv", "--no-record"},
                   refused("--record and --no-record cannot be used together.")},
+        ParseCase{"Provider",
+                  {"--provider", "lib/x.so"},
+                  [] {
+                      CommandLine command;
+                      command.provider = "lib/x.so";
+                      return command;
+                  }()},
+        ParseCase{"Simulator",
+                  {"--simulator"},
+                  [] {
+                      CommandLine command;
+                      command.simulator = true;
+                      return command;
+                  }()},
+        ParseCase{"EmptyProvider", {"--provider="}, refused("--provider needs a file name.")},
+        ParseCase{"ProviderAndSimulator",
+                  {"--simulator", "--provider", "x.so"},
+                  refused("--provider and --simulator cannot be used together.")},
         ParseCase{"MistakeBeforeHelp", {"--help", "--bogus"}, refused("Unknown option 'bogus'.")}),
     fw::testing::RowName());
+
+TEST(CommandLineNames, AreTheBytesTheShellPassed) {
+    // Not UTF-8: the locale's decoding would make another name of it.
+    const char *argv[] = {"fleetwright", "--record", "/tmp/u\xff\xfe.csv", "--profile",
+                          "/tmp/p\xff.conf"};
+    const CommandLine command = parseCommandLine(argumentsOf(3, argv));
+    EXPECT_EQ(command.recordPath, "/tmp/u\xff\xfe.csv");
+    EXPECT_EQ(parseCommandLine(argumentsOf(5, argv)).action, Action::Refuse);
+}
 
 // ---- the built program ------------------------------------------------------------------
 
@@ -96,7 +150,7 @@ Outcome runProgram(const QStringList &arguments, const QProcessEnvironment &extr
     QProcess program;
     program.setProcessEnvironment(environment);
     program.start(QStringLiteral(FW_PROGRAM), arguments);
-    if (!program.waitForFinished(60000))
+    if (!program.waitForFinished(20000))
         return {-1, {}, QStringLiteral("<did not end>")};
     return {program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1,
             QString::fromLocal8Bit(program.readAllStandardOutput()),
@@ -125,6 +179,17 @@ INSTANTIATE_TEST_SUITE_P(
     Arguments, Program,
     ::testing::Values(ProgramCase{"Help", {"--help"}, 0, "Usage: fleetwright [options]\n", ""},
                       ProgramCase{"Version", {"--version"}, 0, "fleetwright 1.1.0\n", ""},
+                      ProgramCase{"QtOptionBeforeHelp",
+                                  {"-platform", "nonexistent", "--help"},
+                                  0,
+                                  "Usage: fleetwright [options]\n",
+                                  ""},
+                      ProgramCase{"RepeatedRecord",
+                                  {"--record", "a", "-style", "fusion", "--record", "b"},
+                                  2,
+                                  "",
+                                  "fleetwright: --record can be given only once. Try "
+                                  "'fleetwright --help'.\n"},
                       ProgramCase{
                           "UnknownOption",
                           {"--profil", "a.conf"},
@@ -132,6 +197,101 @@ INSTANTIATE_TEST_SUITE_P(
                           "",
                           "fleetwright: Unknown option 'profil'. Try 'fleetwright --help'.\n"}),
     fw::testing::RowName());
+
+// FLEETWRIGHT_PROVIDER names a library that does not exist: only the option gets a window.
+struct LibraryCase {
+    const char *name;
+    QStringList arguments;
+    bool shown;
+    QString message; // part of what the program says instead, when it is not shown
+};
+
+class ProgramLibrary : public ::testing::TestWithParam<LibraryCase> {};
+
+TEST_P(ProgramLibrary, IsTheOneTheOptionsName) {
+    QTemporaryDir dir;
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("FLEETWRIGHT_SIM_LOCK"),
+                       dir.filePath(QStringLiteral("lock")));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    const Outcome outcome = runProgram(GetParam().arguments, environment);
+    EXPECT_EQ(outcome.out.startsWith(QStringLiteral("shown ")), GetParam().shown)
+        << outcome.out.toStdString();
+    EXPECT_TRUE(outcome.out.contains(GetParam().message)) << outcome.out.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, ProgramLibrary,
+    ::testing::Values(LibraryCase{"Simulator", {"--simulator"}, true, {}},
+                      LibraryCase{"Provider", {"--provider", FW_SIMULATOR}, true, {}},
+                      LibraryCase{"MissingProvider",
+                                  {"--provider", "/nonexistent/other.so"},
+                                  false,
+                                  "/nonexistent/other.so"},
+                      LibraryCase{"NoOption", {}, false, "fleetwright --simulator"}),
+    fw::testing::RowName());
+
+TEST(ProgramQtOptions, ReachQtAndTheProgramsOwnOptionsDoNot) {
+    QTemporaryDir dir;
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("FLEETWRIGHT_PROVIDER"), QStringLiteral(FW_SIMULATOR));
+    environment.insert(QStringLiteral("FLEETWRIGHT_SIM_LOCK"),
+                       dir.filePath(QStringLiteral("lock")));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
+    const QString profile = dir.filePath(QStringLiteral("-platform"));
+
+    // Without a display, only Qt's -platform makes the window possible.
+    const Outcome outcome =
+        runProgram({QStringLiteral("-platform"), QStringLiteral("offscreen"),
+                    QStringLiteral("--profile"), profile, QStringLiteral("--reverse")},
+                   environment);
+
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err.toStdString();
+    EXPECT_TRUE(outcome.out.startsWith(QStringLiteral("shown "))) << outcome.out.toStdString();
+    EXPECT_TRUE(QFile::exists(profile));
+}
+
+struct PipeCase {
+    const char *name;
+    bool asProfile; // else the per-user store
+};
+
+class ProgramWithAPipe : public ::testing::TestWithParam<PipeCase> {};
+
+TEST_P(ProgramWithAPipe, AsItsStoreStartsWithTheWarningInsteadOfHanging) {
+    QTemporaryDir dir;
+    const QString pipe = GetParam().asProfile
+                             ? dir.filePath(QStringLiteral("job.conf"))
+                             : dir.filePath(QStringLiteral("config/fleetwright/fleetwright.conf"));
+    QDir().mkpath(QFileInfo(pipe).path());
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("FLEETWRIGHT_PROVIDER"), QStringLiteral(FW_SIMULATOR));
+    environment.insert(QStringLiteral("FLEETWRIGHT_SIM_LOCK"),
+                       dir.filePath(QStringLiteral("lock")));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
+    QStringList arguments;
+    if (GetParam().asProfile)
+        arguments << QStringLiteral("--profile") << pipe;
+
+    const Outcome outcome = runProgram(arguments, environment);
+
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err.toStdString();
+    EXPECT_TRUE(outcome.out.startsWith(QStringLiteral("message Warning: The saved entries in ") +
+                                       pipe +
+                                       QStringLiteral(" cannot be read: it is not a "
+                                                      "regular file")))
+        << outcome.out.toStdString();
+    EXPECT_TRUE(outcome.out.contains(QStringLiteral("\nshown "))) << outcome.out.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, ProgramWithAPipe,
+                         ::testing::Values(PipeCase{"Profile", true}, PipeCase{"UserStore", false}),
+                         fw::testing::RowName());
 
 TEST(ProgramProfile, IsCreatedAtCloseAndThePerUserStoreIsNeitherReadNorWritten) {
     QTemporaryDir dir;

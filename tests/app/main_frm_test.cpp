@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -144,10 +145,12 @@ INSTANTIATE_TEST_SUITE_P(
         Placement{"Found", "MainFrm", 120, 5340, 3195, 735, kArial, 24, true,
                   QColor(102, 158, 224)},
         Placement{"Command1", "MainFrm", 7380, 5400, 1875, 615, kNarrow, 9.75, false, {}},
-        Placement{"Label4", "XTab", 2730, 1620, 3615, 315, kNarrow, 9.75, false, kGrey},
+        // Label4 and Label30 are 600 twips wider than the window's original layout, so that their
+        // text stays on one line with the faces the package installs.
+        Placement{"Label4", "XTab", 2430, 1620, 4215, 315, kNarrow, 9.75, false, kGrey},
         Placement{"Label5", "XTab", 120, 480, 7575, 315, kNarrow, 9.75, false, kGrey},
         Placement{"Shape10", "XTab", 300, 900, 4095, 1935, nullptr, 0, false, {}},
-        Placement{"Label30", "XTab", 540, 960, 3015, 255, kArial, 9.75, true, {}},
+        Placement{"Label30", "XTab", 540, 960, 3615, 255, kArial, 9.75, true, {}},
         Placement{"Label60", "XTab", 900, 1320, 1515, 375, kNarrow, 9.75, false, kDark},
         Placement{"txInterval", "XTab", 2940, 1320, 1155, 375, kNarrow, 9.75, false, kDark},
         Placement{"Label61", "XTab", 900, 1860, 1515, 375, kNarrow, 9.75, false, kDark},
@@ -710,8 +713,8 @@ TEST_F(Window, AMissingLibraryEndsTheProgramBeforeTheWindowShows) {
         createDataProvider(library);
         FAIL() << "the library loaded";
     } catch (const ProviderError &error) {
-        EXPECT_EQ(shown[0], messages::providerNotRegistered("fleetwright", error.description(),
-                                                            error.code()));
+        EXPECT_EQ(shown[0],
+                  messages::providerNotLoaded("fleetwright", error.description(), error.code()));
     }
     EXPECT_EQ(settingsFile(), before);
 }
@@ -732,6 +735,227 @@ TEST_F(Window, ABaseStationThatWillNotOpenEndsTheProgramWithoutSaving) {
     EXPECT_NE(dp, nullptr);
     EXPECT_EQ(shown, std::vector<Message>{messages::cannotOpenUsb()});
     EXPECT_EQ(settingsFile(), before);
+}
+
+// ---- aids while typing and waiting ---------------------------------------------------
+
+const QString kIncompatible15And20 =
+    QStringLiteral("WARNING: The Sample Time is too large for the selected TX Interval. The "
+                   "maximum Sample Time is 15 mS\n");
+
+TEST_F(ShownWindow, AFlaggedEntryCarriesTheUpdatesTextUntilItIsFineAndKeepsTheFocus) {
+    auto &tx = control<QLineEdit>(window, "txInterval");
+    auto &sample = control<QLineEdit>(window, "SampleTime");
+    auto &lowPower = control<QComboBox>(window, "LowPowerMode");
+    const QString txTip = tx.toolTip();
+    sample.setFocus();
+    sample.clear();
+    QTest::keyClicks(&sample, "20");
+    tx.setText("15");
+    lowPower.setCurrentIndex(1);
+
+    for (QWidget *flagged : std::initializer_list<QWidget *>{&tx, &sample, &lowPower}) {
+        EXPECT_EQ(flagged->toolTip(), kIncompatible15And20) << flagged->objectName().toStdString();
+        EXPECT_EQ(flagged->accessibleDescription(), kIncompatible15And20);
+        EXPECT_NE(flagged->palette().color(QPalette::Text), kDark);
+    }
+    EXPECT_EQ(focused(), "SampleTime");
+    EXPECT_EQ(sample.text(), "20") << "no key refused";
+
+    QTest::keyClick(&sample, Qt::Key_Backspace);
+    QTest::keyClick(&sample, Qt::Key_Backspace);
+    QTest::keyClicks(&sample, "15"); // S = T outside low power passes
+    EXPECT_EQ(tx.toolTip(), txTip);
+    EXPECT_EQ(tx.accessibleDescription(), "");
+    EXPECT_EQ(tx.palette().color(QPalette::Text), kDark);
+    EXPECT_EQ(lowPower.palette().color(QPalette::Text), kDark);
+
+    control<QLineEdit>(window, "SleepDelay").setText("3601");
+    EXPECT_EQ(control<QLineEdit>(window, "SleepDelay").toolTip(),
+              "The valid range for the Sleep Delay is 0 to 3600 s");
+    EXPECT_EQ(focused(), "SampleTime");
+}
+
+// A flagged combination still goes to the module first, as the update always did.
+TEST_F(Window, FlaggingChangesNothingOfWhatTheUpdateDoes) {
+    MockProvider *dp = nullptr;
+    testing::MapStore store;
+    MainFrm window(store, recorder);
+    ASSERT_TRUE(window.load(baseStationOn(2, &dp), "fleetwright"));
+    control<QLineEdit>(window, "txInterval").setText("15");
+    control<QLineEdit>(window, "SampleTime").setText("20");
+    control<QComboBox>(window, "LowPowerMode").setCurrentIndex(1);
+    EXPECT_CALL(*dp, PairModule(1, 1, 10, _)).WillOnce(SetArgReferee<3>(0x12ABu));
+    EXPECT_CALL(*dp, ReadModuleCommand(1, 0x12AB, 51, _))
+        .WillOnce(DoAll(SetArgReferee<3>(std::string("RX-LC")), Return(0)));
+    EXPECT_CALL(*dp, WriteModuleCommand(_, _, _, _)).Times(0);
+    control<QPushButton>(window, "Command1").click();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].title, "Incompatible Parameter Values");
+    EXPECT_EQ(QString::fromStdString(shown[0].text).replace("\r\n", "\n"), kIncompatible15And20);
+}
+
+TEST_F(ShownWindow, AfterARangeRefusalTheRefusedBoxHasTheFocusWithItsTextSelected) {
+    ASSERT_TRUE(window.load(baseStationOn(2), "fleetwright"));
+    auto &sample = control<QLineEdit>(window, "SampleTime");
+    sample.setText("70000");
+    control<QPushButton>(window, "Command1").setFocus();
+    control<QPushButton>(window, "Command1").click();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].title, "Invalid Parameter Values");
+    EXPECT_EQ(focused(), "SampleTime");
+    EXPECT_EQ(sample.selectedText(), "70000");
+}
+
+TEST_F(ShownWindow, TabEntersTheOptionGroupAtTheSelectedOption) {
+    window.applyEntries({true, 4, "333", "5", "0", 2});
+    control<QPushButton>(window, "Command3").setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(focused(), "Direction1");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_FALSE(window.leaveChannelSelected()) << "Space keeps the saved strategy";
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    EXPECT_EQ(focused(), "Direction0") << "the arrows still move within the group";
+    EXPECT_TRUE(window.leaveChannelSelected());
+}
+
+TEST_F(ShownWindow, ControlTabAndControlPageKeysSwitchTabsFromAnywhere) {
+    struct Press {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+    };
+    for (const char *from : {"txInterval", "Command1", "Direction0"}) {
+        control(window, from).setFocus();
+        for (const Press press : {Press{Qt::Key_Tab, Qt::ControlModifier},
+                                  Press{Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier},
+                                  Press{Qt::Key_PageDown, Qt::ControlModifier},
+                                  Press{Qt::Key_PageUp, Qt::ControlModifier}}) {
+            const int before = window.activeTab();
+            QTest::keyClick(QApplication::focusWidget(), press.key, press.modifiers);
+            EXPECT_NE(window.activeTab(), before) << from << " key " << press.key;
+        }
+    }
+}
+
+TEST_F(ShownWindow, EditableListsTakeOnlyTheStartOfAnEntry) {
+    auto &lowPower = control<QComboBox>(window, "LowPowerMode");
+    lowPower.setFocus();
+    lowPower.lineEdit()->selectAll();
+    QTest::keyClicks(&lowPower, "uu");
+    EXPECT_EQ(lowPower.currentText(), "Combo1") << "the caption the program set stays";
+    lowPower.lineEdit()->selectAll();
+    QTest::keyClicks(&lowPower, "y");
+    EXPECT_EQ(lowPower.currentText(), "Yes");
+    EXPECT_EQ(window.lowPowerModePosition(), 2);
+    QTest::keyClicks(&lowPower, "x"); // typed over the selected completion
+    EXPECT_EQ(lowPower.currentText(), "Yes");
+    lowPower.lineEdit()->selectAll();
+    QTest::keyClicks(&lowPower, "LEAVE");
+    EXPECT_EQ(window.lowPowerModePosition(), 0);
+    QTest::keyClick(&lowPower, Qt::Key_End);
+    QTest::keyClicks(&lowPower, "u");
+    EXPECT_EQ(lowPower.currentText(), "Leave As Is");
+
+    // Backspace takes a character away; the editing's end completes the entry again.
+    window.Direction[1]->click();
+    auto &channel = control<QComboBox>(window, "RFChannel");
+    channel.setFocus();
+    channel.lineEdit()->selectAll();
+    QTest::keyClicks(&channel, "12");
+    EXPECT_EQ(window.rfChannelPosition(), 11);
+    QTest::keyClick(&channel, Qt::Key_Backspace);
+    EXPECT_EQ(channel.currentText(), "1");
+    QTest::keyClicks(&channel, "7");
+    EXPECT_EQ(channel.currentText(), "1");
+    QTest::keyClick(&channel, Qt::Key_Backspace);
+    control<QPushButton>(window, "Command3").setFocus();
+    EXPECT_EQ(channel.currentText(), "");
+    QGuiApplication::clipboard()->setText("99");
+    channel.setFocus();
+    QTest::keyClick(&channel, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(channel.currentText(), "") << "a paste that matches no entry is taken back";
+}
+
+TEST_F(ShownWindow, APasteIntoARestoredTextAlreadyOverItsLimitIsRefused) {
+    window.applyEntries({false, 0, "", "123456", "", 0});
+    auto &sample = control<QLineEdit>(window, "SampleTime");
+    EXPECT_EQ(sample.text(), "123456") << "the restored entry stays whole";
+    sample.setFocus();
+    sample.end(false);
+    QGuiApplication::clipboard()->setText("999");
+    QTest::keyClick(&sample, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(sample.text(), "123456");
+    QTest::keyClick(&sample, Qt::Key_Backspace); // shortening it is still allowed
+    EXPECT_EQ(sample.text(), "12345");
+    QTest::keyClick(&sample, Qt::Key_Backspace);
+    QGuiApplication::clipboard()->setText("9");
+    QTest::keyClick(&sample, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(sample.text(), "12349");
+}
+
+TEST_F(Window, ThePairingCountdownShowsOnlyWhileThePairingCallWaits) {
+    MockProvider *dp = nullptr;
+    testing::MapStore store;
+    MainFrm window(store, recorder);
+    ASSERT_TRUE(window.load(baseStationOn(2, &dp), "fleetwright"));
+    auto &bar = control<QProgressBar>(window, "PairingCountdown");
+    const QRect found = control<QLabel>(window, "Found").geometry();
+    EXPECT_FALSE(bar.isVisibleTo(&window));
+    bool shownWhilePairing = false;
+    int secondsLeft = -1;
+    EXPECT_CALL(*dp, PairModule(1, 1, 10, _)).WillOnce(Invoke([&] {
+        shownWhilePairing = bar.isVisibleTo(&window);
+        secondsLeft = bar.value();
+    }));
+    control<QPushButton>(window, "Command1").click();
+    EXPECT_TRUE(shownWhilePairing);
+    EXPECT_EQ(secondsLeft, 10);
+    EXPECT_EQ(bar.maximum(), 10);
+    EXPECT_EQ(bar.accessibleName(), "Pairing window");
+    EXPECT_FALSE(bar.isVisibleTo(&window));
+    EXPECT_EQ(bar.y(), found.bottom() + 1) << "just under the status label";
+    EXPECT_LE(bar.geometry().bottom(), window.height() - 1);
+    EXPECT_EQ(control<QLabel>(window, "Found").geometry(), found);
+    EXPECT_EQ(shown, std::vector<Message>{messages::notPaired()});
+}
+
+TEST_F(Window, TheCaptionNamesTheProfileAndTheSimulator) {
+    testing::MapStore store;
+    MainFrm window(store, recorder);
+    EXPECT_EQ(window.windowTitle(), "Fleetwright");
+    window.setProfilePath(QStringLiteral("/jobs/bridge.conf"));
+    window.setSimulatedBaseStation(true);
+    EXPECT_EQ(window.windowTitle(),
+              QStringLiteral("bridge.conf \u2014 Fleetwright (simulated base station)"));
+}
+
+// Staging the list position less one would send "-2" and hold a module of unknown mode to
+// the low power rules: no selection keeps the module's own mode, as "Leave As Is" does.
+TEST_F(Window, AStoredLowPowerModeWithNoSelectionLeavesTheModulesModeAsItIs) {
+    writeSettings("[Settings]\nLowPowerMode=-1\nTXInterval=30\nSampleTime=10\n");
+    QSettingsStore store("fleetwright");
+    MainFrm window(store, recorder);
+    MockProvider *dp = nullptr;
+    ASSERT_TRUE(window.load(baseStationOn(2, &dp), "fleetwright"));
+    ASSERT_EQ(window.lowPowerModePosition(), -1);
+    std::vector<int> read;
+    std::vector<int> written;
+    ON_CALL(*dp, PairModule(1, 1, 10, _)).WillByDefault(SetArgReferee<3>(0x12ABu));
+    ON_CALL(*dp, ReadModuleCommand(1, 0x12AB, _, _))
+        .WillByDefault(Invoke([&](uint8_t, uint32_t, uint8_t command, std::string &value) {
+            read.push_back(command);
+            value = command == 51 ? "RX-LC" : "0";
+            return int16_t{0};
+        }));
+    ON_CALL(*dp, WriteModuleCommand(1, 0x12AB, _, _))
+        .WillByDefault(Invoke([&](uint8_t, uint32_t, uint8_t command, const std::string &) {
+            written.push_back(command);
+            return int16_t{0};
+        }));
+    control<QPushButton>(window, "Command1").click();
+    EXPECT_EQ(shown, std::vector<Message>{messages::updateComplete("RX-LC", 0x12AB)});
+    EXPECT_NE(std::find(read.begin(), read.end(), 75), read.end()) << "the mode is read";
+    EXPECT_EQ(std::find(written.begin(), written.end(), 75), written.end()) << "and kept";
 }
 
 } // namespace

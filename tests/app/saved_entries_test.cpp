@@ -1,6 +1,7 @@
 #include "app_setup.h"
 #include "app_test_support.h"
 #include "saved_entries.h"
+#include "support/named_rows.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,7 +12,9 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -325,6 +328,77 @@ INSTANTIATE_TEST_SUITE_P(
                                "the new file came out incomplete (a full disk or a file size "
                                "limit)"}),
     [](const auto &row) { return std::string(row.param.name); });
+
+void makeSocket(const QString &path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = QFile::encodeName(path);
+    ASSERT_LT(static_cast<size_t>(name.size()), sizeof address.sun_path);
+    std::copy(name.begin(), name.end(), address.sun_path);
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(socket, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    ::close(socket);
+}
+
+struct NotAFileCase {
+    const char *name;
+    void (*make)(const QString &path); // puts something that is not a file at path
+    const char *reason;
+};
+
+class NotAFile : public ::testing::TestWithParam<NotAFileCase> {};
+
+// Opening a named pipe waits for a writer that never comes: start-up must not go there.
+TEST_P(NotAFile, IsRefusedUnopenedAndNeverWritten) {
+    QTemporaryDir home;
+    const QString path = home.filePath("fleetwright.conf");
+    GetParam().make(path);
+    struct stat before {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &before), 0);
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::alarm(10); // a store that opens the pipe ends here
+        QSettingsStore store = QSettingsStore::inFile(path);
+        writeEntries(store, Entries{});
+        const bool refused = store.unreadable() == QString::fromLatin1(GetParam().reason) &&
+                             !store.flush() && store.location() == path;
+        _exit(refused ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << (WIFSIGNALED(status) ? "hung on the open" : "not refused");
+    struct stat after {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, NotAFile,
+    ::testing::Values(
+        NotAFileCase{"NamedPipe",
+                     [](const QString &path) {
+                         ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+                     },
+                     "it is not a regular file"},
+        NotAFileCase{"LinkToAPipe",
+                     [](const QString &path) {
+                         const QString pipe = path + QStringLiteral(".pipe");
+                         ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+                         ASSERT_TRUE(QFile::link(pipe, path));
+                     },
+                     "it is not a regular file"},
+        NotAFileCase{"LinkToADevice",
+                     [](const QString &path) {
+                         ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), path));
+                     },
+                     "it is not a regular file"},
+        NotAFileCase{"Socket", makeSocket, "it is not a regular file"},
+        NotAFileCase{"Folder", [](const QString &path) { ASSERT_TRUE(QDir().mkpath(path)); },
+                     "it is a folder"}),
+    fw::testing::RowName());
 
 } // namespace
 } // namespace fw::app

@@ -1,8 +1,10 @@
 #include "app_test_support.h"
 #include "data_provider.h"
+#include "dataprovider_abi.h"
 #include "messages.h"
 #include "startup.h"
 #include "support/mock_provider.h"
+#include "support/named_rows.h"
 #include "support/recording_window.h"
 
 #include <ctime>
@@ -12,6 +14,7 @@ namespace fw::app {
 namespace {
 
 using fw::testing::MockProvider;
+using fw::testing::PrintTo;
 using fw::testing::RecordingWindow;
 using ::testing::InSequence;
 using ::testing::Invoke;
@@ -40,6 +43,11 @@ struct RecordingTarget : EntryTarget {
         channelPosition = position;
         calls.emplace_back("channel");
     }
+    void setSimulatedBaseStation(bool isSimulated) override {
+        simulated = isSimulated;
+        calls.emplace_back("simulated");
+    }
+    bool simulated = false;
 };
 
 // Hands the mock to start-up the way the real factory hands over a loaded library.
@@ -72,7 +80,9 @@ TEST_F(StartUp, ProbesOpensAndSelectsTheBaseChannelAfterRestoringTheEntries) {
     }
     auto opened = run();
     EXPECT_EQ(opened.get(), &dp);
-    EXPECT_EQ(target.calls, (std::vector<std::string>{"version", "entries", "channel"}));
+    EXPECT_EQ(target.calls,
+              (std::vector<std::string>{"simulated", "version", "entries", "channel"}));
+    EXPECT_FALSE(target.simulated);
     EXPECT_EQ(target.version, "v1.1.0");
     EXPECT_TRUE(target.entries.changeChannel);
     EXPECT_EQ(target.entries.txInterval, "");
@@ -102,16 +112,54 @@ INSTANTIATE_TEST_SUITE_P(Channels, BaseChannel,
                                            ChannelCase{16, 15}, ChannelCase{0, -1},
                                            ChannelCase{17, -1}, ChannelCase{255, -1}));
 
-TEST_F(StartUp, ACreationFailureNamesItsDescriptionAndCodeAndStopsThere) {
+TEST_F(StartUp, ALibraryThatCannotBeLoadedIsReportedWithWhatToDoAndStopsThere) {
     const ProviderFactory failing = []() -> std::unique_ptr<DataProvider> {
         throw ProviderError(kLoaderCannotLoad, "libzarvik-dataprovider.so.1: cannot open");
     };
     EXPECT_EQ(startUp(failing, store, "fleetwright", target, window), nullptr);
-    EXPECT_EQ(window.messages,
-              std::vector<Message>{messages::providerNotRegistered(
-                  "fleetwright", "libzarvik-dataprovider.so.1: cannot open", kLoaderCannotLoad)});
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(window.messages[0],
+              (Message{"ZarvikDataProviderCOM.DLL possibly not registered!\r\nError: "
+                       "libzarvik-dataprovider.so.1: cannot open [Code: 1]\r\nInstall the base "
+                       "station maker's library, or start \"fleetwright --simulator\" to work "
+                       "with the simulated base station.",
+                       "fleetwright", MessageIcon::Critical}));
     EXPECT_TRUE(target.calls.empty());
 }
+
+// The simulator says what it is through its probe result, whatever its file is called.
+TEST_F(StartUp, TheProbeResultTellsASimulatedBaseStation) {
+    EXPECT_CALL(dp, ProbeProvider()).WillOnce(Return(int32_t(ZDP_PROBE_SIMULATED)));
+    EXPECT_CALL(dp, OpenConnection(0, 0)).WillOnce(Return(0));
+    EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Return(uint8_t{1}));
+    EXPECT_NE(run(), nullptr);
+    EXPECT_TRUE(target.simulated);
+}
+
+struct CaptionCase {
+    const char *name;
+    std::optional<QString> profile;
+    bool simulated;
+    QString caption;
+};
+
+class Caption : public ::testing::TestWithParam<CaptionCase> {};
+
+TEST_P(Caption, NamesTheProfileFileAndTheSimulator) {
+    EXPECT_EQ(windowCaption(GetParam().profile, GetParam().simulated), GetParam().caption);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Combinations, Caption,
+    ::testing::Values(
+        CaptionCase{"MakersLibrary", std::nullopt, false, QStringLiteral("Fleetwright")},
+        CaptionCase{"Simulator", std::nullopt, true,
+                    QStringLiteral("Fleetwright (simulated base station)")},
+        CaptionCase{"Profile", QStringLiteral("/home/op/jobs/bridge.conf"), false,
+                    QStringLiteral("bridge.conf \u2014 Fleetwright")},
+        CaptionCase{"ProfileOnTheSimulator", QStringLiteral("/home/op/jobs/bridge.conf"), true,
+                    QStringLiteral("bridge.conf \u2014 Fleetwright (simulated base station)")}),
+    fw::testing::RowName());
 
 TEST_F(StartUp, AStoreThatCannotBeReadIsReportedOnceAndTheDefaultsAreUsed) {
     store.unreadableReason = "Permission denied";
@@ -157,8 +205,8 @@ TEST_F(StartUp, AMissingLibraryIsReportedWithTheLoadersOwnDescription) {
     EXPECT_EQ(
         startUp([&] { return createDataProvider(library); }, store, "fleetwright", target, window),
         nullptr);
-    EXPECT_EQ(window.messages, std::vector<Message>{messages::providerNotRegistered(
-                                   "fleetwright", description, code)});
+    EXPECT_EQ(window.messages,
+              std::vector<Message>{messages::providerNotLoaded("fleetwright", description, code)});
 }
 
 TEST_F(StartUp, AProbeFailureIsReportedAndTheBaseStationNeverOpened) {
@@ -175,7 +223,7 @@ TEST_F(StartUp, ABaseStationThatWillNotOpenEndsItAfterTheEntriesWereRestored) {
     EXPECT_CALL(dp, OpenConnection(0, 0)).WillOnce(Return(-1));
     EXPECT_EQ(run(), nullptr);
     EXPECT_EQ(window.messages, std::vector<Message>{messages::cannotOpenUsb()});
-    EXPECT_EQ(target.calls, (std::vector<std::string>{"version", "entries"}));
+    EXPECT_EQ(target.calls, (std::vector<std::string>{"simulated", "version", "entries"}));
     EXPECT_EQ(store.flushes, 0);
 }
 
@@ -193,7 +241,7 @@ TEST_F(StartUp, ABaseStationThatCannotTellItsChannelIsClosedAndReported) {
     EXPECT_CALL(dp, CloseConnection());
     EXPECT_EQ(run(), nullptr);
     EXPECT_EQ(window.messages, std::vector<Message>{messages::communicationFailure("Timeout", 7)});
-    EXPECT_EQ(target.calls, (std::vector<std::string>{"version", "entries"}));
+    EXPECT_EQ(target.calls, (std::vector<std::string>{"simulated", "version", "entries"}));
 }
 
 class ShutDown : public ::testing::Test {

@@ -5,24 +5,30 @@
 #include "data_provider.h"
 #include "main_frm.h"
 #include "messages.h"
+#include "off_thread.h"
 #include "provider_thread.h"
 #include "support/named_rows.h"
 #include "support/window_system_input.h"
+#include "update_record.h"
 #include "x_tab.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <fcntl.h>
 #include <future>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <set>
+#include <sys/file.h>
 #include <thread>
+#include <unistd.h>
 
 namespace fw::app {
 namespace {
@@ -185,6 +191,8 @@ TEST_F(Waiting, TheWindowStaysAliveDuringPairingAndInputWaitsForTheEventPoint) {
             queueKeyPress(*window, Qt::Key_5, QStringLiteral("5"));
             queueClick(*window, updateButton());
         } else if (ticksWhilePairing == 5) {
+            // The provider thread may take a tick or more to return on a busy machine.
+            ticker.stop();
             station.releasePairing();
         }
     });
@@ -217,23 +225,33 @@ struct CloseCase {
 
 class CloseDuringAnUpdate : public Waiting, public ::testing::WithParamInterface<CloseCase> {};
 
-// Today's message boxes are modal: a close that reached the window only while the final
-// box was up would be dropped, and the operator would have to close it again.
+QMessageBox *shownBox() {
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
+            return box;
+    return nullptr;
+}
+
+// A modal box would drop a close that reached the window only while the final box was up,
+// and the operator would have to close it again.
 TEST_P(CloseDuringAnUpdate, IsCarriedOutOnceAfterTheFinalMessage) {
-    start([this](QWidget *parent, const Message &message) {
+    const std::string closeDuring = GetParam().closeDuring;
+    QWindow *handle = nullptr;
+    start([this, &handle, &closeDuring](QWidget *parent, const Message &message) {
         shown.push_back(message);
         QTimer dismiss;
         QObject::connect(&dismiss, &QTimer::timeout, [&] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+            if (QMessageBox *box = shownBox())
                 box->button(QMessageBox::Ok)->click();
         });
-        dismiss.start(50ms);
+        dismiss.start(200ms);
+        if (closeDuring == "box")
+            QTimer::singleShot(50ms, [handle] { queueClose(handle); });
         showMessageBox(parent, message);
     });
-    QWindow *handle = window->windowHandle();
+    handle = window->windowHandle();
     station.gated = false;
     station.moduleId = GetParam().moduleId;
-    const std::string closeDuring = GetParam().closeDuring;
     station.during = [&](const std::string &call) {
         if (call != closeDuring)
             return;
@@ -261,6 +279,8 @@ INSTANTIATE_TEST_SUITE_P(Window, CloseDuringAnUpdate,
                          ::testing::Values(CloseCase{"WhilePairingFindsNoModule", 0, "pair",
                                                      messages::notPaired()},
                                            CloseCase{"InThePauseAfterTheSave", 0x12AB, "write 55",
+                                                     messages::updateComplete("RX-LC", 0x12AB)},
+                                           CloseCase{"WhileTheFinalBoxIsUp", 0x12AB, "box",
                                                      messages::updateComplete("RX-LC", 0x12AB)}),
                          fw::testing::RowName());
 
@@ -304,6 +324,31 @@ TEST(PauseFor, LastsItsTimeServingTimersWhileInputWaits) {
     EXPECT_GE(ticks, 5);
     EXPECT_EQ(input.deliveredAfter,
               (std::map<QEvent::Type, std::string>{{QEvent::KeyPress, "after"}}));
+}
+
+TEST(UpdateRecord, TheWindowServesItsEventsWhileTheLineWaitsForAnotherProgramsLock) {
+    QTemporaryDir dir;
+    const QByteArray file = QFile::encodeName(dir.filePath(QStringLiteral("updates.csv")));
+    const int holder = ::open(file.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    std::thread release([holder] {
+        std::this_thread::sleep_for(400ms);
+        ::flock(holder, LOCK_UN);
+    });
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(10ms);
+
+    record::UpdateRecord record(file.toStdString(), false, runServingEvents);
+    EXPECT_EQ(record.updateEnding({}), std::nullopt);
+    release.join();
+    ::close(holder);
+
+    EXPECT_GE(ticks, 10);
+    QFile written(QFile::decodeName(file));
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(written.readAll().count('\n'), 2); // the header and the line
 }
 
 } // namespace

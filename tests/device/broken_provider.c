@@ -1,9 +1,11 @@
 /* A data-provider library with one fault, chosen by a compile definition: the loader must
  * refuse it without zdp_read_module_command (FW_OMIT_READ) or with another ABI version
  * (FW_ABI_VERSION), the provider checker must find exactly that fault in it and in the
- * others below, and the program must survive each crash, exit and hang. Without a fault it is a
- * base station with no module in reach: every call succeeds, reads and writes answer failure flag
- * 1, pairing answers module ID 0. */
+ * others below, and the program must survive each crash, exit and hang. Without a fault it
+ * is a base station with no module in reach: once open, every call succeeds, reads and
+ * writes answer failure flag 1, pairing answers module ID 0; before opening and after
+ * closing, the calls that need the station answer an error status (FW_IGNORES_OPEN: they
+ * succeed all the same, so that no error status is ever seen). */
 #include "dataprovider_abi.h"
 
 #include <signal.h>
@@ -43,6 +45,30 @@ __attribute__((constructor)) static void printAtLoad(void) {
 
 static int provider;
 static int probed;
+static int open_station;
+static const char *error_text = "";
+
+/* The calls that need an open base station refuse without one. */
+#ifdef FW_IGNORES_OPEN
+#define REQUIRE_OPEN()
+#else
+#define REQUIRE_OPEN()                                                                             \
+    do {                                                                                           \
+        if (!open_station)                                                                         \
+            return refuse_closed();                                                                \
+    } while (0)
+#endif
+
+#ifndef FW_IGNORES_OPEN
+static int32_t refuse_closed(void) {
+#ifdef FW_EMPTY_ERROR_TEXT
+    error_text = "";
+#else
+    error_text = "The base station is not open";
+#endif
+    return -2;
+}
+#endif
 
 uint32_t zdp_abi_version(void) {
     return FW_ABI_VERSION;
@@ -77,7 +103,7 @@ const char *zdp_error_text(const zdp_provider *dp) {
 #ifdef FW_NULL_ERROR_TEXT
     return NULL;
 #else
-    return "";
+    return error_text;
 #endif
 }
 
@@ -96,17 +122,20 @@ int32_t zdp_open_connection(zdp_provider *dp, int32_t arg1, int32_t arg2, int16_
 #ifdef FW_OPEN_HANG
     hang();
 #endif
+    open_station = 1;
     *failure_flag = 0;
     return 0;
 }
 
 int32_t zdp_close_connection(zdp_provider *dp) {
     (void)dp;
+    open_station = 0;
     return 0;
 }
 
 int32_t zdp_get_base_channel(zdp_provider *dp, int32_t arg1, uint8_t *channel) {
     (void)dp, (void)arg1;
+    REQUIRE_OPEN();
 #ifdef FW_CHANNEL_ZERO
     *channel = 0;
 #else
@@ -117,12 +146,14 @@ int32_t zdp_get_base_channel(zdp_provider *dp, int32_t arg1, uint8_t *channel) {
 
 int32_t zdp_set_base_channel(zdp_provider *dp, int32_t arg1, uint8_t channel) {
     (void)dp, (void)arg1, (void)channel;
+    REQUIRE_OPEN();
     return 0;
 }
 
 int32_t zdp_pair_module(zdp_provider *dp, int32_t arg1, int32_t channel_mode, int32_t window_s,
                         uint32_t *module_id, int32_t *extra, int32_t *result) {
     (void)dp, (void)arg1, (void)channel_mode, (void)window_s, (void)extra, (void)result;
+    REQUIRE_OPEN();
 #ifdef FW_PAIR_CRASH
     crash();
 #endif
@@ -141,6 +172,7 @@ int32_t zdp_write_module_command(zdp_provider *dp, uint8_t arg1, uint32_t module
                                  uint8_t command, const char *payload, size_t payload_len,
                                  int16_t *failure_flag) {
     (void)dp, (void)arg1, (void)module_id, (void)command, (void)payload, (void)payload_len;
+    REQUIRE_OPEN();
     *failure_flag = 1;
     return 0;
 }
@@ -150,6 +182,7 @@ int32_t zdp_read_module_command(zdp_provider *dp, uint8_t arg1, uint32_t module_
                                 char *value, size_t capacity, size_t *value_len,
                                 int16_t *failure_flag) {
     (void)dp, (void)arg1, (void)module_id, (void)command, (void)value, (void)capacity;
+    REQUIRE_OPEN();
 #ifdef FW_EMPTY_ERROR_TEXT
     (void)value_len, (void)failure_flag;
     return -1; /* an error status that zdp_error_text leaves undescribed */

@@ -245,6 +245,12 @@ protected:
     SimEnvironment env;
 };
 
+// The window's caption tells the simulator by this result, not by the library's file name.
+TEST_F(LoaderWithSimulator, ProbeResultSaysItIsSimulated) {
+    const auto dp = createDataProvider(FW_SIMULATOR);
+    EXPECT_EQ(static_cast<uint32_t>(dp->ProbeProvider()), ZDP_PROBE_SIMULATED);
+}
+
 TEST_F(LoaderWithSimulator, AnswerWithNulsCrossesIntact) {
     const std::string model = "RX,IM";
     auto dp = openWithFleet("1A:" + model + ":3");

@@ -576,9 +576,35 @@ TEST_F(SimulatorTest, UnwritableStateFileFailsCreation) {
                  "Cannot write the state file /nonexistent-dir/state: No such file or directory");
 }
 
+// A link to the state file stays a link: the file it leads to, or will lead to once the
+// simulator has made it, gets the state.
+TEST_F(SimulatorTest, StateFileThroughALinkKeepsTheLink) {
+    for (const bool targetExists : {true, false}) {
+        SCOPED_TRACE(targetExists ? "link to a file" : "link to nothing yet");
+        char folder[] = "/tmp/fwsim-link-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        const std::string link = std::string(folder) + "/state";
+        const std::string target = std::string(folder) + "/kept/state.txt";
+        ASSERT_EQ(mkdir((std::string(folder) + "/kept").c_str(), 0700), 0);
+        if (targetExists)
+            std::ofstream(target) << "old\n";
+        ASSERT_EQ(symlink("kept/state.txt", link.c_str()), 0);
+        env.set("FLEETWRIGHT_SIM_STATE", link);
+        env.set("FLEETWRIGHT_SIM_CHANNEL", "4");
+        zdp_provider *other = nullptr;
+        ASSERT_EQ(zdp_create(&other), 0) << zdp_error_text(nullptr);
+        zdp_destroy(other);
+        struct stat status {};
+        ASSERT_EQ(lstat(link.c_str(), &status), 0);
+        EXPECT_TRUE(S_ISLNK(status.st_mode));
+        EXPECT_EQ(readState(target)["base_channel"], "4");
+        std::filesystem::remove_all(folder);
+    }
+}
+
 // ---- paths the simulator must not use ----------------------------------------------
 
-enum class Layout { Pipe, Folder, MissingFolder, LinkToNothing, LinkToDevice };
+enum class Layout { Pipe, Folder, MissingFolder, LinkToNothing, LinkToDevice, LinkIntoNoFolder };
 
 struct BadPath {
     const char *name;
@@ -620,6 +646,9 @@ TEST_P(UnusablePath, FailsCreationNamingThePathAndLeavesItAlone) {
     case Layout::LinkToDevice:
         ASSERT_EQ(symlink("/dev/null", path.c_str()), 0);
         break;
+    case Layout::LinkIntoNoFolder:
+        ASSERT_EQ(symlink("missing/state", path.c_str()), 0);
+        break;
     }
     struct stat before {};
     const bool existed = lstat(path.c_str(), &before) == 0;
@@ -644,6 +673,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "it is not a regular file"},
         BadPath{"StateIsADevice", "FLEETWRIGHT_SIM_STATE", Layout::LinkToDevice,
                 "it is not a regular file"},
+        BadPath{"StateLinksIntoAMissingFolder", "FLEETWRIGHT_SIM_STATE", Layout::LinkIntoNoFolder,
+                "No such file or directory"},
         BadPath{"LockInAMissingFolder", "FLEETWRIGHT_SIM_LOCK", Layout::MissingFolder,
                 "No such file or directory"},
         BadPath{"LockIsAFolder", "FLEETWRIGHT_SIM_LOCK", Layout::Folder, "Is a directory"},

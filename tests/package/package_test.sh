@@ -130,6 +130,10 @@ output=$(env -u FLEETWRIGHT_PROVIDER FLEETWRIGHT_SIM_WAKE_MS=1500 \
     --module "$simulator" 2>/dev/null) || fail "the checker failed the installed simulator: $output"
 [[ "$output" == "TAP version 14"* ]] || fail "the checker printed no TAP: $output"
 
+# The maker's kit builds its example from the installed files, and the example passes.
+timeout 300 "$(dirname "$0")/provider_kit_test.sh" >"$scratch/kit.log" 2>&1 ||
+    fail "the maker's kit: $(tail -n 5 "$scratch/kit.log")"
+
 # Every manual page of the packages, as a technician reads it.
 pages=()
 while read -r page; do

@@ -1,6 +1,6 @@
-#include "command_codes.h"
 #include "messages.h"
 #include "module_access.h"
+#include "module_protocol.h"
 #include "support/mock_provider.h"
 #include "support/named_rows.h"
 #include "support/recording_window.h"

@@ -5,13 +5,19 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace fw::record {
 namespace {
@@ -52,6 +58,51 @@ INSTANTIATE_TEST_SUITE_P(Texts, CsvField,
                                            FieldCase{"OuterBlanks", " RX ", "\" RX \""}),
                          fw::testing::RowName());
 
+struct TextCase {
+    const char *name;
+    std::string text; // from the library or the module
+    std::string field;
+};
+
+class TextField : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(TextField, IsValidUtf8WithoutControlsAndNeverAFormula) {
+    EXPECT_EQ(textField(GetParam().text), GetParam().field);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, TextField,
+    ::testing::Values(
+        TextCase{"Plain", "RX-LC", "RX-LC"},
+        TextCase{"UnicodeKept", "Mo\xc3\xafra \xe2\x82\xac", "Mo\xc3\xafra \xe2\x82\xac"},
+        TextCase{"Formula", "=1+1", "'=1+1"},
+        TextCase{"FormulaWithCommas", "=HYPERLINK(\"h\",\"x\")",
+                 "\"'=HYPERLINK(\"\"h\"\",\"\"x\"\")\""},
+        TextCase{"OtherFormulaStarts", "+1", "'+1"},
+        TextCase{"MinusAndAt", "-2+3,@SUM(A1)", "\"'-2+3,@SUM(A1)\""},
+        TextCase{"ControlsAsHex", "RX\x1b[2J\tL\a\x7f", "RX\\x1b[2J\\x09L\\x07\\x7f"},
+        TextCase{"LeadingTabIsShownNotGuarded", "\t=1", "\\x09=1"},
+        TextCase{"InvalidBytesAsHex", "M\xff\xc3(\xed\xa0\x80\xf0\x9f",
+                 "M\\xff\\xc3(\\xed\\xa0\\x80\\xf0\\x9f"},
+        TextCase{"C1Controls",
+                 "a\xc2\x85"
+                 "b",
+                 "a\\xc2\\x85b"},
+        TextCase{"LineBreaksStayJoined", "No answer\r\nTry again", "No answer / Try again"}),
+    fw::testing::RowName());
+
+TEST(RecordLine, GuardsTheTextColumnsAndWritesTheNumbersAsTheyAre) {
+    UpdateReport report;
+    report.moduleId = "12AB";
+    report.model = "=1+1\x1b\xff";
+    report.tab = UpdateTab::Acquisition;
+    report.channel = 3;
+    report.written = {"-5", "+2", "", "0"};
+    report.message.text = "@cmd";
+    EXPECT_EQ(recordLine(report, "t"),
+              "t,12AB,'=1+1\\x1b\\xff,acquisition,3,-5,+2,,0,failed,'@cmd\n");
+}
+
 TEST(LocalTime, IsWrittenToTheSecondWithItsOffset) {
     const char *saved = std::getenv("TZ");
     const std::string before = saved ? saved : "";
@@ -79,6 +130,120 @@ TEST_F(AppendLine, StartsWithTheHeaderAndNeverContinuesALineCutShort) {
     writeFile(file, kHeaderLine + "a,1\n2026-12-08T14:0");
     EXPECT_EQ(appendLine(file.toStdString(), "b,2\n"), std::nullopt);
     EXPECT_EQ(readAll(file), kHeaderLine + "a,1\n2026-12-08T14:0\nb,2\n");
+}
+
+// Rows as an RFC 4180 reader (a spreadsheet, Python's csv) reads them: a quoted field may
+// hold line breaks, and a doubled quote in it stands for one.
+std::vector<std::vector<std::string>> csvRows(const std::string &text) {
+    std::vector<std::vector<std::string>> rows;
+    std::vector<std::string> row;
+    std::string field;
+    bool quoted = false;
+    bool fieldStart = true;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"')
+                field += text[++i];
+            else if (c == '"')
+                quoted = false;
+            else
+                field += c;
+        } else if (c == '"' && fieldStart) {
+            quoted = true;
+            fieldStart = false;
+        } else if (c == ',' || c == '\n') {
+            row.push_back(std::exchange(field, {}));
+            fieldStart = true;
+            if (c == '\n')
+                rows.push_back(std::exchange(row, {}));
+        } else {
+            field += c;
+            fieldStart = false;
+        }
+    }
+    if (!fieldStart || !row.empty())
+        rows.push_back(row);
+    return rows;
+}
+
+TEST_F(AppendLine, ALineCutInsideAQuotedFieldIsClosedAndTheNextLinesAreRowsOfTheirOwn) {
+    const QString file = path("updates.csv");
+    const std::string whole = "t0,12AB,RX,general,kept,,,,,complete,done\n";
+    writeFile(file, kHeaderLine + whole + "t1,12AB,\"GH");
+    const std::string later = "t2,12AB,RX,general,kept,,,,,complete,\"a, b\"\n";
+    ASSERT_EQ(appendLine(file.toStdString(), later), std::nullopt);
+    ASSERT_EQ(appendLine(file.toStdString(), later), std::nullopt);
+
+    const std::string text = readAll(file);
+    EXPECT_EQ(text, kHeaderLine + whole + "t1,12AB,\"GH\"\n" + later + later);
+    const auto rows = csvRows(text);
+    ASSERT_EQ(rows.size(), 5U); // the header, the whole line, the mended one and two more
+    EXPECT_EQ(rows[2], (std::vector<std::string>{"t1", "12AB", "GH"}));
+    EXPECT_EQ(rows[3].size(), 11U);
+    EXPECT_EQ(rows[4].back(), "a, b");
+}
+
+struct TailCase {
+    const char *name;
+    std::string tail; // the end of the file
+    std::string mending;
+};
+
+class Mending : public ::testing::TestWithParam<TailCase> {};
+
+TEST_P(Mending, ClosesWhatTheCutLineLeftOpenAndNothingElse) {
+    EXPECT_EQ(mendingFor(GetParam().tail), GetParam().mending);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tails, Mending,
+    ::testing::Values(TailCase{"Empty", "", ""}, TailCase{"WholeLine", "a,\"b\"\n", ""},
+                      TailCase{"CutPlain", "a\nb,1A2B3C,RX-L", "\n"},
+                      TailCase{"CutInQuotes", "a\nb,\"x, y", "\"\n"},
+                      TailCase{"CutAfterADoubledQuote", "a\nb,\"say \"\"", "\"\n"},
+                      TailCase{"CutAfterTheClosingQuote", "a\nb,\"x, y\"", "\n"},
+                      TailCase{"QuoteInsideAPlainField", "a\nb,x\"y", "\n"}),
+    fw::testing::RowName());
+
+TEST_F(AppendLine, ALineThatDoesNotGoInWholeLeavesTheFileAsItWas) {
+    // A file size limit cuts the write short as a full file system would, without root.
+    const QString file = path("updates.csv");
+    const std::string before = kHeaderLine + "t0,12AB,RX\n" + "t1,cut,\"G";
+    writeFile(file, before);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{before.size() + 8, before.size() + 8};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const auto failure = appendLine(file.toStdString(), std::string(100, 'x') + "\n");
+        ::_exit(failure == std::string("File too large") ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the write did not fail";
+    EXPECT_EQ(readAll(file), before);
+}
+
+TEST_F(AppendLine, AFullFileSystemLeavesTheFileAsItWas) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a small file system needs root";
+    const QString folder = path("small");
+    QDir().mkpath(folder);
+    const QByteArray mountPoint = QFile::encodeName(folder);
+    if (std::system(
+            ("mount -t tmpfs -o size=8k tmpfs '" + mountPoint.toStdString() + "'").c_str()) != 0)
+        GTEST_SKIP() << "this system does not let even root mount a tmpfs here";
+    const QString file = folder + QStringLiteral("/updates.csv");
+    const std::string before = kHeaderLine + "t0,12AB,RX\n";
+    writeFile(file, before);
+    writeFile(folder + QStringLiteral("/filler"), std::string(4096, 'f')); // all but a page
+    const auto failure = appendLine(file.toStdString(), std::string(8192, 'x') + "\n");
+    const std::string after = readAll(file);
+    std::system(("umount '" + mountPoint.toStdString() + "'").c_str());
+    EXPECT_EQ(failure, std::string("No space left on device"));
+    EXPECT_EQ(after, before);
 }
 
 struct Unwritable {

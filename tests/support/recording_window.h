@@ -69,6 +69,17 @@ public:
     void pause(std::chrono::milliseconds duration) override {
         events.push_back("pause:" + std::to_string(duration.count()));
     }
+
+    // The aids beside the update's own steps, apart from events so that the order of
+    // what the operator saw reads the same with or without them.
+    std::vector<std::string> aids;
+    void entryRefused(EntryField field) override {
+        aids.push_back("refused:" + std::to_string(static_cast<int>(field)));
+    }
+    void pairingStarted(std::chrono::seconds window) override {
+        aids.push_back("pairing:" + std::to_string(window.count()));
+    }
+    void pairingEnded() override { aids.emplace_back("paired"); }
 };
 
 } // namespace fw::testing

@@ -217,5 +217,70 @@ TEST(Compatibility, WarningGoesWholeIntoItsMessage) {
         (Message{maximumSentence("100"), "Incompatible Parameter Values", MessageIcon::Warning}));
 }
 
+// ---- what the window flags while the operator types ---------------------------------
+
+struct FlagCase {
+    const char *name;
+    ParameterEntries entries;
+    EntryWarnings warnings;
+};
+
+const std::string kIncompatibleTx15Sample20 = maximumSentence("15");
+const std::string kLowPowerTooShort = maximumSentence("5") + kMinimumSentence;
+
+class EntryFlags : public ::testing::TestWithParam<FlagCase> {};
+
+TEST_P(EntryFlags, CarryTheTextTheUpdateWouldShow) {
+    EXPECT_EQ(entryWarnings(GetParam().entries), GetParam().warnings);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, EntryFlags,
+    ::testing::Values(
+        FlagCase{"DefaultsAreFine", {"333", "5", "0", 2}, {}},
+        FlagCase{"LowPowerMarginExactlyPasses", {"41", "16", "0", 2}, {}},
+        FlagCase{"LowPowerMinimumExactlyPasses", {"41", "5", "", 2}, {}},
+        FlagCase{"SampleEqualToTxOutsideLowPowerPasses", {"100", "100", "", 1}, {}},
+        FlagCase{
+            "SampleAboveTxOutsideLowPower",
+            {"15", "20", "", 1},
+            {kIncompatibleTx15Sample20, kIncompatibleTx15Sample20, "", kIncompatibleTx15Sample20}},
+        FlagCase{"LowPowerBothRules",
+                 {"30", "10", "", 2},
+                 {kLowPowerTooShort, kLowPowerTooShort, "", kLowPowerTooShort}},
+        FlagCase{"LowPowerJustUnderTheMargin",
+                 {"41", "16.5", "", 2},
+                 {maximumSentence("16"), maximumSentence("16"), "", maximumSentence("16")}},
+        // The module's own value is unknown until it pairs: nothing to hold the others to.
+        FlagCase{"LeaveAsIsTakesNoSide", {"15", "20", "", 0}, {}},
+        FlagCase{"NoSelectionTakesNoSide", {"15", "20", "", -1}, {}},
+        FlagCase{"BlankTxTakesNoSide", {"", "20", "", 2}, {}},
+        FlagCase{"BlankSampleTakesNoSide", {"30", "", "", 2}, {}},
+        FlagCase{"EveryBoxOutOfRange",
+                 {"4", "60001", "3601", 2},
+                 {kTxRange.text, kSampleRange.text, kSleepRange.text, ""}},
+        FlagCase{"RangeIsCheckedOnTheStagedNumber", {"0005", "5.0", "3600", 1}, {}},
+        // An update stops at the range message and never reaches the compatibility rules.
+        FlagCase{
+            "RangeBeforeCompatibility", {"15", "20", "4000", 1}, {"", "", kSleepRange.text, ""}}),
+    fw::testing::RowName());
+
+TEST(EntryFlags, TheRefusedBoxIsTheOneWhoseMessageTheUpdateShows) {
+    for (const ParameterEntries &entries :
+         {ParameterEntries{"4", "0", "", 1}, ParameterEntries{"5", "0", "9999", 1},
+          ParameterEntries{"", "", "3601", 1}, ParameterEntries{"5", "5", "0", 1}}) {
+        StagedParameters staged;
+        const std::optional<Message> refusal = stageEntries(entries, staged);
+        const std::optional<EntryField> field = firstOutOfRange(entries);
+        ASSERT_EQ(refusal.has_value(), field.has_value());
+        if (field) {
+            const EntryWarnings warnings = entryWarnings(entries);
+            const std::string *flagged[] = {&warnings.txInterval, &warnings.sampleTime,
+                                            &warnings.sleepDelay};
+            EXPECT_EQ(*flagged[static_cast<int>(*field)], refusal->text);
+        }
+    }
+}
+
 } // namespace
 } // namespace fw

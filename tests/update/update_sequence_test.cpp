@@ -29,10 +29,12 @@ using ::testing::_;
 using ::testing::DoAll;
 using ::testing::Eq;
 using ::testing::InSequence;
+using ::testing::Invoke;
 using ::testing::NiceMock;
 using ::testing::Return;
 using ::testing::SetArgReferee;
 using ::testing::StrictMock;
+using ::testing::Throw;
 using ::testing::WithParamInterface;
 using Events = std::vector<std::string>;
 using Messages = std::vector<Message>;
@@ -97,6 +99,29 @@ TEST_F(UpdateCalls, LeavingTheChannelOnlyPairsInModeOneThenReadsSavesAndResets) 
     EXPECT_EQ(window.messages[0].text, "Model: RX-LC\r\nID: 12AB\r\nCompleted OK");
     EXPECT_EQ(session.moduleId, 0x12ABu);
     EXPECT_FALSE(update.running());
+}
+
+// The window counts the pairing window down only while the pairing call waits.
+TEST_F(UpdateCalls, ThePairingWaitIsAnnouncedAroundThePairingCallOnly) {
+    std::vector<std::string> aidsDuringPairing;
+    EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Return(3));
+    EXPECT_CALL(dp, PairModule(1, 1, 10, _))
+        .WillOnce(DoAll(Invoke([&] { aidsDuringPairing = window.aids; }), pairs(0)));
+    update.run();
+
+    EXPECT_EQ(aidsDuringPairing, (Events{"pairing:10"}));
+    EXPECT_EQ(window.aids, (Events{"pairing:10", "paired"}));
+}
+
+TEST_F(UpdateCalls, APairingCallThatFailsStillEndsTheWait) {
+    window.leaveChannel = false;
+    window.rfChannel = 2;
+    EXPECT_CALL(dp, GetBaseChannel(1)).WillRepeatedly(Return(3));
+    EXPECT_CALL(dp, PairModule(1, 0, 10, _)).WillOnce(Throw(ProviderError(-5, "gone")));
+    update.run();
+
+    EXPECT_EQ(window.aids, (Events{"pairing:10", "paired"}));
+    EXPECT_EQ(window.messages.size(), 1u);
 }
 
 struct ChannelCase {
@@ -378,11 +403,23 @@ TEST_F(UpdateRun, AnEntryOutOfRangeShowsOnlyItsMessageAndSendsNothing) {
     window.sampleTime = "0"; // also out of range; only the first field is reported
     update.run();
 
+    EXPECT_EQ(window.aids, (Events{"refused:0"})) << "the refused box is named after the message";
+
     EXPECT_TRUE(station.log.empty());
     EXPECT_EQ(window.events, Events{"message:Invalid Parameter Values"});
     EXPECT_EQ(window.messages, (Messages{{"The valid range for the TX Interval is 5 to 60000 ms",
                                           "Invalid Parameter Values", MessageIcon::Warning}}));
     EXPECT_EQ(window.status, "Ready");
+}
+
+TEST_F(UpdateRun, TheRefusedBoxIsTheFirstOneOutOfRange) {
+    window.sampleTime = "70000";
+    window.sleepDelay = "3601";
+    update.run();
+
+    EXPECT_EQ(window.messages, (Messages{{"The valid range for the Sample Time is 5 to 60000 ms",
+                                          "Invalid Parameter Values", MessageIcon::Warning}}));
+    EXPECT_EQ(window.aids, (Events{"refused:1"}));
 }
 
 TEST_F(UpdateRun, BlankFieldsAreReadInOrderAndNeverWrittenBack) {
@@ -545,6 +582,30 @@ TEST_F(UpdateRun, ParametersAreWrittenOnlyWhenStagedByTheSameUpdate) {
                                        "write 55 \\0\\0", "write 54 \\0\\0"}));
         EXPECT_EQ(switching.messages, Messages{completed("rx-lc", "12AB")});
     }
+}
+
+// A window whose entries change during the update's first pause, as a timer or an
+// accessibility action could change them.
+class EntriesChangedWhileWaiting : public RecordingWindow {
+public:
+    void pause(std::chrono::milliseconds duration) override {
+        RecordingWindow::pause(duration);
+        txInterval = "";
+        sampleTime = "9";
+        lowPowerMode = 2;
+    }
+};
+
+TEST_F(UpdateRun, TheParametersAreThoseReadAtTheStartOfTheUpdate) {
+    EntriesChangedWhileWaiting changing;
+    ModuleSession fresh;
+    UpdateSequence changed(dp, changing, fresh);
+    changed.run();
+
+    EXPECT_EQ(station.log, (Events{"GetBaseChannel", "PairModule 1", "read 51", "read 75",
+                                   "write 76 333\\0\\0", "write 78 5\\0\\0", "write 77 0\\0\\0",
+                                   "write 55 \\0\\0", "write 54 \\0\\0"}));
+    EXPECT_EQ(changing.messages, Messages{completed("RX-LC", "12AB")});
 }
 
 // Keeps every report together with what the operator had seen when it came.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "module_protocol.h"
+
 #include <array>
 #include <bitset>
 #include <chrono>
@@ -12,15 +14,19 @@
 
 namespace fwsim {
 
-inline constexpr uint8_t kModelCode = 51;
-inline constexpr uint8_t kResetCode = 54;
-inline constexpr uint8_t kSaveCode = 55;
-inline constexpr uint8_t kMinChannel = 1;
-inline constexpr uint8_t kMaxChannel = 16;
+// The simulated modules speak the program's protocol from the same header rather than a
+// copy of their own, so that the two cannot drift apart.
+inline constexpr uint8_t kModelCode = fw::code(fw::CommandCode::Model);
+inline constexpr uint8_t kResetCode = fw::code(fw::CommandCode::Reset);
+inline constexpr uint8_t kSaveCode = fw::code(fw::CommandCode::Save);
+inline constexpr uint8_t kMinChannel = fw::kChannelMin;
+inline constexpr uint8_t kMaxChannel = fw::kChannelMax;
 
-// The four parameters a module keeps, in this order: TX interval, sample time, sleep
-// delay, low power mode.
-inline constexpr std::array<uint8_t, 4> kParameterCodes{76, 78, 77, 75};
+// The four parameters a module keeps, in the order an update uses them: TX interval,
+// sample time, sleep delay, low power mode.
+inline constexpr std::array<uint8_t, fw::kParameterCommands.size()> kParameterCodes{
+    fw::code(fw::kParameterCommands[0]), fw::code(fw::kParameterCommands[1]),
+    fw::code(fw::kParameterCommands[2]), fw::code(fw::kParameterCommands[3])};
 using ParameterValues = std::array<std::string, kParameterCodes.size()>;
 
 std::optional<size_t> parameterIndex(uint8_t command);

@@ -1,7 +1,4 @@
-#pragma GCC visibility push(default)
 #include "dataprovider_abi.h"
-#pragma GCC visibility pop
-
 #include "fwsim.h"
 #include "sim_config.h"
 #include "sim_world.h"
@@ -160,11 +157,11 @@ void closeConnection(zdp_provider *dp) {
 
 extern "C" {
 
-uint32_t zdp_abi_version(void) {
+ZDP_EXPORT uint32_t zdp_abi_version(void) {
     return ZDP_ABI_VERSION;
 }
 
-int32_t zdp_create(zdp_provider **out) {
+ZDP_EXPORT int32_t zdp_create(zdp_provider **out) {
     return guarded(nullptr, [&] {
         require(out != nullptr, "zdp_create needs somewhere to put the provider");
         Config config;
@@ -190,7 +187,7 @@ int32_t zdp_create(zdp_provider **out) {
     });
 }
 
-void zdp_destroy(zdp_provider *dp) {
+ZDP_EXPORT void zdp_destroy(zdp_provider *dp) {
     if (!dp)
         return;
     try {
@@ -201,25 +198,25 @@ void zdp_destroy(zdp_provider *dp) {
     delete dp;
 }
 
-const char *zdp_error_text(const zdp_provider *dp) {
+ZDP_EXPORT const char *zdp_error_text(const zdp_provider *dp) {
     if (dp)
         return dp->errorText.c_str();
     const std::lock_guard lock(createErrorMutex);
     return createError.c_str();
 }
 
-int32_t zdp_probe_provider(zdp_provider *dp, int32_t *result) {
+ZDP_EXPORT int32_t zdp_probe_provider(zdp_provider *dp, int32_t *result) {
     if (!dp)
         return FWSIM_ERR_BAD_ARGUMENT;
     return guarded(dp, [&] {
         const Faults faults = begin(dp, Call::Probe);
         injected(faults, CallFault::ProbeStatus, "zdp_probe_provider");
         if (result)
-            *result = 1;
+            *result = static_cast<int32_t>(ZDP_PROBE_SIMULATED);
     });
 }
 
-int32_t zdp_open_connection(zdp_provider *dp, int32_t, int32_t, int16_t *failure_flag) {
+ZDP_EXPORT int32_t zdp_open_connection(zdp_provider *dp, int32_t, int32_t, int16_t *failure_flag) {
     if (!dp)
         return FWSIM_ERR_BAD_ARGUMENT;
     return guarded(dp, [&] {
@@ -241,7 +238,7 @@ int32_t zdp_open_connection(zdp_provider *dp, int32_t, int32_t, int16_t *failure
     });
 }
 
-int32_t zdp_close_connection(zdp_provider *dp) {
+ZDP_EXPORT int32_t zdp_close_connection(zdp_provider *dp) {
     if (!dp)
         return FWSIM_ERR_BAD_ARGUMENT;
     return guarded(dp, [&] {
@@ -251,7 +248,7 @@ int32_t zdp_close_connection(zdp_provider *dp) {
     });
 }
 
-int32_t zdp_get_base_channel(zdp_provider *dp, int32_t, uint8_t *channel) {
+ZDP_EXPORT int32_t zdp_get_base_channel(zdp_provider *dp, int32_t, uint8_t *channel) {
     if (!dp)
         return FWSIM_ERR_BAD_ARGUMENT;
     return guarded(dp, [&] {
@@ -264,7 +261,7 @@ int32_t zdp_get_base_channel(zdp_provider *dp, int32_t, uint8_t *channel) {
     });
 }
 
-int32_t zdp_set_base_channel(zdp_provider *dp, int32_t, uint8_t channel) {
+ZDP_EXPORT int32_t zdp_set_base_channel(zdp_provider *dp, int32_t, uint8_t channel) {
     if (!dp)
         return FWSIM_ERR_BAD_ARGUMENT;
     return guarded(dp, [&] {
@@ -281,8 +278,9 @@ int32_t zdp_set_base_channel(zdp_provider *dp, int32_t, uint8_t channel) {
     });
 }
 
-int32_t zdp_pair_module(zdp_provider *dp, int32_t, int32_t channel_mode, int32_t window_s,
-                        uint32_t *module_id, int32_t *extra, int32_t *result) {
+ZDP_EXPORT int32_t zdp_pair_module(zdp_provider *dp, int32_t, int32_t channel_mode,
+                                   int32_t window_s, uint32_t *module_id, int32_t *extra,
+                                   int32_t *result) {
     if (!dp)
         return FWSIM_ERR_BAD_ARGUMENT;
     return guarded(dp, [&] {
@@ -329,8 +327,9 @@ int32_t zdp_pair_module(zdp_provider *dp, int32_t, int32_t channel_mode, int32_t
     });
 }
 
-int32_t zdp_write_module_command(zdp_provider *dp, uint8_t, uint32_t module_id, uint8_t command,
-                                 const char *payload, size_t payload_len, int16_t *failure_flag) {
+ZDP_EXPORT int32_t zdp_write_module_command(zdp_provider *dp, uint8_t, uint32_t module_id,
+                                            uint8_t command, const char *payload,
+                                            size_t payload_len, int16_t *failure_flag) {
     if (!dp)
         return FWSIM_ERR_BAD_ARGUMENT;
     return guarded(dp, [&] {
@@ -351,12 +350,11 @@ int32_t zdp_write_module_command(zdp_provider *dp, uint8_t, uint32_t module_id, 
         Module *module = world.find(module_id);
         if (!module)
             return;
-        // A well-formed payload is the value, then two NULs; the value holds no NUL.
-        if (payload_len < 2 || payload[payload_len - 1] != '\0' || payload[payload_len - 2] != '\0')
+        const std::optional<std::string_view> carried =
+            fw::valueOfPayload(std::string_view(payload, payload_len));
+        if (!carried)
             return;
-        const std::string_view value(payload, payload_len - 2);
-        if (value.find('\0') != std::string_view::npos)
-            return;
+        const std::string_view value = *carried;
         if (command == kSaveCode || command == kResetCode) {
             if (!value.empty())
                 return;
@@ -376,9 +374,9 @@ int32_t zdp_write_module_command(zdp_provider *dp, uint8_t, uint32_t module_id, 
     });
 }
 
-int32_t zdp_read_module_command(zdp_provider *dp, uint8_t, uint32_t module_id, uint8_t command,
-                                char *value, size_t capacity, size_t *value_len,
-                                int16_t *failure_flag) {
+ZDP_EXPORT int32_t zdp_read_module_command(zdp_provider *dp, uint8_t, uint32_t module_id,
+                                           uint8_t command, char *value, size_t capacity,
+                                           size_t *value_len, int16_t *failure_flag) {
     if (!dp)
         return FWSIM_ERR_BAD_ARGUMENT;
     return guarded(dp, [&] {

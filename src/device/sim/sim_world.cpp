@@ -1,9 +1,12 @@
 #include "sim_world.h"
 
+#include "provider_text.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,12 +23,6 @@ constexpr std::array<std::string_view, static_cast<size_t>(Call::Count)> kCallNa
 
 std::mutex registryMutex;
 std::shared_ptr<World> registered;
-
-std::string hex(uint32_t value) {
-    char text[9];
-    std::snprintf(text, sizeof text, "%X", static_cast<unsigned>(value));
-    return text;
-}
 
 } // namespace
 
@@ -59,15 +56,64 @@ void World::record(Call call, int argument) {
     callLog.push_back(std::move(line));
 }
 
+namespace {
+
+std::string folderOf(const std::string &path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file that the state path names, where the new state replaces the old: the end of its
+// symbolic links, so that a link stays a link. Only a regular file, or nothing yet in a
+// folder that exists, is taken; a rename would otherwise put a file in place of a named
+// pipe or a device named by mistake. Empty, with the reason, otherwise.
+std::optional<std::string> fileBehind(const std::string &path, std::string &why) {
+    constexpr int kMostLinks = 40; // as the kernel allows
+    std::string current = path;
+    for (int links = 0; links <= kMostLinks; ++links) {
+        struct stat status {};
+        if (::lstat(current.c_str(), &status) != 0) {
+            struct stat folder {};
+            if (errno == ENOENT && ::stat(folderOf(current).c_str(), &folder) == 0 &&
+                S_ISDIR(folder.st_mode))
+                return current;
+            why = std::strerror(errno);
+            return std::nullopt;
+        }
+        if (S_ISREG(status.st_mode))
+            return current;
+        if (!S_ISLNK(status.st_mode)) {
+            why = "it is not a regular file";
+            return std::nullopt;
+        }
+        std::string next(4096, '\0');
+        const ssize_t length = ::readlink(current.c_str(), next.data(), next.size());
+        if (length < 0 || static_cast<size_t>(length) >= next.size()) {
+            why = length < 0 ? std::strerror(errno) : "its link is too long";
+            return std::nullopt;
+        }
+        next.resize(static_cast<size_t>(length));
+        if (!next.starts_with('/'))
+            next.insert(0, folderOf(current).append("/"));
+        current = std::move(next);
+    }
+    why = std::strerror(ELOOP);
+    return std::nullopt;
+}
+
+} // namespace
+
 bool World::writeState(std::string *why) const {
     if (statePath.empty())
         return true;
     std::ostringstream text;
     text << "base_channel=" << int(baseChannel) << "\n"
          << "open=" << (open ? 1 : 0) << "\n"
-         << "paired=" << hex(paired) << "\n";
+         << "paired=" << fw::hexId(paired) << "\n";
     for (const Module &module : modules) {
-        const std::string key = "module." + hex(module.id) + ".";
+        const std::string key = "module." + fw::hexId(module.id) + ".";
         text << key << "model=" << module.model << "\n"
              << key << "channel=" << int(module.channel) << "\n";
         for (size_t i = 0; i < kParameterCodes.size(); ++i)
@@ -76,18 +122,17 @@ bool World::writeState(std::string *why) const {
         for (size_t i = 0; i < kParameterCodes.size(); ++i)
             text << key << "saved." << int(kParameterCodes[i]) << "=" << module.saved[i] << "\n";
     }
-    // The rename would put a file in place of a named pipe or a device node named by
-    // mistake, so only a regular file (or a link to one) is replaced.
     const auto failed = [why](std::string reason) {
         if (why)
             *why = std::move(reason);
         return false;
     };
-    struct stat existing {};
-    if (::stat(statePath.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode))
-        return failed("it is not a regular file");
+    std::string reason;
+    const std::optional<std::string> target = fileBehind(statePath, reason);
+    if (!target)
+        return failed(reason);
     // An observer must never see half a file: write beside it, then rename over it.
-    std::string temporary = statePath + ".XXXXXX";
+    std::string temporary = *target + ".XXXXXX";
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0)
         return failed(std::strerror(errno));
@@ -104,7 +149,7 @@ bool World::writeState(std::string *why) const {
         error = errno;
     if (::close(fd) != 0 && error == 0)
         error = errno;
-    if (error == 0 && std::rename(temporary.c_str(), statePath.c_str()) != 0)
+    if (error == 0 && std::rename(temporary.c_str(), target->c_str()) != 0)
         error = errno;
     if (error != 0) {
         std::remove(temporary.c_str());
