@@ -1,4 +1,5 @@
-// Runs whole "General"-tab updates in the real window on the simulated base station, with
+// Runs whole "General"-tab updates in the real window on the simulated base station (in a
+// provider host, as the program runs it), with
 // modules that take 3 s to wake, and prints the longest time the window's thread went
 // without handling its events: what the window manager and the operator see as a window
 // that does not answer. The update record is on, and a second process holds its lock for
@@ -9,6 +10,7 @@
 #include "app_setup.h"
 #include "command_line.h"
 #include "data_provider.h"
+#include "hosted_provider.h"
 #include "main_frm.h"
 #include "saved_entries.h"
 #include "update_observer.h"
@@ -119,8 +121,9 @@ int main(int argc, char **argv) {
     fw::app::MainFrm window(
         store, [&](QWidget *, const fw::Message &message) { lastTitle = message.title; },
         record.get());
-    if (!window.load([] { return fw::createDataProvider(FLEETWRIGHT_SIMULATOR); },
-                     QStringLiteral("fleetwright"))) {
+    if (!window.load(
+            [] { return fw::createHostedProvider(FLEETWRIGHT_HOST, FLEETWRIGHT_SIMULATOR); },
+            QStringLiteral("fleetwright"))) {
         std::fprintf(stderr, "the simulated base station did not start\n");
         return 1;
     }

@@ -1,10 +1,13 @@
 #include "app_setup.h"
 
 #include "data_provider.h"
+#include "event_loop_waiter.h"
+#include "hosted_provider.h"
 #include "main_frm.h"
 #include "off_thread.h"
 #include "private_paths.h"
-#include "provider_library.h"
+#include "provider_thread.h"
+#include "termination_signals.h"
 #include "update_record.h"
 
 #include <QApplication>
@@ -79,7 +82,9 @@ ProviderFactory providerFactoryFor(const CommandLine &command) {
         given = simulatorLibrary();
     else if (command.provider)
         given = *command.provider;
-    return [library = resolveProviderLibrary(given)] { return createDataProvider(library); };
+    return [host = providerHostExecutable(), library = resolveProviderLibrary(given)] {
+        return createHostedProvider(host, library);
+    };
 }
 
 std::unique_ptr<UpdateObserver> updateRecordFor(const CommandLine &command) {
@@ -97,12 +102,26 @@ std::unique_ptr<UpdateObserver> updateRecordFor(const CommandLine &command) {
 
 int runFleetwright(const QString &applicationName, const ProviderFactory &createProvider,
                    const MessagePresenter &presenter, const CommandLine &command) {
+    // The library's host starts while the window is built: two processes, two cores.
+    ProviderInTheMaking provider(createProvider, std::make_shared<EventLoopWaiter>());
     QSettingsStore store = settingsStoreFor(command, applicationName);
     const std::unique_ptr<UpdateObserver> record = updateRecordFor(command);
     MainFrm window(store, presenter, record.get());
     window.setProfilePath(command.profile);
-    if (!window.load(createProvider, applicationName))
+    // A termination signal closes the window as its close button does: entries saved, base
+    // station closed. One during start-up is carried out once the window is ready.
+    bool loaded = false;
+    const TerminationSignals terminations([&] {
+        if (loaded)
+            window.close();
+    });
+    if (!window.load(provider, applicationName))
         return kStartupFailedExit;
+    loaded = true;
+    if (TerminationSignals::received()) {
+        window.close();
+        return 0;
+    }
 
     // The window has no taskbar button, so it is not counted as a last window: its own
     // close ends the program.

@@ -3,6 +3,7 @@
 #include "data_provider.h"
 
 #include <QApplication>
+#include <string>
 
 int main(int argc, char **argv) {
     // Help, the version and usage mistakes need neither a display nor the library.

@@ -1,6 +1,7 @@
 #include "main_frm.h"
 
 #include "data_provider.h"
+#include "event_loop_waiter.h"
 #include "key_filter.h"
 #include "parameter_phase.h"
 #include "provider_thread.h"
@@ -258,9 +259,18 @@ void MainFrm::applyFontsAndColours() {
 bool MainFrm::load(const ProviderFactory &createProvider, const QString &applicationName) {
     // Every call into the library, its loading included, runs on a thread of its own so
     // that the window stays alive while the library blocks.
-    const ProviderFactory onItsOwnThread = [&createProvider] {
-        return createOnProviderThread(createProvider);
-    };
+    return startUpWith(
+        [&createProvider] {
+            return createOnProviderThread(createProvider, std::make_shared<EventLoopWaiter>());
+        },
+        applicationName);
+}
+
+bool MainFrm::load(ProviderInTheMaking &provider, const QString &applicationName) {
+    return startUpWith([&provider] { return provider.take(); }, applicationName);
+}
+
+bool MainFrm::startUpWith(const ProviderFactory &onItsOwnThread, const QString &applicationName) {
     DP = startUp(onItsOwnThread, store_, applicationName.toStdString(), *this, *this);
     if (!DP)
         return false;

@@ -20,6 +20,10 @@ namespace Ui {
 class MainFrm;
 }
 
+namespace fw {
+class ProviderInTheMaking;
+}
+
 namespace fw::app {
 
 class NumericKeyFilter;
@@ -36,6 +40,8 @@ public:
 
     // Start-up; false when the program must end (the operator has been told why).
     bool load(const ProviderFactory &createProvider, const QString &applicationName);
+    // The same with a provider whose making started before the window was built.
+    bool load(ProviderInTheMaking &provider, const QString &applicationName);
     // The job profile that keeps the entries, for the caption; none: the per-user store.
     void setProfilePath(const std::optional<QString> &path);
     // Places the window in the middle of its screen.
@@ -80,6 +86,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    bool startUpWith(const ProviderFactory &onItsOwnThread, const QString &applicationName);
     void Command1_Click();
     void Command3_Click();
     void Direction_Click(int Index);

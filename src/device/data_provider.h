@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -19,6 +20,20 @@ public:
 private:
     int32_t code_;
     std::string description_;
+};
+
+// What ended a call that the library never finished: its process crashed, exited, hung
+// past the call's deadline or broke the protocol. The process is gone by the time this is
+// thrown, and the next call starts a fresh one.
+class ProviderStopped : public ProviderError {
+public:
+    // happened says what and where: "killed by signal 11 in zdp_pair_module".
+    explicit ProviderStopped(std::string happened);
+
+    const std::string &happened() const { return happened_; }
+
+private:
+    std::string happened_;
 };
 
 // The data-provider object held by the window as DP. Operations and argument orders
@@ -50,15 +65,22 @@ inline constexpr const char *kProviderEnvVar = "FLEETWRIGHT_PROVIDER";
 // The name under which the device maker's library is installed.
 inline constexpr const char *kDefaultProviderLibrary = "libzarvik-dataprovider.so.1";
 
+// The library name the program loads: the given one, else FLEETWRIGHT_PROVIDER, else the
+// device maker's installed name. An empty name counts as none.
+std::string resolveProviderLibrary(const std::optional<std::string> &given = std::nullopt);
+
 // Error codes of the loader itself, beside the library's own statuses.
 enum LoaderError : int32_t {
     kLoaderCannotLoad = 1,
     kLoaderMissingSymbol = 2,
     kLoaderWrongVersion = 3,
+    kProviderStoppedCode = 4, // ProviderStopped
 };
 
-// Loads the library named by FLEETWRIGHT_PROVIDER (or the default name) and creates a
-// provider object in it. Throws ProviderError on any failure.
+// Loads the library named by FLEETWRIGHT_PROVIDER (or the default name) into this process
+// and creates a provider object in it. Throws ProviderError on any failure. Only the
+// provider host and tests do this (fw_provider_library); the program and the checker reach
+// the library through a host process (hosted_provider.h).
 std::unique_ptr<DataProvider> createDataProvider();
 
 // Same, from an explicit library path or name.

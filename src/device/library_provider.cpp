@@ -8,10 +8,6 @@
 
 namespace fw {
 
-ProviderError::ProviderError(int32_t code, std::string description)
-    : std::runtime_error(withCode(description, code)), code_(code),
-      description_(std::move(description)) {}
-
 namespace {
 
 std::string errorTextOf(const Abi &abi, const zdp_provider *dp) {

@@ -67,16 +67,6 @@ void LibraryCloser::operator()(void *handle) const {
     dlclose(handle);
 }
 
-std::string resolveProviderLibrary(const std::optional<std::string> &given) {
-    if (given && !given->empty())
-        return *given;
-    const char *configured = std::getenv(kProviderEnvVar);
-    // An empty setting would make dlopen return the program itself.
-    if (configured && *configured)
-        return std::string(configured);
-    return std::string(kDefaultProviderLibrary);
-}
-
 LibraryHandle openProviderLibrary(const std::string &library) {
     refuseIfNotARegularFile(library);
     dlerror();

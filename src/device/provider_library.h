@@ -30,10 +30,6 @@ struct LibraryCloser {
 };
 using LibraryHandle = std::unique_ptr<void, LibraryCloser>;
 
-// The library name the program loads: the given one, else FLEETWRIGHT_PROVIDER, else the
-// device maker's installed name. An empty name counts as none.
-std::string resolveProviderLibrary(const std::optional<std::string> &given = std::nullopt);
-
 // dlopen with the program's flags, after refusing a path that names something other than a
 // file (dlopen would wait forever on a named pipe); throws ProviderError(kLoaderCannotLoad).
 LibraryHandle openProviderLibrary(const std::string &library);

@@ -1,9 +1,5 @@
 #include "provider_thread.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QObject>
-#include <QThread>
 #include <chrono>
 
 namespace fw {
@@ -11,11 +7,10 @@ namespace fw {
 struct ProviderThread::Waiting {
     std::promise<void> ran;
     std::shared_future<void> ready = ran.get_future().share();
-    QEventLoop *loop = nullptr; // touched only on the waiting thread
 };
 
-ProviderThread::ProviderThread()
-    : waker_(std::make_unique<QObject>()), thread_([this] { serve(); }) {}
+ProviderThread::ProviderThread(std::shared_ptr<CallWaiter> waiter)
+    : waiter_(std::move(waiter)), thread_([this] { serve(); }) {}
 
 ProviderThread::~ProviderThread() {
     {
@@ -36,37 +31,20 @@ void ProviderThread::post(Task task) {
 
 std::shared_ptr<ProviderThread::Waiting> ProviderThread::enqueue(Task task) {
     auto waiting = std::make_shared<Waiting>();
-    QObject *waker = waker_.get();
-    post([task = std::move(task), waiting, waker] {
+    post([task = std::move(task), waiting, waiter = waiter_.get()] {
         task();
         waiting->ran.set_value();
-        // Quits the loop of whichever wait is still under way on the waiting thread; a
-        // wait that has already returned has cleared its loop.
-        QMetaObject::invokeMethod(
-            waker,
-            [waiting] {
-                if (waiting->loop)
-                    waiting->loop->quit();
-            },
-            Qt::QueuedConnection);
+        if (waiter)
+            waiter->wake();
     });
     return waiting;
 }
 
 void ProviderThread::waitServingEvents(const std::shared_ptr<Waiting> &waiting) {
-    const auto ran = [&] {
-        return waiting->ready.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-    };
-    // Only a thread with Qt's event loop has events to serve.
-    if (QCoreApplication::instance() && QThread::currentThread() == waker_->thread()) {
-        QEventLoop loop;
-        waiting->loop = &loop;
-        // exec() refuses to start (-1) once the application is exiting; then only blocking
-        // is left.
-        while (!ran() && loop.exec(QEventLoop::ExcludeUserInputEvents) != -1) {
-        }
-        waiting->loop = nullptr;
-    }
+    if (waiter_)
+        waiter_->serveUntil([&] {
+            return waiting->ready.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+        });
     waiting->ready.wait();
 }
 
@@ -141,13 +119,43 @@ private:
 
 } // namespace
 
-std::unique_ptr<DataProvider>
-createOnProviderThread(const std::function<std::unique_ptr<DataProvider>()> &make) {
-    auto thread = std::make_unique<ProviderThread>();
-    auto provider = thread->run([&] { return make(); });
-    if (!provider)
+ProviderInTheMaking::ProviderInTheMaking(std::function<std::unique_ptr<DataProvider>()> make,
+                                         std::shared_ptr<CallWaiter> waiter)
+    : thread_(std::make_unique<ProviderThread>(std::move(waiter))) {
+    auto task =
+        std::make_shared<std::packaged_task<std::unique_ptr<DataProvider>()>>(std::move(make));
+    made_ = task->get_future();
+    thread_->post([task] { (*task)(); });
+}
+
+ProviderInTheMaking::~ProviderInTheMaking() {
+    if (!thread_ || !made_.valid())
+        return;
+    // The provider is released on its own thread, as every provider is.
+    auto made = std::make_shared<std::future<std::unique_ptr<DataProvider>>>(std::move(made_));
+    thread_->post([made] {
+        try {
+            made->get().reset();
+        } catch (...) { // NOLINT(bugprone-empty-catch): what make threw goes unheard
+        }
+    });
+    thread_.reset();
+}
+
+std::unique_ptr<DataProvider> ProviderInTheMaking::take() {
+    // Waiting for a call on the provider thread waits for the making queued before it.
+    auto provider = thread_->run([this] { return made_.get(); });
+    if (!provider) {
+        thread_.reset();
         return nullptr;
-    return std::make_unique<ThreadedProvider>(std::move(thread), std::move(provider));
+    }
+    return std::make_unique<ThreadedProvider>(std::move(thread_), std::move(provider));
+}
+
+std::unique_ptr<DataProvider>
+createOnProviderThread(const std::function<std::unique_ptr<DataProvider>()> &make,
+                       std::shared_ptr<CallWaiter> waiter) {
+    return ProviderInTheMaking(make, std::move(waiter)).take();
 }
 
 } // namespace fw

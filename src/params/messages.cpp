@@ -18,6 +18,12 @@ Message communicationFailure(std::string_view description, int32_t code) {
             "Error", MessageIcon::Critical};
 }
 
+Message providerStopped(std::string_view happened) {
+    return {join("The data-provider library stopped: " + libraryText(happened),
+                 "Power-cycle the module and click Update to try again."),
+            "Error", MessageIcon::Critical};
+}
+
 Message channelNotSet() {
     return {"Could not set base station RF channel! Please try again.", "Error",
             MessageIcon::Warning};

@@ -18,6 +18,10 @@ Message moduleFailure(std::string_view description);
 // A call into the data-provider library that failed with an error status.
 Message communicationFailure(std::string_view description, int32_t code);
 
+// The library's process crashed, exited, hung or broke the protocol during an update;
+// happened says what and where ("killed by signal 11 in zdp_pair_module").
+Message providerStopped(std::string_view happened);
+
 Message channelNotSet();
 Message notPaired();
 Message updateComplete(std::string_view model, uint32_t moduleId);

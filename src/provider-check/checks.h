@@ -26,15 +26,15 @@ struct Check {
     std::string_view name;
     std::string_view description; // the TAP line, --list, --help and the manual
     Needs needs = Needs::Nothing;
-    // Checks that share a group run in one child process, in order; 0 is a group of one.
+    // Checks that share a group run against one host process, in order; 0 is a group of one.
     int group = 0;
     // The calls it makes; a missing one skips the check (the symbol check reports it).
     std::vector<std::string_view> calls = {};
     // Checks that must have passed first, by name.
     std::vector<std::string_view> after = {};
-    // How long the parent waits for any one call of the check to return.
+    // How long the checker waits for any one call of the check (pairing: its window + 5 s).
     std::chrono::seconds limit{5};
-    // Exactly one of these: run in a child, or judged by the parent.
+    // Exactly one of these: run against a host, or judged from the facts gathered.
     Outcome (*run)(Session &) = nullptr;
     Outcome (*judge)(const LibraryFacts &) = nullptr;
 };

@@ -1,4 +1,5 @@
-#include "provider_library.h"
+#include "data_provider.h"
+#include "private_paths.h"
 #include "runner.h"
 
 #include <QCommandLineParser>
@@ -15,10 +16,11 @@ QString helpText() {
         "Checks a data-provider library against the ABI of dataprovider_abi.h and prints one\n"
         "TAP line per check. LIBRARY is a path or a name for the dynamic linker; without it,\n"
         "FLEETWRIGHT_PROVIDER, else the installed library, as the program loads it.\n"
-        "Each group of checks runs in a child process: a crash or a hang fails that check\n"
-        "only. Nothing is written to a module without --write, and the base station's\n"
-        "channel is left as it was found. A check whose property could not be exercised\n"
-        "is skipped with the reason. The contract: man 7 fleetwright-provider.\n"
+        "Each group of checks runs against the library in a process of its own: a crash or a\n"
+        "hang fails that check only. Nothing is written to a module without --write, and\n"
+        "the base station's channel is left as it was found. A check whose property\n"
+        "could not be exercised is skipped with the reason. The contract: man 7\n"
+        "fleetwright-provider.\n"
         "Exit status: 0 every check passed, 1 a check failed, 2 the library could not be\n"
         "loaded or created, or a usage error.\n\nChecks (name, what it checks, option):\n");
     std::istringstream lines(checks.str());
@@ -77,6 +79,7 @@ int main(int argc, char **argv) {
     }
 
     fw::check::Options options;
+    options.host = fw::providerHostExecutable();
     options.library = fw::resolveProviderLibrary(
         positional.isEmpty() ? std::nullopt : std::optional(positional.first().toStdString()));
     options.module = parser.isSet(moduleOption);

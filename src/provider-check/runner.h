@@ -8,6 +8,7 @@
 namespace fw::check {
 
 struct Options {
+    std::string host; // the fleetwright-provider-host to run the library in
     std::string library;
     bool module = false;
     bool write = false;
@@ -19,8 +20,9 @@ enum ExitStatus : int {
     kCannotCheck = 2, // the library could not be loaded or created, or a usage error
 };
 
-// Loads the library, runs the selected checks each group in a child process, and writes
-// TAP version 14 to out. Prompts for the operator go to standard error.
+// Runs the selected checks, each group against the library in a host process of its own
+// (the library never comes into this process), and writes TAP version 14 to out. Prompts
+// for the operator go to standard error.
 ExitStatus runChecks(const Options &options, std::ostream &out);
 
 // One line per check: its name, a tab, its description, and for checks that need an option,
@@ -29,5 +31,9 @@ void listChecks(std::ostream &out);
 
 // A YAML double-quoted scalar of any bytes, escaping what is not printable UTF-8.
 std::string yamlQuoted(std::string_view text);
+
+// Text from the library or the loader as one line of valid UTF-8: each line break becomes
+// " / ", each byte that is not UTF-8 or is a control character U+FFFD.
+std::string oneLine(std::string_view text);
 
 } // namespace fw::check

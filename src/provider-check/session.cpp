@@ -17,8 +17,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kCallLimit = std::chrono::seconds(1);
 // The findings of one kind that are worth reading; the rest only repeat them.
 constexpr size_t kMaxFindings = 5;
-constexpr size_t kGuardBytes = 64;
-constexpr unsigned char kGuard = 0xC3;
 
 void keep(std::vector<std::string> &findings, std::string finding) {
     if (findings.size() < kMaxFindings &&
@@ -60,16 +58,25 @@ void Observations::merge(const Observations &other) {
         keep(errorStatuses, finding);
 }
 
-Session::Session(const Abi &abi, CallHook onCall) : abi_(abi), onCall_(std::move(onCall)) {
-    // A host asks for the version before anything else; a library may rely on that.
-    if (abi_.abiVersion) {
-        onCall_("zdp_abi_version");
-        version_ = abi_.abiVersion();
-    }
+namespace {
+// The library's pointers, as the host hands them over and takes them back.
+uint64_t token(const zdp_provider *dp) {
+    return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(dp));
 }
+zdp_provider *providerOf(uint64_t token) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): a token, never dereferenced here
+    return reinterpret_cast<zdp_provider *>(static_cast<uintptr_t>(token));
+}
+} // namespace
+
+Session::Session(host::HostConnection &host) : host_(host) {}
 
 Session::~Session() {
-    finish();
+    try {
+        finish();
+    } catch (const host::HostStopped &) {
+        // The host is gone; there is nothing left to finish.
+    }
 }
 
 void Session::finish() {
@@ -82,7 +89,6 @@ void Session::finish() {
 
 template <typename Call>
 int32_t Session::timed(const char *name, const zdp_provider *dp, Call &&call) {
-    onCall_(name);
     const Clock::time_point begin = Clock::now();
     const int32_t status = call();
     const Clock::duration elapsed = Clock::now() - begin;
@@ -99,15 +105,14 @@ void Session::noteText(const char *after, int32_t status, const zdp_provider *dp
         hadError_ = true;
         keep(observations_.errorStatuses, "status " + std::to_string(status) + " from " + call);
     }
-    if (!abi_.errorText)
+    if (!has(host::Call::ErrorText))
         return;
-    onCall_("zdp_error_text");
-    const char *text = abi_.errorText(dp);
+    const std::optional<std::string> text = host_.errorText(token(dp));
     if (!text) {
         keep(observations_.textFaults, "NULL after " + call);
         return;
     }
-    const std::string_view view(text);
+    const std::string_view view(*text);
     if (!isValidUtf8(view))
         keep(observations_.textFaults, "not valid UTF-8 after " + call);
     if (status != 0 && view.empty())
@@ -137,17 +142,16 @@ std::optional<Outcome> Session::start(bool openStation) {
 }
 
 int32_t Session::create(zdp_provider *&dp) {
-    zdp_provider *made = nullptr;
-    const int32_t status = timed("zdp_create", nullptr, [&] { return abi_.create(&made); });
+    uint64_t made = 0;
+    const int32_t status = timed("zdp_create", nullptr, [&] { return host_.create(made); });
     if (status == 0)
-        dp = made;
+        dp = providerOf(made);
     return status;
 }
 
 void Session::destroy(zdp_provider *dp) {
-    onCall_("zdp_destroy");
     const Clock::time_point begin = Clock::now();
-    abi_.destroy(dp);
+    host_.destroy(token(dp));
     if (const Clock::duration elapsed = Clock::now() - begin; elapsed > kCallLimit)
         keep(observations_.slowCalls, "zdp_destroy took " + seconds(elapsed));
     if (dp == dp_) {
@@ -159,19 +163,19 @@ void Session::destroy(zdp_provider *dp) {
 
 int32_t Session::probe() {
     int32_t result = 0;
-    return timed("zdp_probe_provider", dp_, [&] { return abi_.probeProvider(dp_, &result); });
+    return timed("zdp_probe_provider", dp_, [&] { return host_.probe(token(dp_), result); });
 }
 
 int32_t Session::open(int16_t &flag) {
     const int32_t status =
-        timed("zdp_open_connection", dp_, [&] { return abi_.openConnection(dp_, 0, 0, &flag); });
+        timed("zdp_open_connection", dp_, [&] { return host_.open(token(dp_), 0, 0, flag); });
     open_ = open_ || (status == 0 && flag == 0);
     return status;
 }
 
 int32_t Session::close() {
     const int32_t status =
-        timed("zdp_close_connection", dp_, [&] { return abi_.closeConnection(dp_); });
+        timed("zdp_close_connection", dp_, [&] { return host_.close(token(dp_)); });
     if (status == 0)
         open_ = false;
     return status;
@@ -179,55 +183,52 @@ int32_t Session::close() {
 
 int32_t Session::getChannel(uint8_t &channel) {
     return timed("zdp_get_base_channel", dp_,
-                 [&] { return abi_.getBaseChannel(dp_, 1, &channel); });
+                 [&] { return host_.getChannel(token(dp_), 1, channel); });
 }
 
 int32_t Session::setChannel(uint8_t channel) {
-    return timed("zdp_set_base_channel", dp_, [&] { return abi_.setBaseChannel(dp_, 1, channel); });
+    return timed("zdp_set_base_channel", dp_,
+                 [&] { return host_.setChannel(token(dp_), 1, channel); });
 }
 
 int32_t Session::pair(int32_t channelMode, int32_t windowSeconds, uint32_t &moduleId) {
     int32_t extra = 0;
     int32_t result = 0;
     return timed("zdp_pair_module", dp_, [&] {
-        return abi_.pairModule(dp_, 1, channelMode, windowSeconds, &moduleId, &extra, &result);
+        return host_.pair(token(dp_), 1, channelMode, windowSeconds, moduleId, extra, result);
     });
 }
 
 int32_t Session::write(uint32_t moduleId, uint8_t command, const std::string &value,
                        int16_t &flag) {
     const std::string payload = payloadOf(value);
-    return timed("zdp_write_module_command", dp_, [&] {
-        return abi_.writeModuleCommand(dp_, 1, moduleId, command, payload.data(), payload.size(),
-                                       &flag);
-    });
+    return timed("zdp_write_module_command", dp_,
+                 [&] { return host_.write(token(dp_), 1, moduleId, command, payload, flag); });
 }
 
-// Every read goes through guard bytes, so that a library that overruns its buffer is caught
-// by the one check that looks, and does not corrupt the checker for the others.
+// The host reads between guard regions, so that a library that overruns its buffer is
+// caught by the one check that looks.
 Session::Read Session::read(uint32_t moduleId, uint8_t command, size_t capacity) {
-    std::vector<unsigned char> area(kGuardBytes + capacity + kGuardBytes, kGuard);
-    char *value = reinterpret_cast<char *>(area.data() + kGuardBytes);
     Read answer;
-    answer.flag = -1;
+    host::ReadAnswer got;
     answer.status = timed("zdp_read_module_command", dp_, [&] {
-        return abi_.readModuleCommand(dp_, 1, moduleId, command, value, capacity, &answer.length,
-                                      &answer.flag);
+        got = host_.read(token(dp_), 1, moduleId, command, capacity, -1, 0);
+        return got.status;
     });
-    for (size_t i = 0; i < kGuardBytes; ++i)
-        answer.overrun =
-            answer.overrun || area[i] != kGuard || area[kGuardBytes + capacity + i] != kGuard;
-    const std::string_view bytes(value, std::min(answer.length, capacity));
-    answer.text = std::string(answerText(bytes));
+    answer.flag = got.flag;
+    answer.length = static_cast<size_t>(got.length);
+    answer.overrun = got.outside;
+    answer.bytes = got.value;
+    answer.text = std::string(answerText(got.value));
     return answer;
 }
 
 std::string Session::describe(int32_t status) const {
     std::string text = "status " + std::to_string(status);
-    if (!abi_.errorText)
+    if (!has(host::Call::ErrorText))
         return text;
-    const char *description = abi_.errorText(dp_);
-    return text + ": " + (description ? std::string(description) : "(zdp_error_text gave NULL)");
+    const std::optional<std::string> description = host_.errorText(token(dp_));
+    return text + ": " + description.value_or("(zdp_error_text gave NULL)");
 }
 
 } // namespace fw::check

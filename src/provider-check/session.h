@@ -1,6 +1,7 @@
 #pragma once
 
-#include "provider_library.h"
+#include "dataprovider_abi.h"
+#include "host_connection.h"
 #include "provider_text.h"
 
 #include <chrono>
@@ -41,24 +42,24 @@ struct Observations {
     void merge(const Observations &other);
 };
 
-// Calls into the library from one child process, the way a careful host does: the version
-// first, every call timed, the error text looked at after every status.
+// Calls into the library in one host process, the way a careful host does: the version
+// first (the host asks for it before anything else), every call timed and held to its
+// deadline, the error text looked at after every status. A call that the host never
+// finishes throws host::HostStopped; the host is gone by then.
 class Session {
 public:
-    // Told the name of each call just before it is made, so that a crash can be placed.
-    using CallHook = std::function<void(const char *)>;
-
-    Session(const Abi &abi, CallHook onCall);
+    explicit Session(host::HostConnection &host);
     ~Session();
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
 
-    const Abi &abi() const { return abi_; }
-    std::optional<uint32_t> reportedVersion() const { return version_; }
+    std::optional<uint32_t> reportedVersion() const { return host_.hello().version; }
     Observations &observations() { return observations_; }
+    // The library's provider, as a token that only the host looks behind.
     zdp_provider *provider() const { return dp_; }
 
-    // Closes the base station and destroys the provider, when there are any.
+    // Closes the base station and destroys the provider, when there are any. Throws
+    // host::HostStopped like any call; the destructor swallows that.
     void finish();
 
     // Creates the provider (and opens the base station); the failure that stops a check.
@@ -80,7 +81,9 @@ public:
         size_t length = 0;
         bool overrun = false; // a guard byte before or after the buffer changed
         std::string text;     // the answer up to its first NUL, cut to the capacity
+        std::string bytes;    // the answer within its length and the capacity, NULs included
     };
+    // Reads into a buffer of capacity bytes between guard regions.
     Read read(uint32_t moduleId, uint8_t command, size_t capacity = ZDP_MIN_READ_CAPACITY);
 
     // "status -3: <the library's description>", for diagnostics.
@@ -94,10 +97,9 @@ public:
 private:
     template <typename Call> int32_t timed(const char *name, const zdp_provider *dp, Call &&call);
     void noteText(const char *after, int32_t status, const zdp_provider *dp);
+    bool has(host::Call call) const { return host_.hello().has(call); }
 
-    Abi abi_;
-    CallHook onCall_;
-    std::optional<uint32_t> version_;
+    host::HostConnection &host_;
     zdp_provider *dp_ = nullptr;
     bool open_ = false;
     bool hadError_ = false;

@@ -105,6 +105,9 @@ void UpdateSequence::run() {
     Trace trace(window_, session_, observer_);
     try {
         runSteps(trace);
+    } catch (const ProviderStopped &stopped) {
+        // The library's process is gone; the next update starts a fresh one.
+        endWithMessage(trace, messages::providerStopped(stopped.happened()));
     } catch (const ProviderError &error) {
         // The base station went away mid-update: say so and leave the window usable.
         endWithMessage(trace, messages::communicationFailure(error.description(), error.code()));

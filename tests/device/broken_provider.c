@@ -1,22 +1,50 @@
 /* A data-provider library with one fault, chosen by a compile definition: the loader must
  * refuse it without zdp_read_module_command (FW_OMIT_READ) or with another ABI version
- * (FW_ABI_VERSION), and the provider checker must find exactly that fault in it and in the
- * others below. Without a fault it is a base station with no module in reach: once open,
- * every call succeeds, reads and writes answer failure flag 1, pairing answers module ID 0;
- * before opening and after closing, the calls that need the station answer an error
- * status (FW_IGNORES_OPEN: they succeed all the same, so that no error status is ever
- * seen). */
+ * (FW_ABI_VERSION), the provider checker must find exactly that fault in it and in the
+ * others below, and the program must survive each crash, exit and hang. Without a fault it
+ * is a base station with no module in reach: once open, every call succeeds, reads and
+ * writes answer failure flag 1, pairing answers module ID 0; before opening and after
+ * closing, the calls that need the station answer an error status (FW_IGNORES_OPEN: they
+ * succeed all the same, so that no error status is ever seen). */
 #include "dataprovider_abi.h"
 
 #include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
+
+/* A plain crash, past any sanitizer's handler. */
+__attribute__((unused)) static void crash(void) {
+    signal(SIGSEGV, SIG_DFL);
+    raise(SIGSEGV);
+}
+
+__attribute__((unused)) static void hang(void) {
+    for (;;)
+        pause();
+}
+
+#ifdef FW_CONSTRUCTOR_EXIT
+__attribute__((constructor)) static void endAtLoad(void) {
+    exit(3);
+}
+#endif
+
+#ifdef FW_PRINTS
+/* Output that would read as a TAP line, at load time and in a call. */
+__attribute__((constructor)) static void printAtLoad(void) {
+    printf("ok 1 - printed by the library\n");
+    fflush(stdout);
+}
+#endif
 
 #ifndef FW_ABI_VERSION
 #define FW_ABI_VERSION ZDP_ABI_VERSION
 #endif
 
 static int provider;
+static int probed;
 static int open_station;
 static const char *error_text = "";
 
@@ -47,12 +75,27 @@ uint32_t zdp_abi_version(void) {
 }
 
 int32_t zdp_create(zdp_provider **out) {
+#ifdef FW_CREATE_CRASH
+    crash();
+#endif
+#ifdef FW_PRINTS
+    printf("ok 2 - printed by the library\n");
+    fflush(stdout);
+#endif
     *out = (zdp_provider *)&provider;
     return 0;
 }
 
 void zdp_destroy(zdp_provider *dp) {
     (void)dp;
+#ifdef FW_DESTROY_HANG
+    if (dp)
+        hang();
+#endif
+#ifdef FW_DESTROY_CRASH_AFTER_PROBE
+    if (dp && probed)
+        crash();
+#endif
 }
 
 const char *zdp_error_text(const zdp_provider *dp) {
@@ -67,9 +110,9 @@ const char *zdp_error_text(const zdp_provider *dp) {
 int32_t zdp_probe_provider(zdp_provider *dp, int32_t *result) {
     (void)dp;
 #ifdef FW_PROBE_CRASH
-    signal(SIGSEGV, SIG_DFL); /* past any sanitizer's handler: a plain crash */
-    raise(SIGSEGV);
+    crash();
 #endif
+    probed = 1;
     *result = 0;
     return 0;
 }
@@ -77,8 +120,7 @@ int32_t zdp_probe_provider(zdp_provider *dp, int32_t *result) {
 int32_t zdp_open_connection(zdp_provider *dp, int32_t arg1, int32_t arg2, int16_t *failure_flag) {
     (void)dp, (void)arg1, (void)arg2;
 #ifdef FW_OPEN_HANG
-    for (;;)
-        pause();
+    hang();
 #endif
     open_station = 1;
     *failure_flag = 0;
@@ -112,6 +154,12 @@ int32_t zdp_pair_module(zdp_provider *dp, int32_t arg1, int32_t channel_mode, in
                         uint32_t *module_id, int32_t *extra, int32_t *result) {
     (void)dp, (void)arg1, (void)channel_mode, (void)window_s, (void)extra, (void)result;
     REQUIRE_OPEN();
+#ifdef FW_PAIR_CRASH
+    crash();
+#endif
+#ifdef FW_PAIR_HANG
+    hang();
+#endif
 #ifndef FW_PAIR_KEEPS_ID
     *module_id = 0;
 #else
@@ -139,6 +187,9 @@ int32_t zdp_read_module_command(zdp_provider *dp, uint8_t arg1, uint32_t module_
     (void)value_len, (void)failure_flag;
     return -1; /* an error status that zdp_error_text leaves undescribed */
 #else
+#ifdef FW_READ_EXIT
+    exit(3);
+#endif
 #ifdef FW_READ_OVERRUN
     memset(value, 'x', capacity + 8);
 #endif

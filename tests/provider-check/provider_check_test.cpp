@@ -179,6 +179,22 @@ INSTANTIATE_TEST_SUITE_P(
                   "no answer within 5 s in zdp_open_connection"},
         FaultCase{
             "BaseChannelZero", FW_TEST_PROVIDER_CHANNEL_ZERO, "", {"channel-range"}, "channel 0"},
+        // Destroying the provider after a group's last check still counts for that check.
+        FaultCase{"CrashInDestroyAfterTheLastCheck",
+                  FW_TEST_PROVIDER_DESTROY_CRASH_AFTER_PROBE,
+                  "",
+                  {"probe"},
+                  "killed by signal 11 in zdp_destroy"},
+        FaultCase{"ExitInRead",
+                  FW_TEST_PROVIDER_READ_EXIT,
+                  "",
+                  {"unknown-module", "read-capacity"},
+                  "ended with exit status 3 in zdp_read_module_command"},
+        FaultCase{"CrashInPairing",
+                  FW_TEST_PROVIDER_PAIR_CRASH,
+                  "--module",
+                  {"module-alone", "module-pair"},
+                  "killed by signal 11 in zdp_pair_module"},
         // Without a module in reach, the real pairing fails as well.
         FaultCase{"PairingKeepsTheOldId",
                   FW_TEST_PROVIDER_PAIR_KEEPS_ID,
@@ -246,6 +262,14 @@ INSTANTIATE_TEST_SUITE_P(
         // Built from the source tree as a maker builds it, symbols hidden.
         PassCase{"ExampleModuleAndWrites", FW_EXAMPLE_PROVIDER, "--module --write", true, true}),
     [](const auto &row) { return std::string(row.param.name); });
+
+// The library runs in a process of its own: what it prints never reaches the TAP stream.
+TEST(CheckerOutput, ALibraryThatPrintsLeavesTheReportAlone) {
+    const CheckerRun run = runChecker(FW_TEST_PROVIDER_PRINTS);
+    EXPECT_EQ(run.status, 0) << run.out;
+    expectTapFrame(run, selectedChecks(false, false).size());
+    EXPECT_EQ(run.out.find("printed by the library"), std::string::npos) << run.out;
+}
 
 TEST(CheckerModule, NoModuleInTheWindowFailsWithTheHintAndSkipsTheReads) {
     SimEnvironment env;
@@ -319,6 +343,16 @@ INSTANTIATE_TEST_SUITE_P(
         UnusableCase{"CreationFails", FW_SIMULATOR, "create",
                      "TAP version 14\nBail out! " FW_SIMULATOR " cannot create a provider: "
                      "status -3: Injected fault: zdp_create fails\n"},
+        UnusableCase{"CrashInCreate", FW_TEST_PROVIDER_CREATE_CRASH, "",
+                     "TAP version 14\nBail out! " FW_TEST_PROVIDER_CREATE_CRASH
+                     " cannot create a provider: killed by signal 11 in zdp_create\n"},
+        UnusableCase{"HangInDestroy", FW_TEST_PROVIDER_DESTROY_HANG, "",
+                     "TAP version 14\nBail out! " FW_TEST_PROVIDER_DESTROY_HANG
+                     " cannot create a provider: no answer within 5 s in zdp_destroy\n"},
+        UnusableCase{"ConstructorExits", FW_TEST_PROVIDER_CONSTRUCTOR_EXIT, "",
+                     "TAP version 14\nBail out! Cannot load " FW_TEST_PROVIDER_CONSTRUCTOR_EXIT
+                     ": the data-provider library stopped: exited with status 3 while it was "
+                     "being loaded\n"},
         UnusableCase{"WriteWithoutModule", "--write " FW_SIMULATOR, "", ""},
         UnusableCase{"TwoLibraries", FW_SIMULATOR " " FW_SIMULATOR, "", ""},
         UnusableCase{"UnknownOption", "--all " FW_SIMULATOR, "", ""}),
