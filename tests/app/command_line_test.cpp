@@ -139,6 +139,16 @@ struct Outcome {
 
 // Runs the program with no display, a provider library that does not exist and, should
 // it get as far as a message, an answer at once: help and mistakes must not get there.
+// The program's files in dir: the simulator's lock, the settings and the record.
+QProcessEnvironment scratchEnvironment(const QTemporaryDir &dir) {
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("FLEETWRIGHT_SIM_LOCK"),
+                       dir.filePath(QStringLiteral("lock")));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
+    return environment;
+}
+
 Outcome runProgram(const QStringList &arguments, const QProcessEnvironment &extra = {}) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
@@ -210,11 +220,8 @@ class ProgramLibrary : public ::testing::TestWithParam<LibraryCase> {};
 
 TEST_P(ProgramLibrary, IsTheOneTheOptionsName) {
     QTemporaryDir dir;
-    QProcessEnvironment environment;
+    QProcessEnvironment environment = scratchEnvironment(dir);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QStringLiteral("FLEETWRIGHT_SIM_LOCK"),
-                       dir.filePath(QStringLiteral("lock")));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
     const Outcome outcome = runProgram(GetParam().arguments, environment);
     EXPECT_EQ(outcome.out.startsWith(QStringLiteral("shown ")), GetParam().shown)
         << outcome.out.toStdString();
@@ -234,12 +241,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ProgramQtOptions, ReachQtAndTheProgramsOwnOptionsDoNot) {
     QTemporaryDir dir;
-    QProcessEnvironment environment;
+    QProcessEnvironment environment = scratchEnvironment(dir);
     environment.insert(QStringLiteral("FLEETWRIGHT_PROVIDER"), QStringLiteral(FW_SIMULATOR));
-    environment.insert(QStringLiteral("FLEETWRIGHT_SIM_LOCK"),
-                       dir.filePath(QStringLiteral("lock")));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-    environment.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
     const QString profile = dir.filePath(QStringLiteral("-platform"));
 
     // Without a display, only Qt's -platform makes the window possible.
@@ -267,13 +270,9 @@ TEST_P(ProgramWithAPipe, AsItsStoreStartsWithTheWarningInsteadOfHanging) {
                              : dir.filePath(QStringLiteral("config/fleetwright/fleetwright.conf"));
     QDir().mkpath(QFileInfo(pipe).path());
     ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
-    QProcessEnvironment environment;
+    QProcessEnvironment environment = scratchEnvironment(dir);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("FLEETWRIGHT_PROVIDER"), QStringLiteral(FW_SIMULATOR));
-    environment.insert(QStringLiteral("FLEETWRIGHT_SIM_LOCK"),
-                       dir.filePath(QStringLiteral("lock")));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-    environment.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
     QStringList arguments;
     if (GetParam().asProfile)
         arguments << QStringLiteral("--profile") << pipe;
@@ -296,13 +295,9 @@ INSTANTIATE_TEST_SUITE_P(Stores, ProgramWithAPipe,
 TEST(ProgramProfile, IsCreatedAtCloseAndThePerUserStoreIsNeitherReadNorWritten) {
     QTemporaryDir dir;
     const QString profile = dir.filePath(QStringLiteral("jobs/bridge.conf"));
-    QProcessEnvironment environment;
+    QProcessEnvironment environment = scratchEnvironment(dir);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("FLEETWRIGHT_PROVIDER"), QStringLiteral(FW_SIMULATOR));
-    environment.insert(QStringLiteral("FLEETWRIGHT_SIM_LOCK"),
-                       dir.filePath(QStringLiteral("lock")));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-    environment.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
     QDir(dir.path()).mkpath(QStringLiteral("jobs"));
 
     const Outcome outcome = runProgram({QStringLiteral("--profile"), profile}, environment);
