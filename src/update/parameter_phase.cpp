@@ -32,18 +32,16 @@ std::array<Parameter, 4> parameters(const ParameterEntries &entries) {
 
 // A blank parameter takes the module's own value; an answer that is not a number could
 // neither be checked nor be trusted, so it counts as a failed read.
-bool fillFromModule(ModuleAccess &access, WindowPort &window, uint32_t moduleId,
-                    const Parameter &parameter, StagedParameters &staged) {
+Ending fillFromModule(ModuleAccess &access, uint32_t moduleId, const Parameter &parameter,
+                      StagedParameters &staged) {
     const std::string_view description = commandInfo(parameter.command).readFailure;
     std::string answer;
-    if (!access.MRead(moduleId, parameter.command, answer, description))
-        return false;
-    if (!readLeadingNumber(answer).hasNumber) {
-        endWithMessage(window, messages::moduleFailure(description));
-        return false;
-    }
+    if (Ending failed = access.MRead(moduleId, parameter.command, answer, description))
+        return failed;
+    if (!readLeadingNumber(answer).hasNumber)
+        return messages::moduleFailure(description);
     staged.*parameter.staged = answer;
-    return true;
+    return std::nullopt;
 }
 
 } // namespace
@@ -53,42 +51,32 @@ ParameterEntries readEntries(const WindowPort &window) {
             window.lowPowerModePosition()};
 }
 
-void endWithMessage(WindowPort &window, const Message &message) {
-    window.setDefaultPointer();
-    window.showMessage(message);
-    window.setStatus("");
-}
-
-bool runParameterPhase(ModuleAccess &access, WindowPort &window, ModuleSession &session,
-                       const ParameterEntries &entries, StagedParameters &written) {
+Ending runParameterPhase(ModuleAccess &access, ModuleSession &session,
+                         const ParameterEntries &entries, StagedParameters &written) {
     // The window keeps the upper-case model; the completion message shows it.
     upperCaseInPlace(session.model);
-    if (!isSupportedModel(session.model)) {
-        endWithMessage(window, messages::unsupportedModel(session.model));
-        return false;
-    }
+    if (!isSupportedModel(session.model))
+        return messages::unsupportedModel(session.model);
 
     const auto handled = parameters(entries);
     for (const Parameter &parameter : handled)
-        if (parameter.blank &&
-            !fillFromModule(access, window, session.moduleId, parameter, session.staged))
-            return false;
+        if (parameter.blank)
+            if (Ending failed = fillFromModule(access, session.moduleId, parameter, session.staged))
+                return failed;
 
-    if (const std::string warning = compatibilityWarning(session.staged); !warning.empty()) {
-        endWithMessage(window, messages::incompatible(warning));
-        return false;
-    }
+    if (const std::string warning = compatibilityWarning(session.staged); !warning.empty())
+        return messages::incompatible(warning);
 
     for (const Parameter &parameter : handled) {
         if (parameter.blank)
             continue;
         const std::string &value = session.staged.*parameter.staged;
-        if (!access.MWrite(session.moduleId, parameter.command, value,
-                           commandInfo(parameter.command).writeFailure))
-            return false;
+        if (Ending failed = access.MWrite(session.moduleId, parameter.command, value,
+                                          commandInfo(parameter.command).writeFailure))
+            return failed;
         written.*parameter.staged = value;
     }
-    return true;
+    return std::nullopt;
 }
 
 } // namespace fw

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "module_access.h"
 #include "parameter_rules.h"
+#include "update_observer.h"
 
 #include <cstdint>
 #include <string>
@@ -33,10 +35,18 @@ public:
     bool running() const { return running_; }
 
 private:
-    class Trace;
-    void runSteps(Trace &window);
-    // Pairs under the chosen channel strategy; false when the update has ended.
-    bool pairWithModule(uint8_t baseChannel, Trace &window);
+    // What the steps of one update past the entry check learn for its report.
+    struct Progress {
+        UpdateReport report;
+        bool modelRead = false;
+    };
+
+    // The steps after the entry check; returns the message the update ends with.
+    Message runSteps(bool staged, const ParameterEntries &entries, Progress &progress);
+    // Pairs under the chosen channel strategy.
+    Ending pairWithModule(uint8_t baseChannel, Progress &progress);
+    // The one end of every update past the entry check.
+    void finish(Progress &progress, const Message &ending);
 
     DataProvider &dp_;
     WindowPort &window_;

@@ -5,6 +5,8 @@
 #include "support/named_rows.h"
 #include "support/recording_window.h"
 
+#include <optional>
+
 #include <gtest/gtest.h>
 
 namespace fw {
@@ -13,7 +15,6 @@ namespace {
 using fw::testing::PrintTo;
 
 using fw::testing::MockProvider;
-using fw::testing::RecordingWindow;
 using ::testing::_;
 using ::testing::DoAll;
 using ::testing::Return;
@@ -31,15 +32,14 @@ class MReadAnswer : public ::testing::TestWithParam<ReadCase> {};
 
 TEST_P(MReadAnswer, KeepsTheTextBeforeTheFirstNul) {
     MockProvider dp;
-    RecordingWindow window;
-    ModuleAccess access(dp, window);
+    ModuleAccess access(dp);
     EXPECT_CALL(dp, ReadModuleCommand(1, 0x12AB, 76, _))
         .WillOnce(DoAll(SetArgReferee<3>(GetParam().answer), Return(0)));
 
     std::string value = "old";
-    EXPECT_TRUE(access.MRead(0x12AB, CommandCode::TxInterval, value, "Cannot read TX Interval!"));
+    EXPECT_EQ(access.MRead(0x12AB, CommandCode::TxInterval, value, "Cannot read TX Interval!"),
+              std::nullopt);
     EXPECT_EQ(value, GetParam().expected);
-    EXPECT_TRUE(window.events.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, MReadAnswer,
@@ -49,48 +49,37 @@ INSTANTIATE_TEST_SUITE_P(Answers, MReadAnswer,
                                            ReadCase{"NoNulKeepsSpaces", " 12 0 ", " 12 0 "}),
                          fw::testing::RowName());
 
-TEST(MRead, FailureReportsAndLeavesTheValueAlone) {
+TEST(MRead, FailureReturnsTheMessageAndLeavesTheValueAlone) {
     MockProvider dp;
-    RecordingWindow window;
-    window.busy = true;
-    window.status = "ID: 5";
-    ModuleAccess access(dp, window);
+    ModuleAccess access(dp);
     EXPECT_CALL(dp, ReadModuleCommand(1, 5, 51, _))
         .WillOnce(DoAll(SetArgReferee<3>(std::string("RX-LC")), Return(1)));
 
     std::string model = "before";
-    EXPECT_FALSE(access.MRead(5, CommandCode::Model, model, "Cannot read Model!"));
+    EXPECT_EQ(access.MRead(5, CommandCode::Model, model, "Cannot read Model!"),
+              (Message{"Cannot read Model!\r\nTry again.", "Error", MessageIcon::Critical}));
     EXPECT_EQ(model, "before");
-    EXPECT_EQ(window.messages, (std::vector<Message>{{"Cannot read Model!\r\nTry again.", "Error",
-                                                      MessageIcon::Critical}}));
-    EXPECT_EQ(window.events,
-              (std::vector<std::string>{"pointer:default", "message:Error", "status:"}));
 }
 
 TEST(MWrite, SendsTheValueFollowedByTwoNuls) {
     MockProvider dp;
-    RecordingWindow window;
-    ModuleAccess access(dp, window);
+    ModuleAccess access(dp);
     EXPECT_CALL(dp, WriteModuleCommand(1, 7, 76, std::string("333") + kNul + kNul))
         .WillOnce(Return(0));
     EXPECT_CALL(dp, WriteModuleCommand(1, 7, 55, kNul + kNul)).WillOnce(Return(0));
 
-    EXPECT_TRUE(access.MWrite(7, CommandCode::TxInterval, "333", "Cannot write TX Interval!"));
-    EXPECT_TRUE(access.MWrite(7, CommandCode::Save, "", "Cannot Save!"));
-    EXPECT_TRUE(window.events.empty());
+    EXPECT_EQ(access.MWrite(7, CommandCode::TxInterval, "333", "Cannot write TX Interval!"),
+              std::nullopt);
+    EXPECT_EQ(access.MWrite(7, CommandCode::Save, "", "Cannot Save!"), std::nullopt);
 }
 
-TEST(MWrite, FailureReportsWithTheCallersDescription) {
+TEST(MWrite, FailureReturnsTheMessageWithTheCallersDescription) {
     MockProvider dp;
-    RecordingWindow window;
-    ModuleAccess access(dp, window);
+    ModuleAccess access(dp);
     EXPECT_CALL(dp, WriteModuleCommand(_, _, _, _)).WillOnce(Return(-1));
 
-    EXPECT_FALSE(access.MWrite(7, CommandCode::TxInterval, "333", "Cannot write TX Interval!"));
-    EXPECT_EQ(window.messages, (std::vector<Message>{{"Cannot write TX Interval!\r\nTry again.",
-                                                      "Error", MessageIcon::Critical}}));
-    EXPECT_EQ(window.status, "");
-    EXPECT_FALSE(window.busy);
+    EXPECT_EQ(access.MWrite(7, CommandCode::TxInterval, "333", "Cannot write TX Interval!"),
+              (Message{"Cannot write TX Interval!\r\nTry again.", "Error", MessageIcon::Critical}));
 }
 
 TEST(Messages, HexIdIsUpperCaseUnsignedWithoutLeadingZeros) {
