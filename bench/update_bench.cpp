@@ -49,7 +49,10 @@ public:
     void setStatus(const std::string &) override {}
     void setBusyPointer() override {}
     void setDefaultPointer() override {}
-    void showMessage(const fw::Message &message) override { lastMessage = message; }
+    fw::MessageButton showMessage(const fw::Message &message) override {
+        lastMessage = message;
+        return fw::MessageButton::Ok;
+    }
     void processEvents() override {}
     // sleep_until may wake early; only the monotonic clock says when the time is up.
     void pause(std::chrono::milliseconds duration) override {

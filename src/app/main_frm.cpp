@@ -338,7 +338,7 @@ void MainFrm::setDefaultPointer() {
     busyPointerPushed_ = false;
 }
 
-void MainFrm::showMessage(const Message &message) {
+MessageButton MainFrm::showMessage(const Message &message) {
     // Qt counts the window manager's close as user input, so one that came while the
     // library kept the update waiting is still queued, and a presenter that runs no events
     // of its own would leave it there. It is taken now, with the input meant for this window
@@ -349,6 +349,7 @@ void MainFrm::showMessage(const Message &message) {
         QCoreApplication::processEvents();
     }
     presenter_(isVisible() ? this : nullptr, message);
+    return MessageButton::Ok;
 }
 
 void MainFrm::processEvents() {

@@ -61,7 +61,7 @@ public:
     void setStatus(const std::string &text) override;
     void setBusyPointer() override;
     void setDefaultPointer() override;
-    void showMessage(const Message &message) override;
+    MessageButton showMessage(const Message &message) override;
     void processEvents() override;
     void pause(std::chrono::milliseconds duration) override;
     void entryRefused(EntryField field) override;

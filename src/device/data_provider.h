@@ -49,9 +49,11 @@ public:
     virtual int32_t ProbeProvider() = 0;
     virtual uint8_t GetBaseChannel(int32_t arg1) = 0;
     virtual void SetBaseChannel(int32_t arg1, uint8_t channel) = 0;
-    // moduleId is in and out: the paired module's ID, or 0 when none paired.
+    // moduleId is in and out: the paired module's ID, or 0 when none paired. extra receives
+    // the library's *extra: the paired module's radio channel when it is 1 to 16, and no
+    // channel at all otherwise (a library that does not say).
     virtual void PairModule(int32_t arg1, int32_t channelMode, int32_t windowSeconds,
-                            uint32_t &moduleId) = 0;
+                            uint32_t &moduleId, int32_t &extra) = 0;
     virtual int16_t WriteModuleCommand(uint8_t arg1, uint32_t moduleId, uint8_t command,
                                        const std::string &payload) = 0;
     // value receives the module's answer as the library gave it, NULs included.

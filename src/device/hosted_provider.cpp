@@ -75,8 +75,8 @@ public:
         guarded([&] { check(host, host.setChannel(provider_, arg1, channel)); });
     }
 
-    void PairModule(int32_t arg1, int32_t channelMode, int32_t windowSeconds,
-                    uint32_t &moduleId) override {
+    void PairModule(int32_t arg1, int32_t channelMode, int32_t windowSeconds, uint32_t &moduleId,
+                    int32_t &moduleChannel) override {
         HostConnection &host = running();
         uint32_t id = moduleId;
         int32_t extra = 0;
@@ -85,6 +85,7 @@ public:
             check(host, host.pair(provider_, arg1, channelMode, windowSeconds, id, extra, result));
         });
         moduleId = id;
+        moduleChannel = extra;
     }
 
     int16_t WriteModuleCommand(uint8_t arg1, uint32_t moduleId, uint8_t command,

@@ -52,13 +52,14 @@ public:
         check(abi_.setBaseChannel(dp_, arg1, channel));
     }
 
-    void PairModule(int32_t arg1, int32_t channelMode, int32_t windowSeconds,
-                    uint32_t &moduleId) override {
+    void PairModule(int32_t arg1, int32_t channelMode, int32_t windowSeconds, uint32_t &moduleId,
+                    int32_t &moduleChannel) override {
         uint32_t id = moduleId;
         int32_t extra = 0;
         int32_t result = 0;
         check(abi_.pairModule(dp_, arg1, channelMode, windowSeconds, &id, &extra, &result));
         moduleId = id;
+        moduleChannel = extra;
     }
 
     int16_t WriteModuleCommand(uint8_t arg1, uint32_t moduleId, uint8_t command,

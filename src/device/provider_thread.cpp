@@ -97,9 +97,10 @@ public:
     void SetBaseChannel(int32_t arg1, uint8_t channel) override {
         thread_->run([&] { provider_->SetBaseChannel(arg1, channel); });
     }
-    void PairModule(int32_t arg1, int32_t channelMode, int32_t windowSeconds,
-                    uint32_t &moduleId) override {
-        thread_->run([&] { provider_->PairModule(arg1, channelMode, windowSeconds, moduleId); });
+    void PairModule(int32_t arg1, int32_t channelMode, int32_t windowSeconds, uint32_t &moduleId,
+                    int32_t &extra) override {
+        thread_->run(
+            [&] { provider_->PairModule(arg1, channelMode, windowSeconds, moduleId, extra); });
     }
     int16_t WriteModuleCommand(uint8_t arg1, uint32_t moduleId, uint8_t command,
                                const std::string &payload) override {

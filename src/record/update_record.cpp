@@ -159,7 +159,21 @@ bool lockWithin(int fd, std::chrono::milliseconds patience) {
 }
 
 const char *tabName(UpdateTab tab) {
-    return tab == UpdateTab::Acquisition ? "acquisition" : "general";
+    switch (tab) {
+    case UpdateTab::Acquisition:
+        return "acquisition";
+    case UpdateTab::Read:
+        return "read";
+    case UpdateTab::General:
+        break;
+    }
+    return "general";
+}
+
+const char *outcomeText(const UpdateReport &report) {
+    if (!report.complete)
+        return "failed";
+    return report.tab == UpdateTab::Read ? "read" : "complete";
 }
 
 std::string channelText(const UpdateReport &report) {
@@ -248,27 +262,24 @@ std::string isoLocalTime(std::time_t when) {
 }
 
 std::string recordLine(const UpdateReport &report, std::string_view time) {
-    const std::string fields[] = {
-        std::string(time),
-        report.moduleId,
-        textField(report.model),
-        tabName(report.tab),
-        channelText(report),
-        report.written.txInterval,
-        report.written.sampleTime,
-        report.written.sleepDelay,
-        report.written.lowPowerMode,
-        report.complete ? "complete" : "failed",
-        textField(report.message.text),
+    // A Read writes nothing; its columns hold what the module answered, which is guarded
+    // as the other texts from the module are. What this program wrote goes as it is.
+    const bool read = report.tab == UpdateTab::Read;
+    const StagedParameters &values = read ? report.readValues : report.written;
+    const auto value = [read](const std::string &text) {
+        return read ? textField(text) : csvField(text);
     };
-    // The text columns are fields already; the others hold only what this program wrote.
-    constexpr size_t kModel = 2;
-    constexpr size_t kMessage = std::size(fields) - 1;
+    const std::string fields[] = {
+        csvField(time),           csvField(report.moduleId),      textField(report.model),
+        tabName(report.tab),      csvField(channelText(report)),  value(values.txInterval),
+        value(values.sampleTime), value(values.sleepDelay),       value(values.lowPowerMode),
+        outcomeText(report),      textField(report.message.text), report.verified ? "yes" : "",
+    };
     std::string line;
     for (size_t i = 0; i < std::size(fields); ++i) {
         if (i > 0)
             line += ',';
-        line += i == kModel || i == kMessage ? fields[i] : csvField(fields[i]);
+        line += fields[i];
     }
     return line + '\n';
 }

@@ -14,7 +14,7 @@ namespace fw::record {
 
 inline constexpr std::string_view kHeader =
     "time,module_id,model,tab,channel,tx_interval_ms,sample_time_ms,sleep_delay_s,"
-    "low_power_mode,outcome,message\n";
+    "low_power_mode,outcome,message,verified\n";
 
 // One field: line breaks become " / " so that every record stays on one line, then quoted
 // when it holds a comma, a quote or a blank at either end.

@@ -1,5 +1,7 @@
 #include "messages.h"
 
+#include <array>
+
 namespace fw::messages {
 
 namespace {
@@ -33,9 +35,76 @@ Message notPaired() {
     return {"Did not pair with a remote module!", "Error", MessageIcon::Warning};
 }
 
-Message updateComplete(std::string_view model, uint32_t moduleId) {
-    return {join(join("Model: " + libraryText(model), "ID: " + hexId(moduleId)), "Completed OK"),
-            "Update Complete", MessageIcon::None};
+Message moduleChannelNotTaken(int wanted, int reported) {
+    return {join("The module did not take channel " + std::to_string(wanted) +
+                     ": it is on channel " + std::to_string(reported) + ".",
+                 "Power-cycle it and click Update to try again. If it stays on its channel, the "
+                 "base station maker's library may not support moving modules."),
+            "Warning", MessageIcon::Warning};
+}
+
+Message updateComplete(std::string_view model, uint32_t moduleId, bool verified) {
+    std::string text =
+        join(join("Model: " + libraryText(model), "ID: " + hexId(moduleId)), "Completed OK");
+    if (verified)
+        text = join(text, "Verified");
+    return {text, "Update Complete", MessageIcon::None};
+}
+
+std::string_view parameterName(CommandCode parameter) {
+    switch (parameter) {
+    case CommandCode::TxInterval:
+        return "TX Interval";
+    case CommandCode::SampleTime:
+        return "Sample Time";
+    case CommandCode::SleepDelay:
+        return "Sleep Delay";
+    case CommandCode::LowPowerMode:
+        return "Low Power Mode";
+    default:
+        return commandInfo(parameter).meaning;
+    }
+}
+
+// The module's answer is quoted as it came.
+Message verificationFailed(CommandCode parameter, std::string_view written, std::string_view held) {
+    return {
+        join(join("The module did not keep the " + std::string(parameterName(parameter)) + ": " +
+                      std::string(written) + " was written, it holds " + libraryText(held) + ".",
+                  "The module was neither saved nor reset: a power cycle brings back its "
+                  "saved values."),
+             "Click Update to try again."),
+        "Verification Failed", MessageIcon::Warning};
+}
+
+namespace {
+// Each parameter's unit, in the order of the values' fields.
+struct ShownParameter {
+    CommandCode command;
+    std::string StagedParameters::*value;
+    std::string_view unit;
+};
+constexpr std::array<ShownParameter, 4> kShownParameters{{
+    {CommandCode::TxInterval, &StagedParameters::txInterval, " ms"},
+    {CommandCode::SampleTime, &StagedParameters::sampleTime, " ms"},
+    {CommandCode::SleepDelay, &StagedParameters::sleepDelay, " s"},
+    {CommandCode::LowPowerMode, &StagedParameters::lowPowerMode, ""},
+}};
+} // namespace
+
+Message moduleSettings(std::string_view model, uint32_t moduleId, std::optional<int> channel,
+                       const StagedParameters &values) {
+    std::string text = join("Model: " + libraryText(model), "ID: " + hexId(moduleId));
+    text = join(text, "Channel: " + (channel ? std::to_string(*channel)
+                                             : std::string("not reported by the library")));
+    for (const ShownParameter &shown : kShownParameters) {
+        const std::string &value = values.*shown.value;
+        const std::string said = shown.command == CommandCode::LowPowerMode
+                                     ? std::string(lowPowerOn(value) ? "Yes" : "No")
+                                     : libraryText(value) + std::string(shown.unit);
+        text = join(text, std::string(parameterName(shown.command)) + ": " + said);
+    }
+    return {text, "Module Settings", MessageIcon::Information, std::string(kUseTheseValues)};
 }
 
 Message outOfRange(std::string_view rangeText) {

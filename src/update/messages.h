@@ -1,9 +1,12 @@
 #pragma once
 
+#include "module_protocol.h"
+#include "parameter_rules.h"
 #include "provider_text.h"
 #include "window_port.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,7 +27,22 @@ Message providerStopped(std::string_view happened);
 
 Message channelNotSet();
 Message notPaired();
-Message updateComplete(std::string_view model, uint32_t moduleId);
+// A pairing that should have moved the module to wanted left it on reported.
+Message moduleChannelNotTaken(int wanted, int reported);
+// verified: the written values were read back and found as written.
+Message updateComplete(std::string_view model, uint32_t moduleId, bool verified = false);
+
+// A parameter read back after writing that the module holds otherwise.
+Message verificationFailed(CommandCode parameter, std::string_view written, std::string_view held);
+
+// The end of a Read: what the module holds, with a button to take its values. channel is
+// the one the pairing reported, when it reported one.
+inline constexpr std::string_view kUseTheseValues = "Use These Values";
+Message moduleSettings(std::string_view model, uint32_t moduleId, std::optional<int> channel,
+                       const StagedParameters &values);
+
+// A parameter as messages name it: "TX Interval".
+std::string_view parameterName(CommandCode parameter);
 
 Message outOfRange(std::string_view rangeText);
 Message unsupportedModel(std::string_view model);

@@ -30,18 +30,9 @@ std::array<Parameter, 4> parameters(const ParameterEntries &entries) {
     }};
 }
 
-// A blank parameter takes the module's own value; an answer that is not a number could
-// neither be checked nor be trusted, so it counts as a failed read.
-Ending fillFromModule(ModuleAccess &access, uint32_t moduleId, const Parameter &parameter,
-                      StagedParameters &staged) {
-    const std::string_view description = commandInfo(parameter.command).readFailure;
-    std::string answer;
-    if (Ending failed = access.MRead(moduleId, parameter.command, answer, description))
-        return failed;
-    if (!readLeadingNumber(answer).hasNumber)
-        return messages::moduleFailure(description);
-    staged.*parameter.staged = answer;
-    return std::nullopt;
+// The value that comes back from the module is the one written when both are the same number.
+bool sameNumber(std::string_view written, std::string_view held) {
+    return decimalText(readNumber(written)) == decimalText(readNumber(held));
 }
 
 } // namespace
@@ -51,8 +42,30 @@ ParameterEntries readEntries(const WindowPort &window) {
             window.lowPowerModePosition()};
 }
 
+// An answer that is not a number could neither be checked nor be trusted.
+Ending readParameter(ModuleAccess &access, uint32_t moduleId, CommandCode parameter,
+                     std::string &value) {
+    const std::string_view description = commandInfo(parameter).readFailure;
+    std::string answer;
+    if (Ending failed = access.MRead(moduleId, parameter, answer, description))
+        return failed;
+    if (!readLeadingNumber(answer).hasNumber)
+        return messages::moduleFailure(description);
+    value = answer;
+    return std::nullopt;
+}
+
+Ending readAllParameters(ModuleAccess &access, uint32_t moduleId, StagedParameters &values) {
+    for (const Parameter &parameter : parameters(ParameterEntries{}))
+        if (Ending failed =
+                readParameter(access, moduleId, parameter.command, values.*parameter.staged))
+            return failed;
+    return std::nullopt;
+}
+
 Ending runParameterPhase(ModuleAccess &access, ModuleSession &session,
-                         const ParameterEntries &entries, StagedParameters &written) {
+                         const ParameterEntries &entries, bool verify, UpdateReport &report) {
+    StagedParameters &written = report.written;
     // The window keeps the upper-case model; the completion message shows it.
     upperCaseInPlace(session.model);
     if (!isSupportedModel(session.model))
@@ -61,7 +74,8 @@ Ending runParameterPhase(ModuleAccess &access, ModuleSession &session,
     const auto handled = parameters(entries);
     for (const Parameter &parameter : handled)
         if (parameter.blank)
-            if (Ending failed = fillFromModule(access, session.moduleId, parameter, session.staged))
+            if (Ending failed = readParameter(access, session.moduleId, parameter.command,
+                                              session.staged.*parameter.staged))
                 return failed;
 
     if (const std::string warning = compatibilityWarning(session.staged); !warning.empty())
@@ -76,6 +90,23 @@ Ending runParameterPhase(ModuleAccess &access, ModuleSession &session,
             return failed;
         written.*parameter.staged = value;
     }
+
+    if (!verify)
+        return std::nullopt;
+    // A module may take a write and keep another value; only reading it back tells.
+    bool anyWritten = false;
+    for (const Parameter &parameter : handled) {
+        if (parameter.blank)
+            continue;
+        anyWritten = true;
+        const std::string &value = written.*parameter.staged;
+        std::string held;
+        if (Ending failed = readParameter(access, session.moduleId, parameter.command, held))
+            return failed;
+        if (!sameNumber(value, held))
+            return messages::verificationFailed(parameter.command, value, held);
+    }
+    report.verified = anyWritten;
     return std::nullopt;
 }
 

@@ -2,6 +2,7 @@
 
 #include "module_access.h"
 #include "parameter_rules.h"
+#include "update_observer.h"
 
 namespace fw {
 
@@ -16,9 +17,17 @@ ParameterEntries readEntries(const WindowPort &window);
 // combinations the module cannot run and writes the entered parameters. Returns the
 // message the update ends with when it has to stop there.
 // entries are those the update staged at its start: what the window holds by now may have
-// been changed by events run during the waits. written receives each value as soon as the
-// module has accepted it.
+// been changed by events run during the waits. report.written receives each value as soon
+// as the module has accepted it. With verify, every value written is then read back and
+// must be the number written; report.verified tells that it was.
 Ending runParameterPhase(ModuleAccess &access, ModuleSession &session,
-                         const ParameterEntries &entries, StagedParameters &written);
+                         const ParameterEntries &entries, bool verify, UpdateReport &report);
+
+// Reads one of the four parameters; an answer that is not a number counts as a failed read.
+Ending readParameter(ModuleAccess &access, uint32_t moduleId, CommandCode parameter,
+                     std::string &value);
+
+// Reads all four parameters in the order an update uses them, stopping at the first failure.
+Ending readAllParameters(ModuleAccess &access, uint32_t moduleId, StagedParameters &values);
 
 } // namespace fw

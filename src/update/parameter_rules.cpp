@@ -114,6 +114,15 @@ bool lowPowerOn(std::string_view stagedLowPowerMode) {
     return readNumber(stagedLowPowerMode) != 0.0;
 }
 
+ParameterEntries entriesFor(const StagedParameters &moduleValues) {
+    constexpr int kNo = 1;
+    constexpr int kYes = 2;
+    return {decimalText(readNumber(moduleValues.txInterval)),
+            decimalText(readNumber(moduleValues.sampleTime)),
+            decimalText(readNumber(moduleValues.sleepDelay)),
+            lowPowerOn(moduleValues.lowPowerMode) ? kYes : kNo};
+}
+
 bool isSupportedModel(std::string_view model) {
     return std::find(kSupportedModels.begin(), kSupportedModels.end(), model) !=
            kSupportedModels.end();

@@ -25,6 +25,8 @@ struct ParameterEntries {
     std::string sampleTime;
     std::string sleepDelay;
     int lowPowerModePosition = -1; // 0 "Leave As Is", 1 "No", 2 "Yes", -1 none
+
+    friend bool operator==(const ParameterEntries &, const ParameterEntries &) = default;
 };
 
 // In low power mode the TX interval must be at least the sample time plus the margin,
@@ -64,6 +66,10 @@ bool lowPowerLeftAsIs(int lowPowerModePosition);
 
 // Low power mode is on when the staged text reads as a nonzero number.
 bool lowPowerOn(std::string_view stagedLowPowerMode);
+
+// The entries that make the next updates write values like these from a module: the
+// numbers in their decimal text, the low power list on "No" or "Yes".
+ParameterEntries entriesFor(const StagedParameters &moduleValues);
 
 // The supported models, compared whole and case-sensitively after upper-casing.
 bool isSupportedModel(std::string_view model);

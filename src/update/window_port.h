@@ -7,17 +7,24 @@ namespace fw {
 
 enum class MessageIcon { None, Information, Warning, Critical };
 
-// One modal message box with an OK button.
+// One modal message box with an OK button, and a second button when secondButton names one.
 struct Message {
     std::string text;
     std::string title;
     MessageIcon icon = MessageIcon::None;
+    std::string secondButton{};
 
     friend bool operator==(const Message &, const Message &) = default;
 };
 
+// The button that dismissed a message box: OK (also Escape or closing the box), or the
+// second one.
+enum class MessageButton { Ok, Second };
+
 // The three number boxes of the "Acquisition Modules" tab.
 enum class EntryField { TxInterval, SampleTime, SleepDelay };
+
+struct ParameterEntries;
 
 // The window as the update sees it: its entries, the status label, the mouse pointer,
 // message boxes, pauses and event processing. MainFrm implements it over its widgets;
@@ -41,8 +48,8 @@ public:
     virtual void setStatus(const std::string &text) = 0;
     virtual void setBusyPointer() = 0;
     virtual void setDefaultPointer() = 0;
-    // Shows a modal box and returns when the operator dismissed it.
-    virtual void showMessage(const Message &message) = 0;
+    // Shows a modal box and returns, once the operator dismissed it, the button that did.
+    virtual MessageButton showMessage(const Message &message) = 0;
     // Runs the window's queued events once.
     virtual void processEvents() = 0;
     // Blocks for at least the given time without processing events.
@@ -51,6 +58,8 @@ public:
     // The update refused the entry of that box and the operator has dismissed the range
     // message: the box is the one to correct next.
     virtual void entryRefused(EntryField /*field*/) {}
+    // Puts entries into the boxes and the low power list of the "Acquisition Modules" tab.
+    virtual void setEntries(const ParameterEntries & /*entries*/) {}
     // The pairing call waits up to window for a module to wake; pairingEnded follows when
     // it has returned, whatever its outcome.
     virtual void pairingStarted(std::chrono::seconds /*window*/) {}

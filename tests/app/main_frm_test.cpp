@@ -674,7 +674,7 @@ TEST_F(Window, ACloseDuringAnUpdateWaitsForTheUpdateToFinish) {
     MainFrm window(store, recorder);
     ASSERT_TRUE(window.load(baseStationOn(2, &dp), "fleetwright"));
     control<XTab>(window, "XTab").setActiveTab(0);
-    ON_CALL(*dp, PairModule(1, 1, 10, _)).WillByDefault(SetArgReferee<3>(0x12ABu));
+    ON_CALL(*dp, PairModule(1, 1, 10, _, _)).WillByDefault(SetArgReferee<3>(0x12ABu));
     ON_CALL(*dp, ReadModuleCommand(1, 0x12AB, 51, _))
         .WillByDefault(DoAll(SetArgReferee<3>(std::string("RX-LC")), Return(0)));
     {
@@ -785,7 +785,7 @@ TEST_F(Window, FlaggingChangesNothingOfWhatTheUpdateDoes) {
     control<QLineEdit>(window, "txInterval").setText("15");
     control<QLineEdit>(window, "SampleTime").setText("20");
     control<QComboBox>(window, "LowPowerMode").setCurrentIndex(1);
-    EXPECT_CALL(*dp, PairModule(1, 1, 10, _)).WillOnce(SetArgReferee<3>(0x12ABu));
+    EXPECT_CALL(*dp, PairModule(1, 1, 10, _, _)).WillOnce(SetArgReferee<3>(0x12ABu));
     EXPECT_CALL(*dp, ReadModuleCommand(1, 0x12AB, 51, _))
         .WillOnce(DoAll(SetArgReferee<3>(std::string("RX-LC")), Return(0)));
     EXPECT_CALL(*dp, WriteModuleCommand(_, _, _, _)).Times(0);
@@ -903,7 +903,7 @@ TEST_F(Window, ThePairingCountdownShowsOnlyWhileThePairingCallWaits) {
     EXPECT_FALSE(bar.isVisibleTo(&window));
     bool shownWhilePairing = false;
     int secondsLeft = -1;
-    EXPECT_CALL(*dp, PairModule(1, 1, 10, _)).WillOnce(Invoke([&] {
+    EXPECT_CALL(*dp, PairModule(1, 1, 10, _, _)).WillOnce(Invoke([&] {
         shownWhilePairing = bar.isVisibleTo(&window);
         secondsLeft = bar.value();
     }));
@@ -940,7 +940,7 @@ TEST_F(Window, AStoredLowPowerModeWithNoSelectionLeavesTheModulesModeAsItIs) {
     ASSERT_EQ(window.lowPowerModePosition(), -1);
     std::vector<int> read;
     std::vector<int> written;
-    ON_CALL(*dp, PairModule(1, 1, 10, _)).WillByDefault(SetArgReferee<3>(0x12ABu));
+    ON_CALL(*dp, PairModule(1, 1, 10, _, _)).WillByDefault(SetArgReferee<3>(0x12ABu));
     ON_CALL(*dp, ReadModuleCommand(1, 0x12AB, _, _))
         .WillByDefault(Invoke([&](uint8_t, uint32_t, uint8_t command, std::string &value) {
             read.push_back(command);

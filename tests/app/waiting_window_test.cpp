@@ -89,7 +89,7 @@ private:
             return 2;
         }
         void SetBaseChannel(int32_t, uint8_t) override { s_.log("set channel"); }
-        void PairModule(int32_t, int32_t, int32_t, uint32_t &moduleId) override {
+        void PairModule(int32_t, int32_t, int32_t, uint32_t &moduleId, int32_t &) override {
             s_.log("pair");
             s_.pairing_ = true;
             if (s_.gated)

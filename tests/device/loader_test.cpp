@@ -180,7 +180,8 @@ TEST_P(LoaderStatus, BecomesProviderErrorWithCodeAndDescription) {
 void openAndPair(DataProvider &dp) {
     ASSERT_EQ(dp.OpenConnection(0, 0), 0);
     uint32_t id = 0;
-    dp.PairModule(1, 1, 10, id);
+    int32_t extra = 0;
+    dp.PairModule(1, 1, 10, id, extra);
     ASSERT_EQ(id, 0x1Au);
 }
 
@@ -207,7 +208,8 @@ INSTANTIATE_TEST_SUITE_P(
                    [](DataProvider &dp) {
                        dp.OpenConnection(0, 0);
                        uint32_t id = 0;
-                       dp.PairModule(1, 0, 10, id);
+                       int32_t extra = 0;
+                       dp.PairModule(1, 0, 10, id, extra);
                    },
                    "Injected fault: zdp_pair_module fails"},
         StatusCase{"Read", "read-status:78",
@@ -255,7 +257,8 @@ TEST_F(LoaderWithSimulator, AnswerWithNulsCrossesIntact) {
     const std::string model = "RX,IM";
     auto dp = openWithFleet("1A:" + model + ":3");
     uint32_t id = 0;
-    dp->PairModule(1, 1, 10, id);
+    int32_t extra = 0;
+    dp->PairModule(1, 1, 10, id, extra);
     std::string value = "stale";
     ASSERT_EQ(dp->ReadModuleCommand(1, id, 51, value), 0);
     ASSERT_GT(value.size(), model.size() + 1) << "the padding after the NUL arrives too";
@@ -268,7 +271,8 @@ TEST_F(LoaderWithSimulator, AnswerLongerThanTheBufferArrivesCutNotOverrun) {
         model[i] = static_cast<char>('A' + i % 26);
     auto dp = openWithFleet("1A:" + model + ":3");
     uint32_t id = 0;
-    dp->PairModule(1, 1, 10, id);
+    int32_t extra = 0;
+    dp->PairModule(1, 1, 10, id, extra);
     std::string value;
     ASSERT_EQ(dp->ReadModuleCommand(1, id, 51, value), 0);
     ASSERT_GE(value.size(), size_t{ZDP_MIN_READ_CAPACITY});
@@ -290,7 +294,9 @@ TEST_F(LoaderWithSimulator, SimulatorSeesWhatTheProgramsProviderChanged) {
     dp->SetBaseChannel(1, 7);
     ASSERT_EQ(dp->GetBaseChannel(1), 7);
     uint32_t id = 0;
-    dp->PairModule(1, 0, 10, id);
+    int32_t extra = 0;
+    dp->PairModule(1, 0, 10, id, extra);
+    EXPECT_EQ(extra, 7) << "the module's channel after the pairing";
     ASSERT_EQ(dp->WriteModuleCommand(1, id, 76, "333\0\0"s), 0);
     ASSERT_EQ(dp->WriteModuleCommand(1, id, 55, "\0\0"s), 0);
     ASSERT_EQ(dp->WriteModuleCommand(1, id, 54, "\0\0"s), 0);

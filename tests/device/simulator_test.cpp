@@ -100,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "FLEETWRIGHT_SIM_FAULTS: fault \"bogus\": unknown fault"},
         BadSetting{"UnknownCodedFault", "FLEETWRIGHT_SIM_FAULTS", "reed:76",
                    "FLEETWRIGHT_SIM_FAULTS: fault \"reed:76\": unknown fault \"reed\" (read, "
-                   "read-status, write or write-status take a code)"},
+                   "read-status, write, write-status or clamp take a code)"},
         BadSetting{"MissingCode", "FLEETWRIGHT_SIM_FAULTS", "read:",
                    "FLEETWRIGHT_SIM_FAULTS: fault \"read:\": command code \"\" is not a number "
                    "from 0 to 255"},

@@ -11,8 +11,9 @@
 namespace fw::app::e2e {
 namespace {
 
-const char *const kRecordHeader = "time,module_id,model,tab,channel,tx_interval_ms,"
-                                  "sample_time_ms,sleep_delay_s,low_power_mode,outcome,message";
+const char *const kRecordHeader =
+    "time,module_id,model,tab,channel,tx_interval_ms,"
+    "sample_time_ms,sleep_delay_s,low_power_mode,outcome,message,verified";
 
 using fw::testing::PrintTo;
 
@@ -357,7 +358,8 @@ TEST(SimulatorFaults, AMalformedListIsRefusedAndChangesNothing) {
     EXPECT_EQ(fwsim_set_faults("read:300"), FWSIM_ERR_BAD_SETTING);
     ASSERT_EQ(provider->OpenConnection(0, 0), 0);
     uint32_t id = 0;
-    provider->PairModule(1, 1, 10, id);
+    int32_t extra = 0;
+    provider->PairModule(1, 1, 10, id, extra);
     EXPECT_EQ(id, 0u);
 }
 
@@ -411,11 +413,11 @@ TEST_F(Recorded, EveryUpdatePastTheEntryCheckLeavesOneLine) {
         recordLines(),
         (QStringList{kRecordHeader,
                      "T,3C0002,\"RX,IM\",general,kept,,,,,complete,\"Model: RX,IM / ID: 3C0002 / "
-                     "Completed OK\"",
+                     "Completed OK\",",
                      "T,1A2B3C,RX-LC,acquisition,7,333,,0,1,complete,Model: RX-LC / ID: 1A2B3C / "
-                     "Completed OK",
-                     "T,3C0002,,acquisition,7,,,,,failed,Cannot read Model! / Try again.",
-                     "T,,,acquisition,7,,,,,failed,Did not pair with a remote module!", ""}));
+                     "Completed OK,",
+                     "T,3C0002,,acquisition,7,,,,,failed,Cannot read Model! / Try again.,",
+                     "T,,,acquisition,7,,,,,failed,Did not pair with a remote module!,", ""}));
     // NOLINTEND(bugprone-suspicious-missing-comma)
     struct stat folder {};
     ASSERT_EQ(::stat(QFile::encodeName(dir.filePath("state")).constData(), &folder), 0);

@@ -65,7 +65,8 @@ TEST(ProtocolAgreement, SimulatedModuleAnswersExactlyTheTablesCommands) {
     const std::unique_ptr<DataProvider> dp = createDataProvider(FW_SIMULATOR);
     ASSERT_EQ(dp->OpenConnection(0, 0), 0);
     uint32_t id = 0;
-    dp->PairModule(kBaseStationArg, kKeepModuleChannel, kPairingWindowSeconds, id);
+    int32_t extra = 0;
+    dp->PairModule(kBaseStationArg, kKeepModuleChannel, kPairingWindowSeconds, id, extra);
     ASSERT_NE(id, 0u);
     for (int c = 0; c <= 255; ++c) {
         const auto command = static_cast<uint8_t>(c);

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/file.h>
@@ -91,7 +92,16 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"LineBreaksStayJoined", "No answer\r\nTry again", "No answer / Try again"}),
     fw::testing::RowName());
 
-TEST(RecordLine, GuardsTheTextColumnsAndWritesTheNumbersAsTheyAre) {
+struct LineCase {
+    const char *name;
+    std::function<void(UpdateReport &)> arrange;
+    std::string line;
+};
+
+class RecordLine : public ::testing::TestWithParam<LineCase> {};
+
+// A failed update on the "Acquisition Modules" tab, changed by each row.
+TEST_P(RecordLine, HoldsEveryColumnInItsPlace) {
     UpdateReport report;
     report.moduleId = "12AB";
     report.model = "=1+1\x1b\xff";
@@ -99,9 +109,38 @@ TEST(RecordLine, GuardsTheTextColumnsAndWritesTheNumbersAsTheyAre) {
     report.channel = 3;
     report.written = {"-5", "+2", "", "0"};
     report.message.text = "@cmd";
-    EXPECT_EQ(recordLine(report, "t"),
-              "t,12AB,'=1+1\\x1b\\xff,acquisition,3,-5,+2,,0,failed,'@cmd\n");
+    GetParam().arrange(report);
+    EXPECT_EQ(recordLine(report, "t"), GetParam().line);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Reports, RecordLine,
+    ::testing::Values(
+        LineCase{"TextsGuardedNumbersAsWritten", [](UpdateReport &) {},
+                 "t,12AB,'=1+1\\x1b\\xff,acquisition,3,-5,+2,,0,failed,'@cmd,\n"},
+        LineCase{"Verified",
+                 [](UpdateReport &r) {
+                     r.complete = true;
+                     r.verified = true;
+                 },
+                 "t,12AB,'=1+1\\x1b\\xff,acquisition,3,-5,+2,,0,complete,'@cmd,yes\n"},
+        // A Read writes nothing: its columns hold the module's answers, guarded as texts.
+        LineCase{"ARead",
+                 [](UpdateReport &r) {
+                     r.tab = UpdateTab::Read;
+                     r.channelKept = true;
+                     r.readValues = {"-5", "10", "60", "0"};
+                     r.complete = true;
+                 },
+                 "t,12AB,'=1+1\\x1b\\xff,read,kept,'-5,10,60,0,read,'@cmd,\n"},
+        LineCase{"AFailedRead",
+                 [](UpdateReport &r) {
+                     r.tab = UpdateTab::Read;
+                     r.channelKept = true;
+                     r.readValues = {"500", "", "", ""};
+                 },
+                 "t,12AB,'=1+1\\x1b\\xff,read,kept,500,,,,failed,'@cmd,\n"}),
+    fw::testing::RowName());
 
 TEST(LocalTime, IsWrittenToTheSecondWithItsOffset) {
     const char *saved = std::getenv("TZ");

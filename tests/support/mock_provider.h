@@ -14,7 +14,8 @@ public:
     MOCK_METHOD(uint8_t, GetBaseChannel, (int32_t arg1), (override));
     MOCK_METHOD(void, SetBaseChannel, (int32_t arg1, uint8_t channel), (override));
     MOCK_METHOD(void, PairModule,
-                (int32_t arg1, int32_t channelMode, int32_t windowSeconds, uint32_t &moduleId),
+                (int32_t arg1, int32_t channelMode, int32_t windowSeconds, uint32_t &moduleId,
+                 int32_t &extra),
                 (override));
     MOCK_METHOD(int16_t, WriteModuleCommand,
                 (uint8_t arg1, uint32_t moduleId, uint8_t command, const std::string &payload),

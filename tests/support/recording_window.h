@@ -1,5 +1,6 @@
 #pragma once
 
+#include "parameter_rules.h"
 #include "window_port.h"
 
 #include <chrono>
@@ -57,9 +58,11 @@ public:
         busy = false;
         events.emplace_back("pointer:default");
     }
-    void showMessage(const Message &message) override {
+    MessageButton answer = MessageButton::Ok; // how the operator dismisses a box
+    MessageButton showMessage(const Message &message) override {
         messages.push_back(message);
         events.push_back("message:" + message.title);
+        return message.secondButton.empty() ? MessageButton::Ok : answer;
     }
     void processEvents() override {
         events.emplace_back("events");
@@ -73,6 +76,8 @@ public:
     // The aids beside the update's own steps, apart from events so that the order of
     // what the operator saw reads the same with or without them.
     std::vector<std::string> aids;
+    std::vector<ParameterEntries> entriesSet;
+    void setEntries(const ParameterEntries &entries) override { entriesSet.push_back(entries); }
     void entryRefused(EntryField field) override {
         aids.push_back("refused:" + std::to_string(static_cast<int>(field)));
     }

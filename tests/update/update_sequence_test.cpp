@@ -1,4 +1,5 @@
 #include "data_provider.h"
+#include "read_sequence.h"
 #include "support/mock_provider.h"
 #include "support/named_rows.h"
 #include "support/recording_window.h"
@@ -8,6 +9,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <optional>
 
 namespace fw {
 
@@ -87,7 +89,7 @@ TEST_F(UpdateCalls, LeavingTheChannelOnlyPairsInModeOneThenReadsSavesAndResets) 
     {
         InSequence order;
         EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Return(3));
-        EXPECT_CALL(dp, PairModule(1, 1, 10, Eq(0x77u))).WillOnce(pairs(0x12AB));
+        EXPECT_CALL(dp, PairModule(1, 1, 10, Eq(0x77u), _)).WillOnce(pairs(0x12AB));
         expectModuleToFinish(0x12AB, "RX-LC");
     }
     update.run();
@@ -105,7 +107,7 @@ TEST_F(UpdateCalls, LeavingTheChannelOnlyPairsInModeOneThenReadsSavesAndResets) 
 TEST_F(UpdateCalls, ThePairingWaitIsAnnouncedAroundThePairingCallOnly) {
     std::vector<std::string> aidsDuringPairing;
     EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Return(3));
-    EXPECT_CALL(dp, PairModule(1, 1, 10, _))
+    EXPECT_CALL(dp, PairModule(1, 1, 10, _, _))
         .WillOnce(DoAll(Invoke([&] { aidsDuringPairing = window.aids; }), pairs(0)));
     update.run();
 
@@ -117,7 +119,7 @@ TEST_F(UpdateCalls, APairingCallThatFailsStillEndsTheWait) {
     window.leaveChannel = false;
     window.rfChannel = 2;
     EXPECT_CALL(dp, GetBaseChannel(1)).WillRepeatedly(Return(3));
-    EXPECT_CALL(dp, PairModule(1, 0, 10, _)).WillOnce(Throw(ProviderError(-5, "gone")));
+    EXPECT_CALL(dp, PairModule(1, 0, 10, _, _)).WillOnce(Throw(ProviderError(-5, "gone")));
     update.run();
 
     EXPECT_EQ(window.aids, (Events{"pairing:10", "paired"}));
@@ -144,7 +146,7 @@ TEST_P(ChangingTheChannel, SetsItOnlyWhenDifferentAndAlwaysReadsItBack) {
         if (c.sendsChannel)
             EXPECT_CALL(dp, SetBaseChannel(1, target));
         EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Return(target));
-        EXPECT_CALL(dp, PairModule(1, 0, 10, _)).WillOnce(pairs(0x12AB));
+        EXPECT_CALL(dp, PairModule(1, 0, 10, _, _)).WillOnce(pairs(0x12AB));
         expectModuleToFinish(0x12AB, "GH-K410");
     }
     update.run();
@@ -186,7 +188,7 @@ TEST_F(UpdateCalls, NoChosenChannelSendsNoChannelAndEndsBeforePairing) {
 
 TEST_F(UpdateCalls, NoModulePairedEndsWithoutTalkingToAModule) {
     EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Return(3));
-    EXPECT_CALL(dp, PairModule(1, 1, 10, _)).WillOnce(pairs(0));
+    EXPECT_CALL(dp, PairModule(1, 1, 10, _, _)).WillOnce(pairs(0));
     update.run();
 
     EXPECT_EQ(window.messages, Messages{kNotPaired});
@@ -208,7 +210,7 @@ TEST_P(ModuleRefusal, EndsWithTheReportOfTheRefusedCommandOnly) {
     {
         InSequence order;
         EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Return(3));
-        EXPECT_CALL(dp, PairModule(1, 1, 10, _)).WillOnce(pairs(5));
+        EXPECT_CALL(dp, PairModule(1, 1, 10, _, _)).WillOnce(pairs(5));
         EXPECT_CALL(dp, ReadModuleCommand(1, 5, 51, _))
             .WillOnce(DoAll(SetArgReferee<3>(std::string("RX-LC")), flag(51)));
         if (refusedCommand != 51)
@@ -253,7 +255,7 @@ class ModuleIdShown : public UpdateCalls, public WithParamInterface<IdCase> {};
 
 TEST_P(ModuleIdShown, InUpperCaseHexWithoutSignOrLeadingZeros) {
     EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Return(3));
-    EXPECT_CALL(dp, PairModule(1, 1, 10, _)).WillOnce(pairs(GetParam().id));
+    EXPECT_CALL(dp, PairModule(1, 1, 10, _, _)).WillOnce(pairs(GetParam().id));
     expectModuleToFinish(GetParam().id, "rx-lc");
     update.run();
 
@@ -269,7 +271,7 @@ INSTANTIATE_TEST_SUITE_P(Ids, ModuleIdShown,
 
 TEST_F(UpdateCalls, AClickWhileTheModuleSavesStartsNoSecondUpdate) {
     EXPECT_CALL(dp, GetBaseChannel(1)).Times(2).WillRepeatedly(Return(3));
-    EXPECT_CALL(dp, PairModule(1, 1, 10, _)).Times(2).WillRepeatedly(pairs(0x12AB));
+    EXPECT_CALL(dp, PairModule(1, 1, 10, _, _)).Times(2).WillRepeatedly(pairs(0x12AB));
     EXPECT_CALL(dp, ReadModuleCommand(1, 0x12AB, 51, _)).Times(2).WillRepeatedly(answers("RX-RM"));
     EXPECT_CALL(dp, WriteModuleCommand(1, 0x12AB, 55, kTwoNuls)).Times(2).WillRepeatedly(Return(0));
     EXPECT_CALL(dp, WriteModuleCommand(1, 0x12AB, 54, kTwoNuls)).Times(2).WillRepeatedly(Return(0));
@@ -301,10 +303,12 @@ struct Station {
             call("SetBaseChannel " + std::to_string(newChannel));
             channel = newChannel;
         });
-        ON_CALL(dp, PairModule).WillByDefault([this](int32_t, int32_t mode, int32_t, uint32_t &id) {
-            call("PairModule " + std::to_string(mode));
-            id = moduleId;
-        });
+        ON_CALL(dp, PairModule)
+            .WillByDefault([this](int32_t, int32_t mode, int32_t, uint32_t &id, int32_t &extra) {
+                call("PairModule " + std::to_string(mode));
+                id = moduleId;
+                extra = reportedChannel.value_or(mode == 0 ? channel : moduleChannel);
+            });
         ON_CALL(dp, ReadModuleCommand)
             .WillByDefault([this](uint8_t, uint32_t, uint8_t command, std::string &value) {
                 call("read " + std::to_string(command));
@@ -317,6 +321,10 @@ struct Station {
                 for (char c : payload)
                     shown += c == '\0' ? std::string("\\0") : std::string(1, c);
                 call("write " + std::to_string(command) + " " + shown);
+                if (flag(command) == 0 && payload.size() > 2 && answers.contains(command))
+                    answers[command] = kept.contains(command)
+                                           ? kept[command]
+                                           : payload.substr(0, payload.size() - 2);
                 return flag(command);
             });
     }
@@ -330,8 +338,14 @@ struct Station {
 
     uint8_t channel = 3;
     uint32_t moduleId = 0x12AB;
+    // The module's channel as the pairing reports it: the base station's after moving it,
+    // else moduleChannel, unless reportedChannel says otherwise.
+    uint8_t moduleChannel = 9;
+    std::optional<int32_t> reportedChannel;
     std::map<uint8_t, std::string> answers{
         {51, "RX-LC"}, {76, "500"}, {78, "5"}, {77, "10"}, {75, "0"}};
+    // A parameter the module takes a write of but holds this value instead.
+    std::map<uint8_t, std::string> kept;
     uint8_t refusedCommand = 0;
     int failAt = 0;
     Events log;
@@ -731,6 +745,290 @@ TEST_F(UpdateReports, TheObserversNoticeFollowsTheUpdatesOwnMessage) {
     observed.run();
     EXPECT_EQ(keeper.reports.size(), 2u);
     EXPECT_EQ(window.messages.back(), completed("RX-LC", "12AB"));
+}
+
+// ---- the module's channel after a pairing that should have moved it -------------------
+
+Message notTaken(int wanted, int reported) {
+    return {"The module did not take channel " + std::to_string(wanted) + ": it is on channel " +
+                std::to_string(reported) +
+                ".\r\nPower-cycle it and click Update to try again. If it stays on its channel, "
+                "the base station maker's library may not support moving modules.",
+            "Warning", MessageIcon::Warning};
+}
+
+struct PairedChannelCase {
+    const char *name;
+    bool leaveChannel;
+    std::optional<int32_t> reported; // nothing: the channel the module really went to
+    bool completes;
+};
+
+class PairedChannel : public UpdateReports, public WithParamInterface<PairedChannelCase> {};
+
+TEST_P(PairedChannel, AModuleLeftOnAnotherChannelIsNeverReportedComplete) {
+    const PairedChannelCase &c = GetParam();
+    window.leaveChannel = c.leaveChannel;
+    window.rfChannel = 6; // channel 7
+    station.reportedChannel = c.reported;
+    observed.run();
+
+    ASSERT_EQ(keeper.reports.size(), 1u);
+    if (c.completes) {
+        expectIdleAfter(completed("RX-LC", "12AB"));
+        return;
+    }
+    EXPECT_EQ(station.log,
+              (Events{"GetBaseChannel", "SetBaseChannel 7", "GetBaseChannel", "PairModule 0"}));
+    EXPECT_EQ(window.events, (Events{"pointer:busy", "status:Waiting...", "status:ID: 12AB",
+                                     "pointer:default", "message:Warning", "status:"}));
+    expectIdleAfter(notTaken(7, *c.reported));
+    const UpdateReport &report = keeper.reports[0];
+    EXPECT_FALSE(report.complete);
+    EXPECT_EQ(report.moduleId, "12AB");
+    EXPECT_EQ(report.written, kNothingWritten);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reports, PairedChannel,
+    ::testing::Values(PairedChannelCase{"MovedAsAsked", false, std::nullopt, true},
+                      PairedChannelCase{"LeftOnItsOwn", false, 5, false},
+                      PairedChannelCase{"LeftOnTheLastChannel", false, 16, false},
+                      PairedChannelCase{"NoWordIsZero", false, 0, true},
+                      PairedChannelCase{"NoWordIsOutsideTheRadio", false, 17, true},
+                      PairedChannelCase{"NoWordIsNegative", false, -1, true},
+                      PairedChannelCase{"KeptChannelIsNotChecked", true, 5, true}),
+    fw::testing::RowName());
+
+// ---- reading the written values back ---------------------------------------------------
+
+Message verifiedComplete() {
+    Message message = completed("RX-LC", "12AB");
+    message.text += "\r\nVerified";
+    return message;
+}
+
+Message notKept(const std::string &parameter, const std::string &written, const std::string &held) {
+    return {"The module did not keep the " + parameter + ": " + written +
+                " was written, it holds " + held +
+                ".\r\nThe module was neither saved nor reset: a power cycle brings back its "
+                "saved values.\r\nClick Update to try again.",
+            "Verification Failed", MessageIcon::Warning};
+}
+
+const Events kWrites{"GetBaseChannel",     "PairModule 1",     "read 51",
+                     "write 76 333\\0\\0", "write 78 5\\0\\0", "write 77 0\\0\\0",
+                     "write 75 1\\0\\0"};
+const Events kReadBack{"read 76", "read 78", "read 77", "read 75"};
+const Events kSaveAndReset{"write 55 \\0\\0", "write 54 \\0\\0"};
+
+Events joined(std::initializer_list<Events> parts) {
+    Events all;
+    for (const Events &part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+struct VerifyCase {
+    const char *name;
+    bool verify;
+    std::function<void(RecordingWindow &, Station &)> arrange;
+    Events log;
+    Message message;
+    bool verified;
+};
+
+class Verification : public UpdateReports, public WithParamInterface<VerifyCase> {};
+
+TEST_P(Verification, ReadsEveryWrittenValueBackBeforeTheSave) {
+    const VerifyCase &c = GetParam();
+    window.lowPowerMode = 2;
+    c.arrange(window, station);
+    observed.run({.verifyWrites = c.verify});
+
+    EXPECT_EQ(station.log, c.log);
+    expectIdleAfter(c.message);
+    ASSERT_EQ(keeper.reports.size(), 1u);
+    EXPECT_EQ(keeper.reports[0].verified, c.verified);
+}
+
+const auto kAsItIs = [](RecordingWindow &, Station &) {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, Verification,
+    ::testing::Values(
+        VerifyCase{"KeptAsWritten", true, kAsItIs, joined({kWrites, kReadBack, kSaveAndReset}),
+                   verifiedComplete(), true},
+        VerifyCase{"TheSameNumberWrittenOtherwise", true,
+                   [](RecordingWindow &, Station &st) { st.kept[76] = "333.0"; },
+                   joined({kWrites, kReadBack, kSaveAndReset}), verifiedComplete(), true},
+        VerifyCase{"AClampedValueStopsBeforeTheSave", true,
+                   [](RecordingWindow &, Station &st) { st.kept[76] = "100"; },
+                   joined({kWrites, {"read 76"}}), notKept("TX Interval", "333", "100"), false},
+        VerifyCase{"TheLastParameterIsCheckedToo", true,
+                   [](RecordingWindow &, Station &st) { st.kept[75] = "0"; },
+                   joined({kWrites, kReadBack}), notKept("Low Power Mode", "1", "0"), false},
+        VerifyCase{"AnAnswerThatIsNoNumberIsAFailedRead", true,
+                   [](RecordingWindow &, Station &st) { st.kept[78] = "fast"; },
+                   joined({kWrites, {"read 76", "read 78"}}), refused("Cannot read Sample Time!"),
+                   false},
+        VerifyCase{"OnlyTheWrittenAreReadBack",
+                   true,
+                   [](RecordingWindow &w, Station &) {
+                       w.sampleTime = w.sleepDelay = "";
+                       w.lowPowerMode = 0;
+                   },
+                   {"GetBaseChannel", "PairModule 1", "read 51", "read 78", "read 77", "read 75",
+                    "write 76 333\\0\\0", "read 76", "write 55 \\0\\0", "write 54 \\0\\0"},
+                   verifiedComplete(),
+                   true},
+        VerifyCase{
+            "NothingWrittenNothingVerified", true,
+            [](RecordingWindow &w, Station &) {
+                w.txInterval = w.sampleTime = w.sleepDelay = "";
+                w.lowPowerMode = 0;
+            },
+            joined({{"GetBaseChannel", "PairModule 1", "read 51"}, kReadBack, kSaveAndReset}),
+            completed("RX-LC", "12AB"), false},
+        VerifyCase{"TheGeneralTabWritesNothing", true,
+                   [](RecordingWindow &w, Station &) { w.tab = 0; },
+                   joined({{"GetBaseChannel", "PairModule 1", "read 51"}, kSaveAndReset}),
+                   completed("RX-LC", "12AB"), false},
+        VerifyCase{"OffTrustsTheModule", false,
+                   [](RecordingWindow &, Station &st) { st.kept[76] = "100"; },
+                   joined({kWrites, kSaveAndReset}), completed("RX-LC", "12AB"), false}),
+    fw::testing::RowName());
+
+// ---- Read ------------------------------------------------------------------------------
+
+const Events kWholeRead{"PairModule 1", "read 51", "read 76",        "read 78",
+                        "read 77",      "read 75", "write 54 \\0\\0"};
+
+Message settings(const std::string &channel, const std::string &lowPower) {
+    return {"Model: RX-LC\r\nID: 12AB\r\nChannel: " + channel +
+                "\r\nTX Interval: 500 ms\r\nSample Time: 5 ms\r\nSleep Delay: 10 s\r\nLow Power "
+                "Mode: " +
+                lowPower,
+            "Module Settings", MessageIcon::Information, "Use These Values"};
+}
+
+class ReadRun : public UpdateReports {
+protected:
+    ReadSequence read{dp, window, session, &keeper};
+};
+
+struct ReadCase {
+    const char *name;
+    std::function<void(RecordingWindow &, Station &)> arrange;
+    Events log;
+    Message message;
+};
+
+class ReadEnding : public ReadRun, public WithParamInterface<ReadCase> {};
+
+TEST_P(ReadEnding, PairsWithoutMovingTheModuleAndNeverSaves) {
+    const ReadCase &c = GetParam();
+    window.leaveChannel = false; // a Read leaves the module's channel whatever the strategy
+    window.rfChannel = 6;
+    c.arrange(window, station);
+    read.run();
+
+    EXPECT_EQ(station.log, c.log);
+    expectIdleAfter(c.message);
+    ASSERT_EQ(keeper.reports.size(), 1u);
+    const UpdateReport &report = keeper.reports[0];
+    EXPECT_EQ(report.tab, UpdateTab::Read);
+    EXPECT_TRUE(report.channelKept);
+    EXPECT_EQ(report.complete, c.message.title == "Module Settings");
+    EXPECT_EQ(report.written, kNothingWritten);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, ReadEnding,
+    ::testing::Values(
+        ReadCase{"ShowsTheModulesSettings", kAsItIs, kWholeRead, settings("9", "No")},
+        ReadCase{"LowPowerOnInWords",
+                 [](RecordingWindow &, Station &st) {
+                     st.answers[75] = "2";
+                     st.answers[51] = "rx-lc";
+                 },
+                 kWholeRead, settings("9", "Yes")},
+        ReadCase{"NoWordOnTheChannel",
+                 [](RecordingWindow &, Station &st) { st.reportedChannel = 0; }, kWholeRead,
+                 settings("not reported by the library", "No")},
+        ReadCase{"NoModule",
+                 [](RecordingWindow &, Station &st) { st.moduleId = 0; },
+                 {"PairModule 1"},
+                 kNotPaired},
+        ReadCase{"AnUnsupportedModel",
+                 [](RecordingWindow &, Station &st) { st.answers[51] = "zx-9"; },
+                 {"PairModule 1", "read 51"},
+                 {"The paired module is a ZX-9 which is not supported by this software!", "Warning",
+                  MessageIcon::Warning}},
+        ReadCase{"AParameterRefused",
+                 [](RecordingWindow &, Station &st) { st.refusedCommand = 78; },
+                 {"PairModule 1", "read 51", "read 76", "read 78"},
+                 refused("Cannot read Sample Time!")},
+        ReadCase{"TheResetRefused", [](RecordingWindow &, Station &st) { st.refusedCommand = 54; },
+                 kWholeRead, refused("Cannot Reset!")},
+        ReadCase{"TheBaseStationFails",
+                 [](RecordingWindow &, Station &st) { st.failAt = 3; },
+                 {"PairModule 1", "read 51", "read 76"},
+                 kUnplugged}),
+    fw::testing::RowName());
+
+TEST_F(ReadRun, ShowsTheSameStepsAsAnUpdateUpToItsEnd) {
+    read.run();
+    EXPECT_EQ(window.events,
+              (Events{"pointer:busy", "status:Waiting...", "status:ID: 12AB", "pause:500",
+                      "pointer:default", "message:Module Settings", "status:"}));
+    EXPECT_EQ(window.aids, (Events{"pairing:10", "paired"}));
+    EXPECT_EQ(session.model, "RX-LC");
+    EXPECT_EQ(keeper.reports.at(0).readValues, (StagedParameters{"500", "5", "10", "0"}));
+}
+
+struct UseCase {
+    const char *name;
+    MessageButton answer;
+    std::map<uint8_t, std::string> answers;
+    std::vector<ParameterEntries> entries;
+};
+
+class UseTheseValues : public ReadRun, public WithParamInterface<UseCase> {};
+
+TEST_P(UseTheseValues, PutsTheValuesReadIntoTheEntriesOnlyWhenChosen) {
+    window.answer = GetParam().answer;
+    for (const auto &[command, answer] : GetParam().answers)
+        station.answers[command] = answer;
+    read.run();
+    EXPECT_EQ(window.entriesSet, GetParam().entries);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, UseTheseValues,
+    ::testing::Values(UseCase{"Ok", MessageButton::Ok, {}, {}},
+                      UseCase{"Chosen", MessageButton::Second, {}, {{"500", "5", "10", 1}}},
+                      UseCase{"InTheProgramsOwnForm",
+                              MessageButton::Second,
+                              {{76, "0333"}, {78, "5.0"}, {77, "1e1"}, {75, "7"}},
+                              {{"333", "5", "10", 2}}},
+                      UseCase{"NeverAfterAFailure", MessageButton::Second, {{77, "none"}}, {}}),
+    fw::testing::RowName());
+
+TEST_F(ReadRun, AndUpdateExcludeEachOther) {
+    window.onProcessEvents = [&] { read.run(); }; // Read clicked while the module saves
+    observed.run();
+    EXPECT_EQ(station.log, (Events{"GetBaseChannel", "PairModule 1", "read 51", "read 75",
+                                   "write 76 333\\0\\0", "write 78 5\\0\\0", "write 77 0\\0\\0",
+                                   "write 55 \\0\\0", "write 54 \\0\\0"}));
+    EXPECT_EQ(window.messages, Messages{completed("RX-LC", "12AB")});
+
+    // An Update clicked while a Read holds the module, as a second Read would be.
+    session.busy = true;
+    station.log.clear();
+    observed.run();
+    read.run();
+    EXPECT_TRUE(station.log.empty());
 }
 
 } // namespace

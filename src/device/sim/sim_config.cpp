@@ -134,7 +134,7 @@ struct FaultName {
     CallFault fault;
 };
 
-constexpr std::array<FaultName, 10> kCallFaults{{
+constexpr std::array<FaultName, 11> kCallFaults{{
     {"create", CallFault::Create},
     {"probe", CallFault::ProbeStatus},
     {"open", CallFault::OpenFlag},
@@ -143,6 +143,7 @@ constexpr std::array<FaultName, 10> kCallFaults{{
     {"get-channel-status", CallFault::GetChannelStatus},
     {"set-channel-status", CallFault::SetChannelStatus},
     {"refuse-channel", CallFault::RefuseChannel},
+    {"ignore-channel", CallFault::IgnoreChannel},
     {"nopair", CallFault::NoPair},
     {"pair-status", CallFault::PairStatus},
 }};
@@ -248,10 +249,11 @@ Faults parseFaults(std::string_view text) {
                                 : kind == "read-status"  ? &faults.readStatus
                                 : kind == "write"        ? &faults.writeFlag
                                 : kind == "write-status" ? &faults.writeStatus
+                                : kind == "clamp"        ? &faults.clamp
                                                          : nullptr;
         if (!set)
             throw SettingError(where + "unknown fault " + quoted(kind) +
-                               " (read, read-status, write or write-status take a code)");
+                               " (read, read-status, write, write-status or clamp take a code)");
         const std::optional<long> code = decimal(codeText, 0, 255);
         if (!code)
             throw SettingError(where + "command code " + quoted(codeText) +

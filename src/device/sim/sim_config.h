@@ -52,6 +52,7 @@ enum class CallFault {
     GetChannelStatus,
     SetChannelStatus,
     RefuseChannel,
+    IgnoreChannel,
     NoPair,
     PairStatus,
     Count,
@@ -60,9 +61,16 @@ enum class CallFault {
 struct Faults {
     std::bitset<static_cast<size_t>(CallFault::Count)> calls;
     std::bitset<256> readFlag, readStatus, writeFlag, writeStatus;
+    // Writes of these codes are taken, but a number above kClampCeiling is kept as it.
+    std::bitset<256> clamp;
 
     bool has(CallFault fault) const { return calls.test(static_cast<size_t>(fault)); }
 };
+
+// What a module with the clamp fault keeps of a larger number, as firmware that holds a
+// field to a bound of its own.
+inline constexpr double kClampCeiling = 100;
+inline constexpr std::string_view kClampCeilingText = "100";
 
 struct Config {
     std::vector<ModuleSpec> fleet;

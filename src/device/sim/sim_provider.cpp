@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
@@ -24,6 +25,14 @@ struct zdp_provider {
 };
 
 namespace {
+
+// The value a module with the clamp fault keeps: the ceiling in place of a larger number.
+std::string clamped(std::string_view value) {
+    double number = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+    const bool larger = error == std::errc() && end != value.data() && number > kClampCeiling;
+    return std::string(larger ? kClampCeilingText : value);
+}
 
 constexpr int16_t kFailed = 1;
 // What a module sends after the NUL that ends its answer.
@@ -315,7 +324,8 @@ ZDP_EXPORT int32_t zdp_pair_module(zdp_provider *dp, int32_t, int32_t channel_mo
         Module &module = world.modules[world.nextToWake];
         world.nextToWake = (world.nextToWake + 1) % world.modules.size();
         module.working = module.saved; // a power cycle drops what was not saved
-        if (channel_mode == 0)
+        // A library that cannot move modules pairs all the same and says where the module is.
+        if (channel_mode == 0 && !faults.has(CallFault::IgnoreChannel))
             module.channel = world.baseChannel;
         world.paired = module.id;
         *module_id = module.id;
@@ -365,7 +375,8 @@ ZDP_EXPORT int32_t zdp_write_module_command(zdp_provider *dp, uint8_t, uint32_t 
         } else if (const std::optional<size_t> index = parameterIndex(command)) {
             if (!isStorableValue(value))
                 return;
-            module->working[*index] = std::string(value);
+            module->working[*index] =
+                faults.clamp.test(command) ? clamped(value) : std::string(value);
         } else {
             return;
         }
