@@ -97,8 +97,7 @@ void UpdateSequence::finish(Progress &progress, const Message &ending) {
         window_.showMessage(*notice);
 }
 
-Message UpdateSequence::runSteps(bool staged, const ParameterEntries &entries,
-                                 Progress &progress) {
+Message UpdateSequence::runSteps(bool staged, const ParameterEntries &entries, Progress &progress) {
     UpdateReport &report = progress.report;
 
     // 2. The base station's channel as it is now.

@@ -270,7 +270,7 @@ TEST_P(CloseDuringAnUpdate, IsCarriedOutOnceAfterTheFinalMessage) {
 
     EXPECT_EQ(shown, std::vector<Message>{GetParam().ending});
     EXPECT_EQ(closed.count(), 1);
-    EXPECT_EQ(window->DP, nullptr);
+    EXPECT_EQ(window->controller().provider(), nullptr);
     EXPECT_EQ(store.flushes, 1);
     EXPECT_FALSE(window->isVisible());
 }
