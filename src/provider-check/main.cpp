@@ -1,4 +1,6 @@
 #include "data_provider.h"
+#include "host_processes.h"
+#include "interruption.h"
 #include "private_paths.h"
 #include "runner.h"
 
@@ -34,6 +36,8 @@ QString helpText() {
 } // namespace
 
 int main(int argc, char **argv) {
+    // Before anything is opened, so that no report line lands in a file by mistake.
+    fw::host::openStandardDescriptors();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("fleetwright-provider-check"));
     QCoreApplication::setApplicationVersion(QStringLiteral(FW_VERSION));
@@ -84,5 +88,7 @@ int main(int argc, char **argv) {
         positional.isEmpty() ? std::nullopt : std::optional(positional.first().toStdString()));
     options.module = parser.isSet(moduleOption);
     options.write = parser.isSet(writeOption);
+    fw::host::adoptOrphansOfHosts();
+    fw::check::catchInterruptions();
     return fw::check::runChecks(options, std::cout);
 }

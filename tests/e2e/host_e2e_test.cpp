@@ -19,6 +19,7 @@
 #include <array>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <dirent.h>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -72,6 +73,34 @@ std::vector<pid_t> childrenOf(pid_t pid) {
 bool alive(pid_t pid) {
     return ::kill(pid, 0) == 0 &&
            fileText("/proc/" + std::to_string(pid) + "/stat").find(") Z") == std::string::npos;
+}
+
+// The live processes that have library mapped, after giving them until the limit to go.
+std::vector<pid_t> leftWith(const std::string &library, std::chrono::seconds limit = 5s) {
+    const Clock::time_point end = Clock::now() + limit;
+    for (;;) {
+        std::vector<pid_t> left;
+        DIR *proc = opendir("/proc");
+        while (const dirent *entry = proc ? readdir(proc) : nullptr) {
+            const pid_t candidate = std::atoi(entry->d_name);
+            if (candidate > 0 && candidate != getpid() && alive(candidate) &&
+                fileText("/proc/" + std::to_string(candidate) + "/maps").find(library) !=
+                    std::string::npos)
+                left.push_back(candidate);
+        }
+        if (proc)
+            closedir(proc);
+        if (left.empty() || Clock::now() >= end)
+            return left;
+        std::this_thread::sleep_for(50ms);
+    }
+}
+
+// The checker's exit status on library, its standard output thrown away.
+int checkerStatus(const std::string &library) {
+    const int status =
+        std::system((std::string(FW_CHECKER) + " " + library + " >/dev/null 2>&1").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 class Observer final : public UpdateObserver {
@@ -179,6 +208,48 @@ INSTANTIATE_TEST_SUITE_P(
                                   "exited with status 3 in zdp_read_module_command"},
                       UpdateFault{"CrashReadingTheChannel", "crash zdp_get_base_channel",
                                   "killed by signal 11 in zdp_get_base_channel"}),
+    fw::testing::RowName());
+
+// A library whose processes leave the host's session or process group, or a host that
+// moves into its parent's group: through the program's host client and through the
+// checker, nothing of the library is left afterwards and the base station opens again.
+struct EscapingFault {
+    const char *name;
+    const char *fault;
+    const char *happened; // how the update ends; empty: complete
+    int checkerStatus;
+};
+
+class EscapingLibrary : public HostedWindow, public ::testing::WithParamInterface<EscapingFault> {};
+
+TEST_P(EscapingLibrary, LeavesNothingBehindAndTheNextStartOpensTheBaseStation) {
+    fault(GetParam().fault);
+    ASSERT_TRUE(load());
+    window->show();
+    clickUpdate();
+    const std::string happened = GetParam().happened;
+    EXPECT_EQ(shown, std::vector<Message>{happened.empty() ? kComplete
+                                                           : messages::providerStopped(happened)});
+    window.reset();
+    EXPECT_EQ(leftWith(FW_FAULT_SWITCH), std::vector<pid_t>{}) << "after the program's host";
+
+    EXPECT_EQ(checkerStatus(FW_FAULT_SWITCH), GetParam().checkerStatus);
+    EXPECT_EQ(leftWith(FW_FAULT_SWITCH), std::vector<pid_t>{}) << "after the checker";
+
+    noFault();
+    ASSERT_TRUE(load()) << "the base station's lock is free";
+    clickUpdate();
+    EXPECT_EQ(shown, std::vector<Message>{kComplete});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, EscapingLibrary,
+    ::testing::Values(
+        EscapingFault{"NewSessionAndDoubleFork", "setsid zdp_get_base_channel", "", 0},
+        EscapingFault{"ChildInAGroupOfItsOwn", "own-group zdp_get_base_channel", "", 0},
+        EscapingFault{"ForkInTheConstructor", "setsid load", "", 0},
+        EscapingFault{"HostMovesIntoItsParentsGroup", "parent-group zdp_read_module_command",
+                      "gave no answer within 5 s in zdp_read_module_command", 1}),
     fw::testing::RowName());
 
 TEST_F(HostedWindow, AFailedRestartEndsTheUpdateWithItsReasonAndLeavesTheWindowUsable) {
@@ -373,6 +444,22 @@ TEST_F(Program, ASecondSignalDuringShutdownEndsItAtOnce) {
     while (alive(host) && Clock::now() < end)
         std::this_thread::sleep_for(20ms);
     EXPECT_FALSE(alive(host));
+}
+
+// The host dies with the program, and every process of the library with the host.
+TEST_F(Program, SigkillLeavesNoProcessOfTheLibrary) {
+    const std::string faultFile =
+        ::testing::TempDir() + "fw-kill-fault-" + std::to_string(getpid());
+    std::ofstream(faultFile) << "fork zdp_probe_provider\n";
+    setenv("FW_TEST_DELEGATE", FW_SIMULATOR, 1);
+    setenv("FW_TEST_FAULT_FILE", faultFile.c_str(), 1);
+    start(FW_FAULT_SWITCH);
+    ::kill(pid, SIGKILL);
+    EXPECT_EQ(endedWithin(5s), 128 + SIGKILL);
+    EXPECT_EQ(leftWith(FW_FAULT_SWITCH), std::vector<pid_t>{});
+    std::remove(faultFile.c_str());
+    unsetenv("FW_TEST_DELEGATE");
+    unsetenv("FW_TEST_FAULT_FILE");
 }
 
 } // namespace
