@@ -24,7 +24,8 @@ QString helpText() {
         "could not be exercised is skipped with the reason. The contract: man 7\n"
         "fleetwright-provider.\n"
         "Exit status: 0 every check passed, 1 a check failed, 2 the library could not be\n"
-        "loaded or created, or a usage error.\n\nChecks (name, what it checks, option):\n");
+        "loaded or created, or a usage error; after SIGINT, SIGTERM or SIGHUP (\"Bail out!\"),\n"
+        "128 plus the signal's number.\n\nChecks (name, what it checks, option):\n");
     std::istringstream lines(checks.str());
     for (std::string line; std::getline(lines, line);)
         text += QStringLiteral("  ") +

@@ -75,8 +75,11 @@ bool alive(pid_t pid) {
            fileText("/proc/" + std::to_string(pid) + "/stat").find(") Z") == std::string::npos;
 }
 
-// The live processes that have library mapped, after giving them until the limit to go.
-std::vector<pid_t> leftWith(const std::string &library, std::chrono::seconds limit = 5s) {
+// The live processes that have library mapped and the fault file in their environment
+// (other tests' hosts may run meanwhile), after giving them until the limit to go.
+std::vector<pid_t> leftWith(const std::string &library, const std::string &faultFile,
+                            std::chrono::seconds limit = 5s) {
+    const std::string variable = "FW_TEST_FAULT_FILE=" + faultFile + std::string(1, '\0');
     const Clock::time_point end = Clock::now() + limit;
     for (;;) {
         std::vector<pid_t> left;
@@ -85,6 +88,8 @@ std::vector<pid_t> leftWith(const std::string &library, std::chrono::seconds lim
             const pid_t candidate = std::atoi(entry->d_name);
             if (candidate > 0 && candidate != getpid() && alive(candidate) &&
                 fileText("/proc/" + std::to_string(candidate) + "/maps").find(library) !=
+                    std::string::npos &&
+                fileText("/proc/" + std::to_string(candidate) + "/environ").find(variable) !=
                     std::string::npos)
                 left.push_back(candidate);
         }
@@ -231,10 +236,11 @@ TEST_P(EscapingLibrary, LeavesNothingBehindAndTheNextStartOpensTheBaseStation) {
     EXPECT_EQ(shown, std::vector<Message>{happened.empty() ? kComplete
                                                            : messages::providerStopped(happened)});
     window.reset();
-    EXPECT_EQ(leftWith(FW_FAULT_SWITCH), std::vector<pid_t>{}) << "after the program's host";
+    EXPECT_EQ(leftWith(FW_FAULT_SWITCH, faultFile), std::vector<pid_t>{})
+        << "after the program's host";
 
     EXPECT_EQ(checkerStatus(FW_FAULT_SWITCH), GetParam().checkerStatus);
-    EXPECT_EQ(leftWith(FW_FAULT_SWITCH), std::vector<pid_t>{}) << "after the checker";
+    EXPECT_EQ(leftWith(FW_FAULT_SWITCH, faultFile), std::vector<pid_t>{}) << "after the checker";
 
     noFault();
     ASSERT_TRUE(load()) << "the base station's lock is free";
@@ -373,7 +379,12 @@ protected:
         std::string program = FW_PROGRAM;
         std::string option = "--no-record";
         std::array<char *, 3> argv{program.data(), option.data(), nullptr};
-        ASSERT_EQ(posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (closed >= 0)
+            posix_spawn_file_actions_addclose(&actions, closed);
+        ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
         // Ready once its host has loaded the library and the window has its channel.
         const Clock::time_point limit = Clock::now() + 20s;
         while (host <= 0 && Clock::now() < limit) {
@@ -405,6 +416,7 @@ protected:
 
     SimEnvironment sim;
     std::string config;
+    int closed = -1; // a standard descriptor the program starts without
     pid_t pid = -1;
     pid_t host = -1;
 };
@@ -446,6 +458,29 @@ TEST_F(Program, ASecondSignalDuringShutdownEndsItAtOnce) {
     EXPECT_FALSE(alive(host));
 }
 
+std::string target(pid_t pid, int fd) {
+    char link[256] = "";
+    const std::string path = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd);
+    const ssize_t length = ::readlink(path.c_str(), link, sizeof link - 1);
+    return std::string(link, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+// A closed descriptor would be taken by the next one opened (the display connection,
+// say), which would then receive every line meant for standard error.
+class ProgramWithoutADescriptor : public Program, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ProgramWithoutADescriptor, HasItOnDevNullAndItsHostWritesWhereItsStandardErrorGoes) {
+    closed = GetParam();
+    start(FW_SIMULATOR);
+    EXPECT_EQ(target(pid, GetParam()), "/dev/null");
+    EXPECT_EQ(target(host, 0), "/dev/null");
+    EXPECT_EQ(target(host, 1), target(pid, 2));
+    EXPECT_EQ(target(host, 2), target(pid, 2));
+}
+
+INSTANTIATE_TEST_SUITE_P(Descriptors, ProgramWithoutADescriptor, ::testing::Values(0, 1, 2),
+                         [](const auto &row) { return "Fd" + std::to_string(row.param); });
+
 // The host dies with the program, and every process of the library with the host.
 TEST_F(Program, SigkillLeavesNoProcessOfTheLibrary) {
     const std::string faultFile =
@@ -456,7 +491,7 @@ TEST_F(Program, SigkillLeavesNoProcessOfTheLibrary) {
     start(FW_FAULT_SWITCH);
     ::kill(pid, SIGKILL);
     EXPECT_EQ(endedWithin(5s), 128 + SIGKILL);
-    EXPECT_EQ(leftWith(FW_FAULT_SWITCH), std::vector<pid_t>{});
+    EXPECT_EQ(leftWith(FW_FAULT_SWITCH, faultFile), std::vector<pid_t>{});
     std::remove(faultFile.c_str());
     unsetenv("FW_TEST_DELEGATE");
     unsetenv("FW_TEST_FAULT_FILE");
