@@ -17,7 +17,6 @@ int main(int argc, char **argv) {
         return fw::app::answerWithoutWindow(command);
 
     fw::app::ignoreFileSizeSignal();
-    fw::host::adoptOrphansOfHosts();
     // Qt sees its own options and nothing of the program's.
     std::vector<char *> toolkitArguments = fw::app::toolkitArgv(command, argv);
     int toolkitArgc = static_cast<int>(toolkitArguments.size()) - 1;

@@ -19,7 +19,8 @@ void openStandardDescriptors();
 // Makes this process the child subreaper of everything it starts: a process of a library
 // that leaves its host's process group and is orphaned comes here instead of to the
 // system's init, and is killed when its host ends. Only for programs whose every child is
-// a provider host (the program and the checker).
+// a provider host (the checker; not the window program, whose toolkit starts helpers such
+// as a session bus that would be adopted and killed).
 void adoptOrphansOfHosts();
 
 // The hosts this process runs, for a signal handler that must end them all.
