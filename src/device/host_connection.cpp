@@ -1,5 +1,7 @@
 #include "host_connection.h"
 
+#include "host_processes.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -157,8 +159,12 @@ void HostConnection::start(const std::string &hostExecutable, const std::string 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, theirs, kConnectionFd);
+    // The operator's input is not the library's to read.
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     // Whatever the library prints must not reach our standard output (a TAP stream, or the
-    // lines that scripts read).
+    // lines that scripts read): it goes where our standard error goes, or nowhere.
+    if (::fcntl(STDERR_FILENO, F_GETFD) == -1)
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
@@ -184,6 +190,7 @@ void HostConnection::start(const std::string &hostExecutable, const std::string 
         pid_ = -1;
         fail(startFault(hostExecutable + ": " + std::strerror(error)));
     }
+    noteHost(pid_);
     pidfd_ = openPidfd(pid_);
 }
 
@@ -291,10 +298,22 @@ std::optional<int> HostConnection::waitForEnd(Clock::time_point deadline) {
 std::optional<int> HostConnection::killAndReap() {
     if (pid_ <= 0)
         return std::nullopt;
+    forgetHost(pid_);
+    // Seen before the kill, so that the next host starts only once they are gone (the
+    // base station's lock with them): the init of the host's PID namespace ends last.
+    GroupRemains remains(pid_);
     // The whole group, so that nothing the library started outlives the host; the group
     // keeps its number while any member is left, so this is safe after the host is reaped.
     ::kill(-pid_, SIGKILL);
-    return waitForEnd(Clock::now() + kReapLimit);
+    // And the host by itself, which may have moved to another group; an unreaped child
+    // keeps its number.
+    if (!status_)
+        ::kill(pid_, SIGKILL);
+    const std::optional<int> status = waitForEnd(Clock::now() + kReapLimit);
+    const Clock::time_point deadline = Clock::now() + kReapLimit;
+    endAdopted(deadline);
+    remains.awaitEnd(deadline);
+    return status;
 }
 
 void HostConnection::release() {

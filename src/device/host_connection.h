@@ -118,7 +118,8 @@ private:
     [[noreturn]] void closedBy(const std::string &where);
     // Waits until the host has ended or the deadline passes; its wait status if it ended.
     std::optional<int> waitForEnd(Clock::time_point deadline);
-    // Kills the host's group and reaps the host; its wait status when it could be reaped.
+    // Kills the host and its group, reaps the host and waits for what the library started
+    // to be gone; its wait status when it could be reaped.
     std::optional<int> killAndReap();
 
     int socket_ = -1;

@@ -1,6 +1,7 @@
 #include "runner.h"
 
 #include "host_connection.h"
+#include "interruption.h"
 #include "messages.h"
 
 #include <cstdio>
@@ -58,13 +59,25 @@ Outcome stoppedIn(const host::Fault &fault, std::chrono::seconds limit) {
     return Outcome::fail(what, "an answer within " + seconds(limit), what + where);
 }
 
+// A run that a signal ends; thrown where the next line would be written.
+struct Interrupted {
+    int signal;
+};
+
+void stopIfInterrupted() {
+    if (const int signal = interruption())
+        throw Interrupted{signal};
+}
+
 class Run {
 public:
     Run(const Options &options, std::ostream &out) : options_(options), out_(out) {}
 
-    ExitStatus execute();
+    // An ExitStatus, or 128 plus the number of the signal that ended the run.
+    int execute();
 
 private:
+    ExitStatus executeChecks();
     void runGroup(const std::vector<const Check *> &group);
     void record(const Check &check, const Outcome &outcome);
     std::optional<Outcome> runAlone(const Check &check);
@@ -81,6 +94,8 @@ private:
 };
 
 void Run::record(const Check &check, const Outcome &outcome) {
+    // A check whose host the signal killed has no outcome of its own.
+    stopIfInterrupted();
     done_.emplace_back(check.name, outcome.state);
     outcomes_.push_back(outcome);
     ++number_;
@@ -108,6 +123,7 @@ void Run::record(const Check &check, const Outcome &outcome) {
 // The checks of one group against one host, in order. Closing and destroying the provider
 // after the last check still belongs to that check: a fault there fails its line.
 void Run::runGroup(const std::vector<const Check *> &group) {
+    stopIfInterrupted();
     size_t index = 0;
     const auto stopped = [&](const host::Fault &fault) {
         record(*group[index], stoppedIn(fault, group[index]->limit));
@@ -150,7 +166,19 @@ void Run::runGroup(const std::vector<const Check *> &group) {
     record(*group.back(), last);
 }
 
-ExitStatus Run::execute() {
+int Run::execute() {
+    try {
+        const ExitStatus status = executeChecks();
+        stopIfInterrupted();
+        return status;
+    } catch (const Interrupted &interrupted) {
+        out_ << "Bail out! " << interruptionReason(interrupted.signal) << "\n";
+        out_.flush();
+        return 128 + interrupted.signal;
+    }
+}
+
+ExitStatus Run::executeChecks() {
     out_ << "TAP version 14\n";
     const std::string library = oneLine(options_.library);
     try {
@@ -167,6 +195,7 @@ ExitStatus Run::execute() {
             return kCannotCheck;
         }
     } catch (const host::HostStopped &error) {
+        stopIfInterrupted();
         out_ << "Bail out! Cannot load " << library << ": " << oneLine(error.description()) << "\n";
         return kCannotCheck;
     }
@@ -220,7 +249,7 @@ std::optional<Outcome> Run::runAlone(const Check &check) {
 
 } // namespace
 
-ExitStatus runChecks(const Options &options, std::ostream &out) {
+int runChecks(const Options &options, std::ostream &out) {
     Run run(options, out);
     return run.execute();
 }

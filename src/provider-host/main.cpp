@@ -5,6 +5,8 @@
 // carries one call at a time for it, until the connection ends.
 #include "data_provider.h"
 #include "dataprovider_abi.h"
+#include "descendants.h"
+#include "host_processes.h"
 #include "host_protocol.h"
 #include "provider_library.h"
 
@@ -254,9 +256,17 @@ private:
 int main(int argc, char **argv) {
     // Never outlive the program: end with the thread that started us, and at once if it
     // is already gone.
+    fw::host::openStandardDescriptors();
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() == 1)
         return 0;
+    // Before the library is loaded, since its constructors may start processes too. A user
+    // namespace changes this process's credentials, which may clear the death signal.
+    fw::host::keepDescendantsWithHost();
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() == 1)
+        return 0;
+    fw::host::limitHostMemory();
     std::signal(SIGPIPE, SIG_IGN);
     const std::string library =
         fw::resolveProviderLibrary(argc > 1 ? std::optional<std::string>(argv[1]) : std::nullopt);
