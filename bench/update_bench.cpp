@@ -6,6 +6,7 @@
 // usage: update_bench [simulator library]
 
 #include "data_provider.h"
+#include "library_provider.h"
 #include "hosted_provider.h"
 #include "messages.h"
 #include "update_sequence.h"

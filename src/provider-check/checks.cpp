@@ -279,10 +279,10 @@ Outcome pairAsTheProgramDoes(Session &s, int32_t channelMode, const std::string 
     if (status != 0)
         return Outcome::fail("zdp_pair_module failed", "status 0", s.describe(status));
     s.lastPairing = id;
-    if (took > pairingLimit(kPairingWindow))
+    if (took > libraryPairingLimit(kPairingWindow))
         return Outcome::fail("pairing overran its window",
                              "an answer within " +
-                                 std::to_string(pairingLimit(kPairingWindow).count()) + " s",
+                                 std::to_string(libraryPairingLimit(kPairingWindow).count()) + " s",
                              std::to_string(std::chrono::duration<double>(took).count()) + " s");
     if (id == 0)
         return Outcome::fail("no module paired within " + std::to_string(kPairingWindow) +

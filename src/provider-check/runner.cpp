@@ -14,19 +14,13 @@ namespace {
 using State = Outcome::State;
 using Done = std::vector<std::pair<std::string_view, State>>;
 
-// The calls in the ABI's order after zdp_abi_version, as the symbol check reports them.
-constexpr host::Call kCalls[] = {
-    host::Call::Create, host::Call::Destroy, host::Call::ErrorText,  host::Call::Probe,
-    host::Call::Open,   host::Call::Close,   host::Call::GetChannel, host::Call::SetChannel,
-    host::Call::Pair,   host::Call::Write,   host::Call::Read};
-
 std::vector<std::string> missingSymbols(const host::Hello &hello) {
     std::vector<std::string> missing;
     if (!hello.version)
-        missing.emplace_back("zdp_abi_version");
-    for (const host::Call call : kCalls)
-        if (!hello.has(call))
-            missing.emplace_back(host::callName(call));
+        missing.emplace_back(host::kVersionSymbol);
+    for (const host::CallRow &row : host::kCalls)
+        if (!hello.has(row.call))
+            missing.emplace_back(row.symbol);
     return missing;
 }
 

@@ -1,4 +1,5 @@
 #include "data_provider.h"
+#include "library_provider.h"
 #include "dataprovider_abi.h"
 #include "fwsim.h"
 #include "private_paths.h"

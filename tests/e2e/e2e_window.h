@@ -2,6 +2,7 @@
 
 #include "app/app_test_support.h"
 #include "data_provider.h"
+#include "library_provider.h"
 #include "device/sim_environment.h"
 #include "fwsim.h"
 #include "main_frm.h"

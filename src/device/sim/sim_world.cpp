@@ -15,22 +15,16 @@ namespace fwsim {
 
 namespace {
 
-constexpr std::array<std::string_view, static_cast<size_t>(Call::Count)> kCallNames{
-    "zdp_probe_provider",       "zdp_open_connection",     "zdp_close_connection",
-    "zdp_get_base_channel",     "zdp_set_base_channel",    "zdp_pair_module",
-    "zdp_write_module_command", "zdp_read_module_command",
-};
-
 std::mutex registryMutex;
 std::shared_ptr<World> registered;
 
 } // namespace
 
 std::optional<Call> callNamed(std::string_view function) {
-    for (size_t i = 0; i < kCallNames.size(); ++i)
-        if (kCallNames[i] == function)
-            return static_cast<Call>(i);
-    return std::nullopt;
+    const std::optional<Call> call = fw::host::callNamed(function);
+    if (!call || fw::host::kCalls[fw::host::indexOf(*call)].scope != fw::host::CallScope::Station)
+        return std::nullopt;
+    return call;
 }
 
 World::World(const Config &config)
@@ -47,8 +41,8 @@ Module *World::find(uint32_t id) {
 }
 
 void World::record(Call call, int argument) {
-    ++calls[static_cast<size_t>(call)];
-    std::string line(kCallNames[static_cast<size_t>(call)]);
+    ++calls[fw::host::indexOf(call)];
+    std::string line(fw::host::callName(call));
     if (argument >= 0)
         line += ' ' + std::to_string(argument);
     if (callLog.size() == kCallLogLength)
