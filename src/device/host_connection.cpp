@@ -86,14 +86,16 @@ Fault faultOf(int status, std::string where) {
 
 } // namespace
 
-std::string Fault::what() const {
+std::string Fault::what(Voice voice) const {
+    const bool program = voice == Voice::Program;
     switch (kind) {
     case Kind::Signal:
         return "killed by signal " + std::to_string(number);
     case Kind::Exit:
-        return "exited with status " + std::to_string(number);
+        return (program ? "exited with status " : "ended with exit status ") +
+               std::to_string(number);
     case Kind::Timeout:
-        return "gave no answer within " + seconds(limit);
+        return (program ? "gave no answer within " : "no answer within ") + seconds(limit);
     case Kind::Protocol:
     case Kind::Start:
         break;

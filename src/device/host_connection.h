@@ -28,8 +28,12 @@ struct Fault {
     std::string detail;           // for Protocol and Start
     std::string where;            // the call, or "" while the library was being loaded
 
-    // What happened, without where: "killed by signal 11", "gave no answer within 15 s".
-    std::string what() const;
+    // Who tells it: the program to an operator, the checker in its report.
+    enum class Voice { Program, Checker };
+    // What happened, without where: "killed by signal 11", "gave no answer within 15 s"
+    // (the checker: "ended with exit status 3", "no answer within 5 s"). The one wording of
+    // a host's end for the program and the checker.
+    std::string what(Voice voice = Voice::Program) const;
     // With where: "killed by signal 11 in zdp_pair_module"; a host that could not start
     // has no where.
     std::string describe() const;

@@ -1,9 +1,11 @@
 #include "checks.h"
 
 #include "module_protocol.h"
+#include "number_text.h"
 #include "provider_text.h"
 
 #include <algorithm>
+#include <array>
 #include <deque>
 #include <iostream>
 #include <thread>
@@ -27,6 +29,25 @@ constexpr int kCreateCycles = 50;
 constexpr uint8_t kModelCommand = code(CommandCode::Model);
 constexpr int kLowestChannel = kChannelMin;
 constexpr int kHighestChannel = kChannelMax;
+
+std::string secondsText(std::chrono::seconds limit) {
+    return std::to_string(limit.count()) + " s";
+}
+
+// "all twelve calls": the count of the ABI's symbols in words, as the descriptions read.
+std::string allSymbols() {
+    constexpr std::array<std::string_view, 21> kWords{
+        "zero",   "one",    "two",      "three",    "four",    "five",    "six",
+        "seven",  "eight",  "nine",     "ten",      "eleven",  "twelve",  "thirteen",
+        "fourteen", "fifteen", "sixteen", "seventeen", "eighteen", "nineteen", "twenty"};
+    constexpr size_t count = host::kSymbolCount;
+    return "all " + (count < kWords.size() ? std::string(kWords[count]) : std::to_string(count)) +
+           " calls";
+}
+
+const std::string kChannels = std::to_string(kChannelMin) + " to " + std::to_string(kChannelMax);
+const std::string kChannelRange = "channel " + kChannels;
+const std::string kQuickCalls = "every call but pairing within " + secondsText(kLibraryCallLimit);
 
 std::string flagAndStatus(int32_t status, int16_t flag) {
     return "status " + std::to_string(status) + ", failure flag " + std::to_string(flag);
@@ -60,7 +81,7 @@ Outcome symbolsExported(const LibraryFacts &facts) {
     std::string names;
     for (const std::string &name : facts.missingSymbols)
         names += (names.empty() ? "" : ", ") + name;
-    return Outcome::fail("calls are missing", "all twelve calls of dataprovider_abi.h",
+    return Outcome::fail("calls are missing", allSymbols() + " of dataprovider_abi.h",
                          "missing " + names);
 }
 
@@ -124,7 +145,7 @@ Outcome channelInList(Session &s) {
         return Outcome::fail("zdp_get_base_channel failed", "status 0", s.describe(status));
     if (!inChannelList(channel))
         return Outcome::fail("the program's channel list cannot show this channel",
-                             "channel 1 to 16", "channel " + std::to_string(channel));
+                             kChannelRange, "channel " + std::to_string(channel));
     return Outcome::pass();
 }
 
@@ -209,7 +230,7 @@ Outcome errorTexts(const LibraryFacts &facts) {
 Outcome callsAreQuick(const LibraryFacts &facts) {
     if (facts.observations.slowCalls.empty())
         return Outcome::pass();
-    return Outcome::fail("calls took too long", "every call but pairing within 1 s",
+    return Outcome::fail("calls took too long", kQuickCalls,
                          joined(facts.observations.slowCalls));
 }
 
@@ -366,7 +387,8 @@ template <size_t Index> Outcome parameterReads(Session &s) {
     const Session::Read answer = s.read(s.pairedModule, command);
     if (answer.status != 0)
         return Outcome::fail("the read failed", "status 0", s.describe(answer.status));
-    if (answer.flag != 0 || !isDecimalNumber(answer.text))
+    // What the program would take: its own reading of a leading number.
+    if (answer.flag != 0 || !readLeadingNumber(answer.text).hasNumber)
         return Outcome::fail(
             "the module gave no decimal number", "failure flag 0 and a decimal number",
             "failure flag " + std::to_string(answer.flag) + ", text \"" + answer.text + "\"");
@@ -491,7 +513,7 @@ std::vector<Check> makeChecks() {
          .description = "zdp_abi_version, called before any other call, returns the ABI version",
          .run = versionFirst},
         {.name = "symbols",
-         .description = "all twelve calls of the ABI are exported",
+         .description = kept(allSymbols() + " of the ABI are exported"),
          .judge = symbolsExported},
         {.name = "create",
          .description = "50 create/destroy cycles succeed",
@@ -519,7 +541,7 @@ std::vector<Check> makeChecks() {
          .limit = kQuietLimit,
          .run = closedStationRefuses},
         {.name = "channel-range",
-         .description = "the base channel reads back in 1 to 16",
+         .description = kept("the base channel reads back in " + kChannels),
          .calls = with(kOpen, {"zdp_get_base_channel"}),
          .after = {"open"},
          .run = channelInList},
@@ -542,15 +564,20 @@ std::vector<Check> makeChecks() {
          .after = {"open"},
          .run = readStaysInCapacity},
         {.name = "module-alone",
-         .description = "with every module left alone, pairing in a 1 s window answers module ID 0",
+         .description = kept("with every module left alone, pairing in a " +
+                             secondsText(std::chrono::seconds(kQuietWindow)) +
+                             " window answers module ID 0"),
          .needs = Needs::Module,
          .calls = with(kOpen, {"zdp_pair_module"}),
          .after = {"open"},
          .limit = kQuietLimit,
          .run = pairingAloneAnswersZero},
         {.name = "module-pair",
-         .description = "a power-cycled module pairs (its radio settings left as they are) "
-                        "within the 10 s window plus 1 s, with a non-zero ID",
+         .description = kept("a power-cycled module pairs (its radio settings left as they "
+                             "are) within the " +
+                             secondsText(std::chrono::seconds(kPairingWindow)) +
+                             " window plus " + secondsText(kLibraryCallLimit) +
+                             ", with a non-zero ID"),
          .needs = Needs::Module,
          .group = kModuleGroup,
          .calls = with(kOpen, {"zdp_pair_module"}),
@@ -587,8 +614,12 @@ std::vector<Check> makeChecks() {
     addParameterWrites(checks, parameters);
     checks.push_back(
         {.name = "module-save-reset",
-         .description = "command 55 (save), then after 1 s command 54 (reset), each with an empty "
-                        "value, answer failure flag 0 as every update needs",
+         .description = kept("command " + std::to_string(code(CommandCode::Save)) + " (save), then after " +
+                             secondsText(std::chrono::duration_cast<std::chrono::seconds>(
+                                 kAfterSave)) +
+                             " command " + std::to_string(code(CommandCode::Reset)) +
+                             " (reset), each with an empty value, answer failure flag 0 as every "
+                             "update needs"),
          .needs = Needs::Write,
          .group = kModuleGroup,
          .calls = {"zdp_write_module_command"},
@@ -612,7 +643,8 @@ std::vector<Check> makeChecks() {
                           "error status and is valid UTF-8",
                       .judge = errorTexts});
     checks.push_back({.name = "timing",
-                      .description = "every call except pairing returns within 1 s",
+                      .description = kept("every call except pairing returns within " +
+                                          secondsText(kLibraryCallLimit)),
                       .judge = callsAreQuick});
     return checks;
 }
@@ -654,18 +686,6 @@ std::string blockedBy(const Check &check, const std::vector<std::string> &missin
             return "needs check \"" + std::string(name) + "\" to pass";
     }
     return {};
-}
-
-bool isDecimalNumber(std::string_view text) {
-    const size_t point = text.find('.');
-    const std::string_view whole = text.substr(0, point);
-    const std::string_view fraction =
-        point == std::string_view::npos ? std::string_view("0") : text.substr(point + 1);
-    const auto digits = [](std::string_view part) {
-        return !part.empty() &&
-               std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
-    };
-    return digits(whole) && digits(fraction);
 }
 
 } // namespace fw::check

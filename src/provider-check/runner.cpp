@@ -30,23 +30,9 @@ std::string seconds(std::chrono::seconds limit) {
 
 // A check whose host stopped fails with what happened and where.
 Outcome stoppedIn(const host::Fault &fault, std::chrono::seconds limit) {
-    std::string what;
-    switch (fault.kind) {
-    case host::Fault::Kind::Signal:
-        what = "killed by signal " + std::to_string(fault.number);
-        break;
-    case host::Fault::Kind::Exit:
-        what = "ended with exit status " + std::to_string(fault.number);
-        break;
-    case host::Fault::Kind::Timeout:
-        what = "no answer within " + seconds(fault.limit);
+    const std::string what = fault.what(host::Fault::Voice::Checker);
+    if (fault.kind == host::Fault::Kind::Timeout)
         limit = fault.limit;
-        break;
-    case host::Fault::Kind::Protocol:
-    case host::Fault::Kind::Start:
-        what = fault.what();
-        break;
-    }
     const std::string where =
         fault.where.empty() ? std::string(" while it was being loaded") : " in " + fault.where;
     return Outcome::fail(what, "an answer within " + seconds(limit), what + where);
