@@ -6,8 +6,8 @@
 // usage: update_bench [simulator library]
 
 #include "data_provider.h"
-#include "library_provider.h"
 #include "hosted_provider.h"
+#include "library_provider.h"
 #include "messages.h"
 #include "update_sequence.h"
 #include "window_port.h"

@@ -354,7 +354,7 @@ template <Call C> void HostConnection::call(CallArgs<C> &args) {
     }
 }
 
-#define FW_CALL(Name, symbol, Scope, fields, invoke)                                              \
+#define FW_CALL(Name, symbol, Scope, fields, invoke)                                               \
     template void HostConnection::call<Call::Name>(CallArgs<Call::Name> &);
 #include "provider_calls.def"
 

@@ -54,8 +54,8 @@ private:
 struct Hello {
     bool loaded = false;
     LoaderError loaderError = kLoaderCannotLoad; // when not loaded
-    std::string why;         // when not loaded, as the loader put it
-    uint16_t present = 0;    // presentBit() of each call the library exports
+    std::string why;                             // when not loaded, as the loader put it
+    uint16_t present = 0;                        // presentBit() of each call the library exports
     std::optional<uint32_t> version;
 
     bool has(Call call) const { return (present & presentBit(call)) != 0; }

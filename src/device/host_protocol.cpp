@@ -98,8 +98,8 @@ std::string cutText(std::string_view text, size_t limit) {
 #define FW_IN(type, name) e.put(c.name);
 #define FW_INOUT(type, name) e.put(c.name);
 #define FW_IN_BYTES(name, limit) e.bytes(c.name);
-#define FW_CALL(Name, symbol, Scope, fields, invoke)                                              \
-    std::string encodeRequest([[maybe_unused]] const CallArgs<Call::Name> &c) {                                   \
+#define FW_CALL(Name, symbol, Scope, fields, invoke)                                               \
+    std::string encodeRequest([[maybe_unused]] const CallArgs<Call::Name> &c) {                    \
         Encoder e(static_cast<uint8_t>(Call::Name));                                               \
         fields return e.frame();                                                                   \
     }
@@ -108,8 +108,8 @@ std::string cutText(std::string_view text, size_t limit) {
 #define FW_IN(type, name) d.get(c.name);
 #define FW_INOUT(type, name) d.get(c.name);
 #define FW_IN_BYTES(name, limit) c.name = d.bytes(limit);
-#define FW_CALL(Name, symbol, Scope, fields, invoke)                                              \
-    void decodeRequest(Decoder &d, [[maybe_unused]] CallArgs<Call::Name> &c) {                                      \
+#define FW_CALL(Name, symbol, Scope, fields, invoke)                                               \
+    void decodeRequest(Decoder &d, [[maybe_unused]] CallArgs<Call::Name> &c) {                     \
         fields d.end();                                                                            \
     }
 #include "provider_calls.def"
@@ -117,8 +117,8 @@ std::string cutText(std::string_view text, size_t limit) {
 #define FW_OUT(type, name) e.put(c.name);
 #define FW_INOUT(type, name) e.put(c.name);
 #define FW_OUT_BYTES(name, limit) e.bytes(c.name);
-#define FW_CALL(Name, symbol, Scope, fields, invoke)                                              \
-    std::string encodeAnswer([[maybe_unused]] const CallArgs<Call::Name> &c) {                                    \
+#define FW_CALL(Name, symbol, Scope, fields, invoke)                                               \
+    std::string encodeAnswer([[maybe_unused]] const CallArgs<Call::Name> &c) {                     \
         Encoder e(static_cast<uint8_t>(static_cast<uint8_t>(Call::Name) | kAnswerBit));            \
         fields return e.frame();                                                                   \
     }
@@ -127,8 +127,8 @@ std::string cutText(std::string_view text, size_t limit) {
 #define FW_OUT(type, name) d.get(c.name);
 #define FW_INOUT(type, name) d.get(c.name);
 #define FW_OUT_BYTES(name, limit) c.name = d.bytes(limit);
-#define FW_CALL(Name, symbol, Scope, fields, invoke)                                              \
-    void decodeAnswer(std::string_view body, [[maybe_unused]] CallArgs<Call::Name> &c) {                            \
+#define FW_CALL(Name, symbol, Scope, fields, invoke)                                               \
+    void decodeAnswer(std::string_view body, [[maybe_unused]] CallArgs<Call::Name> &c) {           \
         Decoder d(body);                                                                           \
         if (d.kind() != (static_cast<uint8_t>(Call::Name) | kAnswerBit))                           \
             throw ProtocolError("an answer of another kind");                                      \

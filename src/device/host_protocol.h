@@ -134,7 +134,7 @@ template <Call C> struct CallArgs;
 #define FW_INOUT(type, name) type name{};
 #define FW_IN_BYTES(name, limit) std::string name{};
 #define FW_OUT_BYTES(name, limit) std::string name{};
-#define FW_CALL(Name, symbol, Scope, fields, invoke)                                              \
+#define FW_CALL(Name, symbol, Scope, fields, invoke)                                               \
     template <> struct CallArgs<Call::Name> {                                                      \
         static constexpr Call kCall = Call::Name;                                                  \
         fields                                                                                     \
@@ -145,7 +145,7 @@ template <Call C> struct CallArgs;
 // request's fields from a message whose kind was read (throws ProtocolError, and on bytes
 // left over); the answer frame from the fields; the answer's fields from a message, which
 // must be of the call's answer kind.
-#define FW_CALL(Name, symbol, Scope, fields, invoke)                                              \
+#define FW_CALL(Name, symbol, Scope, fields, invoke)                                               \
     std::string encodeRequest(const CallArgs<Call::Name> &c);                                      \
     void decodeRequest(Decoder &request, CallArgs<Call::Name> &c);                                 \
     std::string encodeAnswer(const CallArgs<Call::Name> &c);                                       \

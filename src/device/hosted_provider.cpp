@@ -37,13 +37,10 @@ public:
     HostedProvider(const HostedProvider &) = delete;
     HostedProvider &operator=(const HostedProvider &) = delete;
 
-    int32_t ProbeProvider() override {
-        return made<Call::Probe>({}).result;
-    }
+    int32_t ProbeProvider() override { return made<Call::Probe>({}).result; }
 
     int16_t OpenConnection(int32_t arg1, int32_t arg2) override {
-        const int16_t flag =
-            made<Call::Open>({.arg1 = arg1, .arg2 = arg2}).flag;
+        const int16_t flag = made<Call::Open>({.arg1 = arg1, .arg2 = arg2}).flag;
         open_ = flag == 0;
         return flag;
     }
@@ -77,19 +74,15 @@ public:
 
     int16_t WriteModuleCommand(uint8_t arg1, uint32_t moduleId, uint8_t command,
                                const std::string &payload) override {
-        return made<Call::Write>({.arg1 = arg1,
-                                  .moduleId = moduleId,
-                                  .command = command,
-                                  .payload = payload})
+        return made<Call::Write>(
+                   {.arg1 = arg1, .moduleId = moduleId, .command = command, .payload = payload})
             .flag;
     }
 
     int16_t ReadModuleCommand(uint8_t arg1, uint32_t moduleId, uint8_t command,
                               std::string &value) override {
-        Args<Call::Read> read = made<Call::Read>({.arg1 = arg1,
-                                                  .moduleId = moduleId,
-                                                  .command = command,
-                                                  .capacity = kReadCapacity});
+        Args<Call::Read> read = made<Call::Read>(
+            {.arg1 = arg1, .moduleId = moduleId, .command = command, .capacity = kReadCapacity});
         value = std::move(read.value);
         return read.flag;
     }

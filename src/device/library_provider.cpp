@@ -65,8 +65,8 @@ public:
     int16_t WriteModuleCommand(uint8_t arg1, uint32_t moduleId, uint8_t command,
                                const std::string &payload) override {
         int16_t flag = 0;
-        check(abi_.zdp_write_module_command(dp_, arg1, moduleId, command, payload.data(), payload.size(),
-                                      &flag));
+        check(abi_.zdp_write_module_command(dp_, arg1, moduleId, command, payload.data(),
+                                            payload.size(), &flag));
         return flag;
     }
 
@@ -75,8 +75,8 @@ public:
         std::vector<char> buffer(kReadCapacity, '\0');
         size_t length = 0;
         int16_t flag = 0;
-        check(abi_.zdp_read_module_command(dp_, arg1, moduleId, command, buffer.data(), buffer.size(),
-                                     &length, &flag));
+        check(abi_.zdp_read_module_command(dp_, arg1, moduleId, command, buffer.data(),
+                                           buffer.size(), &length, &flag));
         if (length > buffer.size())
             length = buffer.size(); // a library that over-reports must not make us over-read
         value.assign(buffer.data(), length);

@@ -37,8 +37,8 @@ std::string secondsText(std::chrono::seconds limit) {
 // "all twelve calls": the count of the ABI's symbols in words, as the descriptions read.
 std::string allSymbols() {
     constexpr std::array<std::string_view, 21> kWords{
-        "zero",   "one",    "two",      "three",    "four",    "five",    "six",
-        "seven",  "eight",  "nine",     "ten",      "eleven",  "twelve",  "thirteen",
+        "zero",     "one",     "two",     "three",     "four",     "five",     "six",
+        "seven",    "eight",   "nine",    "ten",       "eleven",   "twelve",   "thirteen",
         "fourteen", "fifteen", "sixteen", "seventeen", "eighteen", "nineteen", "twenty"};
     constexpr size_t count = host::kSymbolCount;
     return "all " + (count < kWords.size() ? std::string(kWords[count]) : std::to_string(count)) +
@@ -137,6 +137,19 @@ uint8_t neighbourChannel(uint8_t channel) {
     return static_cast<uint8_t>(channel == kHighestChannel ? kHighestChannel - 1 : kLowestChannel);
 }
 
+// Puts the base station back on its channel; the failure when it does not read back so.
+std::optional<Outcome> restoreChannel(Session &s, uint8_t original) {
+    if (const int32_t status = s.setChannel(original); status != 0)
+        return Outcome::fail("restoring channel " + std::to_string(original) + " failed",
+                             "status 0", s.describe(status));
+    uint8_t now = 0;
+    if (const int32_t status = s.getChannel(now); status != 0 || now != original)
+        return Outcome::fail("the original channel was not restored",
+                             "channel " + std::to_string(original),
+                             status != 0 ? s.describe(status) : "channel " + std::to_string(now));
+    return std::nullopt;
+}
+
 Outcome channelInList(Session &s) {
     if (std::optional<Outcome> failed = s.start(true))
         return *failed;
@@ -144,8 +157,8 @@ Outcome channelInList(Session &s) {
     if (const int32_t status = s.getChannel(channel); status != 0)
         return Outcome::fail("zdp_get_base_channel failed", "status 0", s.describe(status));
     if (!inChannelList(channel))
-        return Outcome::fail("the program's channel list cannot show this channel",
-                             kChannelRange, "channel " + std::to_string(channel));
+        return Outcome::fail("the program's channel list cannot show this channel", kChannelRange,
+                             "channel " + std::to_string(channel));
     return Outcome::pass();
 }
 
@@ -168,13 +181,8 @@ Outcome channelSetAndRestore(Session &s) {
             : Outcome::fail("the channel read back is neither the old nor the new one",
                             "channel " + std::to_string(other) + " or " + std::to_string(original),
                             "channel " + std::to_string(now));
-    if (const int32_t status = s.setChannel(original); status != 0)
-        return Outcome::fail("restoring channel " + std::to_string(original) + " failed",
-                             "status 0", s.describe(status));
-    if (const int32_t status = s.getChannel(now); status != 0 || now != original)
-        return Outcome::fail("the original channel was not restored",
-                             "channel " + std::to_string(original),
-                             status != 0 ? s.describe(status) : "channel " + std::to_string(now));
+    if (std::optional<Outcome> failed = restoreChannel(s, original))
+        return *failed;
     return taken;
 }
 
@@ -230,8 +238,7 @@ Outcome errorTexts(const LibraryFacts &facts) {
 Outcome callsAreQuick(const LibraryFacts &facts) {
     if (facts.observations.slowCalls.empty())
         return Outcome::pass();
-    return Outcome::fail("calls took too long", kQuickCalls,
-                         joined(facts.observations.slowCalls));
+    return Outcome::fail("calls took too long", kQuickCalls, joined(facts.observations.slowCalls));
 }
 
 // Every call that needs an open base station, made on one that is not: each must answer an
@@ -361,13 +368,8 @@ Outcome pairingMovesModule(Session &s) {
                                                  : "failure flag " + std::to_string(answer.flag) +
                                                        ", text \"" + answer.text + "\"");
     }
-    if (const int32_t status = s.setChannel(original); status != 0)
-        return Outcome::fail("restoring channel " + std::to_string(original) + " failed",
-                             "status 0", s.describe(status));
-    if (const int32_t status = s.getChannel(now); status != 0 || now != original)
-        return Outcome::fail("the original channel was not restored",
-                             "channel " + std::to_string(original),
-                             status != 0 ? s.describe(status) : "channel " + std::to_string(now));
+    if (std::optional<Outcome> failed = restoreChannel(s, original))
+        return *failed;
     return outcome;
 }
 
@@ -564,9 +566,9 @@ std::vector<Check> makeChecks() {
          .after = {"open"},
          .run = readStaysInCapacity},
         {.name = "module-alone",
-         .description = kept("with every module left alone, pairing in a " +
-                             secondsText(std::chrono::seconds(kQuietWindow)) +
-                             " window answers module ID 0"),
+         .description =
+             kept("with every module left alone, pairing in a " +
+                  secondsText(std::chrono::seconds(kQuietWindow)) + " window answers module ID 0"),
          .needs = Needs::Module,
          .calls = with(kOpen, {"zdp_pair_module"}),
          .after = {"open"},
@@ -575,9 +577,8 @@ std::vector<Check> makeChecks() {
         {.name = "module-pair",
          .description = kept("a power-cycled module pairs (its radio settings left as they "
                              "are) within the " +
-                             secondsText(std::chrono::seconds(kPairingWindow)) +
-                             " window plus " + secondsText(kLibraryCallLimit) +
-                             ", with a non-zero ID"),
+                             secondsText(std::chrono::seconds(kPairingWindow)) + " window plus " +
+                             secondsText(kLibraryCallLimit) + ", with a non-zero ID"),
          .needs = Needs::Module,
          .group = kModuleGroup,
          .calls = with(kOpen, {"zdp_pair_module"}),
@@ -614,12 +615,12 @@ std::vector<Check> makeChecks() {
     addParameterWrites(checks, parameters);
     checks.push_back(
         {.name = "module-save-reset",
-         .description = kept("command " + std::to_string(code(CommandCode::Save)) + " (save), then after " +
-                             secondsText(std::chrono::duration_cast<std::chrono::seconds>(
-                                 kAfterSave)) +
-                             " command " + std::to_string(code(CommandCode::Reset)) +
-                             " (reset), each with an empty value, answer failure flag 0 as every "
-                             "update needs"),
+         .description =
+             kept("command " + std::to_string(code(CommandCode::Save)) + " (save), then after " +
+                  secondsText(std::chrono::duration_cast<std::chrono::seconds>(kAfterSave)) +
+                  " command " + std::to_string(code(CommandCode::Reset)) +
+                  " (reset), each with an empty value, answer failure flag 0 as every "
+                  "update needs"),
          .needs = Needs::Write,
          .group = kModuleGroup,
          .calls = {"zdp_write_module_command"},

@@ -77,14 +77,16 @@ public:
 private:
     uint16_t present() const {
         uint16_t bits = 0;
-#define FW_CALL(Name, symbol, Scope, fields, invoke)                                              \
+#define FW_CALL(Name, symbol, Scope, fields, invoke)                                               \
     if (abi_.symbol != nullptr)                                                                    \
         bits |= presentBit(Call::Name);
 #include "provider_calls.def"
         return bits;
     }
 
-    void send(const Encoder &message) const { send(message.frame()); }
+    void send(const Encoder &message) const {
+        send(message.frame());
+    }
     void send(const std::string &frame) const {
         if (!sendAll(fd_, frame))
             ::_exit(0); // the parent has gone
@@ -106,7 +108,7 @@ private:
             if (!library_ || !call)
                 ::_exit(kProtocolFaultExit);
             switch (*call) {
-#define FW_CALL(Name, symbol, Scope, fields, invoke)                                              \
+#define FW_CALL(Name, symbol, Scope, fields, invoke)                                               \
     case Call::Name: {                                                                             \
         CallArgs<Call::Name> c;                                                                    \
         decodeRequest(request, c);                                                                 \
@@ -143,7 +145,9 @@ private:
         c.value.assign(value, std::min(length, capacity));
     }
 
-    static zdp_provider *dp(uint64_t number) { return providerOf(number); }
+    static zdp_provider *dp(uint64_t number) {
+        return providerOf(number);
+    }
 
     int fd_;
     fw::LibraryHandle library_;

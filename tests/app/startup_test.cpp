@@ -1,8 +1,8 @@
 #include "app_test_support.h"
 #include "data_provider.h"
+#include "dataprovider_abi.h"
 #include "hosted_provider.h"
 #include "library_provider.h"
-#include "dataprovider_abi.h"
 #include "messages.h"
 #include "startup.h"
 #include "support/mock_provider.h"
@@ -230,7 +230,9 @@ INSTANTIATE_TEST_SUITE_P(
         CreationFailure{"Status3", FW_CREATE_STATUS_PROVIDER, "3", libraryStatus(3)},
         CreationFailure{"Status4", FW_CREATE_STATUS_PROVIDER, "4", libraryStatus(4)},
         CreationFailure{
-            "CannotLoad", "/nonexistent/libzarvik-dataprovider.so.1", "0",
+            "CannotLoad",
+            "/nonexistent/libzarvik-dataprovider.so.1",
+            "0",
             {"ZarvikDataProviderCOM.DLL possibly not registered!\r\nError: "
              "/nonexistent/libzarvik-dataprovider.so.1: cannot open shared object file: No such "
              "file or directory [Code: 1]\r\nInstall the base station maker's library, or start "

@@ -110,7 +110,8 @@ INSTANTIATE_TEST_SUITE_P(
     fw::testing::RowName());
 
 // A greeting that offers every call, after which the fake host answers as its row says.
-constexpr const char *kGreeting = R"(printf '\011\000\000\000\100\001\377\007\001\001\000\000\000' >&3; )";
+constexpr const char *kGreeting =
+    R"(printf '\011\000\000\000\100\001\377\007\001\001\000\000\000' >&3; )";
 
 struct BadAnswer {
     const char *name;
@@ -162,8 +163,7 @@ TEST_P(AnswerFromAFakeHost, StopsTheHostAtTheCallAndSaysWhat) {
 INSTANTIATE_TEST_SUITE_P(
     Answers, AnswerFromAFakeHost,
     ::testing::Values(
-        BadAnswer{"OfAnotherKind",
-                  R"(\011\000\000\000\205\000\000\000\000\000\000\000\000)", probe,
+        BadAnswer{"OfAnotherKind", R"(\011\000\000\000\205\000\000\000\000\000\000\000\000)", probe,
                   "broke the protocol (an answer of another kind) in zdp_probe_provider"},
         BadAnswer{"ShorterThanItsFields", R"(\005\000\000\000\204\000\000\000\000)", probe,
                   "broke the protocol (a message was cut short) in zdp_probe_provider"},
@@ -171,18 +171,18 @@ INSTANTIATE_TEST_SUITE_P(
                   R"(\012\000\000\000\204\000\000\000\000\000\000\000\000\000)", probe,
                   "broke the protocol (1 bytes were left over in a message) in "
                   "zdp_probe_provider"},
-        BadAnswer{"TextLongerThanItsMessage",
-                  R"(\006\000\000\000\203\000\011\000\000\000)", errorText,
+        BadAnswer{"TextLongerThanItsMessage", R"(\006\000\000\000\203\000\011\000\000\000)",
+                  errorText,
                   "broke the protocol (a field of 9 bytes does not fit) in zdp_error_text"},
-        BadAnswer{"YesOrNoOfTwo",
-                  R"(\006\000\000\000\203\002\000\000\000\000)", errorText,
+        BadAnswer{"YesOrNoOfTwo", R"(\006\000\000\000\203\002\000\000\000\000)", errorText,
                   "broke the protocol (a yes-or-no field held 2) in zdp_error_text"},
         // Length 5 reported, capacity 256, and only 2 bytes sent.
-        BadAnswer{"ReadBytesThatDisagreeWithItsLength",
-                  R"(\026\000\000\000\213\000\000\000\000\000\000\005\000\000\000\000\000\000\000\000\002\000\000\000ab)",
-                  read,
-                  "broke the protocol (a read answer's bytes do not match its length) in "
-                  "zdp_read_module_command"}),
+        BadAnswer{
+            "ReadBytesThatDisagreeWithItsLength",
+            R"(\026\000\000\000\213\000\000\000\000\000\000\005\000\000\000\000\000\000\000\000\002\000\000\000ab)",
+            read,
+            "broke the protocol (a read answer's bytes do not match its length) in "
+            "zdp_read_module_command"}),
     fw::testing::RowName());
 
 struct BadRequest {

@@ -2,9 +2,9 @@
 
 #include "app/app_test_support.h"
 #include "data_provider.h"
-#include "library_provider.h"
 #include "device/sim_environment.h"
 #include "fwsim.h"
+#include "library_provider.h"
 #include "main_frm.h"
 
 #include <QComboBox>

@@ -56,7 +56,7 @@ void takeApart(std::string_view body) {
     if (!call)
         return;
     switch (*call) {
-#define FW_CALL(Name, symbol, Scope, fields, invoke)                                              \
+#define FW_CALL(Name, symbol, Scope, fields, invoke)                                               \
     case Call::Name:                                                                               \
         if ((kind & kAnswerBit) != 0)                                                              \
             asAnswer<Call::Name>(body);                                                            \

@@ -3,8 +3,8 @@
 // there for the day someone gives one of them a copy of its own.
 #include "checks.h"
 #include "data_provider.h"
-#include "library_provider.h"
 #include "device/sim_environment.h"
+#include "library_provider.h"
 #include "module_protocol.h"
 
 #include <algorithm>

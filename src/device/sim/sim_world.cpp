@@ -1,5 +1,6 @@
 #include "sim_world.h"
 
+#include "folder_of.h"
 #include "provider_text.h"
 
 #include <cerrno>
@@ -52,13 +53,6 @@ void World::record(Call call, int argument) {
 
 namespace {
 
-std::string folderOf(const std::string &path) {
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // The file that the state path names, where the new state replaces the old: the end of its
 // symbolic links, so that a link stays a link. Only a regular file, or nothing yet in a
 // folder that exists, is taken; a rename would otherwise put a file in place of a named
@@ -70,7 +64,7 @@ std::optional<std::string> fileBehind(const std::string &path, std::string &why)
         struct stat status {};
         if (::lstat(current.c_str(), &status) != 0) {
             struct stat folder {};
-            if (errno == ENOENT && ::stat(folderOf(current).c_str(), &folder) == 0 &&
+            if (errno == ENOENT && ::stat(fw::folderOf(current).c_str(), &folder) == 0 &&
                 S_ISDIR(folder.st_mode))
                 return current;
             why = std::strerror(errno);
@@ -90,7 +84,7 @@ std::optional<std::string> fileBehind(const std::string &path, std::string &why)
         }
         next.resize(static_cast<size_t>(length));
         if (!next.starts_with('/'))
-            next.insert(0, folderOf(current).append("/"));
+            next.insert(0, fw::folderOf(current).append("/"));
         current = std::move(next);
     }
     why = std::strerror(ELOOP);
