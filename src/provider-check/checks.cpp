@@ -457,9 +457,10 @@ Outcome saveThenReset(Session &s) {
     return Outcome::pass();
 }
 
-using Calls = std::vector<std::string_view>;
-const Calls kOpen = {"zdp_open_connection", "zdp_close_connection"};
-Calls with(Calls calls, std::initializer_list<std::string_view> more) {
+using host::Call;
+using Calls = std::vector<Call>;
+const Calls kOpen = {Call::Open, Call::Close};
+Calls with(Calls calls, std::initializer_list<Call> more) {
     calls.insert(calls.end(), more);
     return calls;
 }
@@ -487,7 +488,7 @@ void addParameterReads(std::vector<Check> &checks, std::index_sequence<Index...>
               kept(commandName(kParameterCommands[Index]) + " reads as a decimal number"),
           .needs = Needs::Module,
           .group = kModuleGroup,
-          .calls = {"zdp_read_module_command"},
+          .calls = {Call::Read},
           .after = {"module-pair-again"},
           .run = parameterReads<Index>}),
      ...);
@@ -501,7 +502,7 @@ void addParameterWrites(std::vector<Check> &checks, std::index_sequence<Index...
                               " takes back the value just read, with failure flag 0"),
           .needs = Needs::Write,
           .group = kModuleGroup,
-          .calls = {"zdp_write_module_command"},
+          .calls = {Call::Write},
           .after = {kept("module-read-" + std::to_string(code(kParameterCommands[Index])))},
           .run = parameterWritesBack<Index>}),
      ...);
@@ -519,15 +520,15 @@ std::vector<Check> makeChecks() {
          .judge = symbolsExported},
         {.name = "create",
          .description = "50 create/destroy cycles succeed",
-         .calls = {"zdp_create", "zdp_destroy"},
+         .calls = {Call::Create, Call::Destroy},
          .run = createCycles},
         {.name = "destroy-null",
          .description = "zdp_destroy(NULL) does nothing",
-         .calls = {"zdp_destroy"},
+         .calls = {Call::Destroy},
          .run = destroyNull},
         {.name = "probe",
          .description = "zdp_probe_provider succeeds",
-         .calls = {"zdp_probe_provider"},
+         .calls = {Call::Probe},
          .run = probeSucceeds},
         {.name = "open",
          .description = "zdp_open_connection(0, 0) opens, closing twice is harmless, opening "
@@ -537,32 +538,32 @@ std::vector<Check> makeChecks() {
         {.name = "not-open",
          .description = "before zdp_open_connection and after zdp_close_connection, the channel, "
                         "pairing, read and write calls answer an error status",
-         .calls = with(kOpen, {"zdp_get_base_channel", "zdp_set_base_channel", "zdp_pair_module",
-                               "zdp_read_module_command", "zdp_write_module_command"}),
+         .calls =
+             with(kOpen, {Call::GetChannel, Call::SetChannel, Call::Pair, Call::Read, Call::Write}),
          .after = {"open"},
          .limit = kQuietLimit,
          .run = closedStationRefuses},
         {.name = "channel-range",
          .description = kept("the base channel reads back in " + kChannels),
-         .calls = with(kOpen, {"zdp_get_base_channel"}),
+         .calls = with(kOpen, {Call::GetChannel}),
          .after = {"open"},
          .run = channelInList},
         {.name = "channel-set",
          .description = "setting another base channel takes it or keeps the old one, and the "
                         "original channel is restored",
-         .calls = with(kOpen, {"zdp_get_base_channel", "zdp_set_base_channel"}),
+         .calls = with(kOpen, {Call::GetChannel, Call::SetChannel}),
          .after = {"open"},
          .run = channelSetAndRestore},
         {.name = "unknown-module",
          .description = "reads and writes for module ID 0 and an unpaired ID are refused with a "
                         "failure flag or an error status",
-         .calls = with(kOpen, {"zdp_read_module_command", "zdp_write_module_command"}),
+         .calls = with(kOpen, {Call::Read, Call::Write}),
          .after = {"open"},
          .run = unknownModulesRefused},
         {.name = "read-capacity",
          .description = "zdp_read_module_command never writes past its capacity nor reports a "
                         "longer answer",
-         .calls = with(kOpen, {"zdp_read_module_command"}),
+         .calls = with(kOpen, {Call::Read}),
          .after = {"open"},
          .run = readStaysInCapacity},
         {.name = "module-alone",
@@ -570,7 +571,7 @@ std::vector<Check> makeChecks() {
              kept("with every module left alone, pairing in a " +
                   secondsText(std::chrono::seconds(kQuietWindow)) + " window answers module ID 0"),
          .needs = Needs::Module,
-         .calls = with(kOpen, {"zdp_pair_module"}),
+         .calls = with(kOpen, {Call::Pair}),
          .after = {"open"},
          .limit = kQuietLimit,
          .run = pairingAloneAnswersZero},
@@ -581,7 +582,7 @@ std::vector<Check> makeChecks() {
                              secondsText(kLibraryCallLimit) + ", with a non-zero ID"),
          .needs = Needs::Module,
          .group = kModuleGroup,
-         .calls = with(kOpen, {"zdp_pair_module"}),
+         .calls = with(kOpen, {Call::Pair}),
          .after = {"open"},
          .limit = kPairingLimit,
          .run = pairingFindsModule},
@@ -590,7 +591,7 @@ std::vector<Check> makeChecks() {
                         "pairs whichever module wakes",
          .needs = Needs::Module,
          .group = kModuleGroup,
-         .calls = {"zdp_pair_module"},
+         .calls = {Call::Pair},
          .after = {"module-pair"},
          .limit = kPairingLimit,
          .run = pairingAgainFindsModule},
@@ -598,7 +599,7 @@ std::vector<Check> makeChecks() {
          .description = "command 51 (model) reads as a non-empty text",
          .needs = Needs::Module,
          .group = kModuleGroup,
-         .calls = {"zdp_read_module_command"},
+         .calls = {Call::Read},
          .after = {"module-pair-again"},
          .run = modelReads},
     };
@@ -609,7 +610,7 @@ std::vector<Check> makeChecks() {
                           "leaves the bytes after them untouched and reports no more",
                       .needs = Needs::Module,
                       .group = kModuleGroup,
-                      .calls = {"zdp_read_module_command"},
+                      .calls = {Call::Read},
                       .after = {"module-pair-again"},
                       .run = answersStayInCapacity});
     addParameterWrites(checks, parameters);
@@ -623,7 +624,7 @@ std::vector<Check> makeChecks() {
                   "update needs"),
          .needs = Needs::Write,
          .group = kModuleGroup,
-         .calls = {"zdp_write_module_command"},
+         .calls = {Call::Write},
          .after = {"module-pair-again"},
          .run = saveThenReset});
     checks.push_back({.name = "module-pair-channel",
@@ -632,8 +633,7 @@ std::vector<Check> makeChecks() {
                           "mode 0 pairs a module that then answers, and the channel is restored",
                       .needs = Needs::Module,
                       .group = kModuleGroup,
-                      .calls = {"zdp_pair_module", "zdp_get_base_channel", "zdp_set_base_channel",
-                                "zdp_read_module_command"},
+                      .calls = {Call::Pair, Call::GetChannel, Call::SetChannel, Call::Read},
                       .after = {"module-pair", "channel-set"},
                       .limit = kPairingLimit,
                       .run = pairingMovesModule});
@@ -677,9 +677,11 @@ Outcome createOnce(Session &s) {
 
 std::string blockedBy(const Check &check, const std::vector<std::string> &missingSymbols,
                       const std::vector<std::pair<std::string_view, State>> &done) {
-    for (const std::string_view call : check.calls)
-        if (std::find(missingSymbols.begin(), missingSymbols.end(), call) != missingSymbols.end())
-            return std::string(call) + " is missing";
+    for (const host::Call call : check.calls) {
+        const std::string name = host::callName(call);
+        if (std::find(missingSymbols.begin(), missingSymbols.end(), name) != missingSymbols.end())
+            return name + " is missing";
+    }
     for (const std::string_view name : check.after) {
         const auto found = std::find_if(done.begin(), done.end(),
                                         [name](const auto &entry) { return entry.first == name; });

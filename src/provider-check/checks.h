@@ -30,7 +30,7 @@ struct Check {
     // Checks that share a group run against one host process, in order; 0 is a group of one.
     int group = 0;
     // The calls it makes; a missing one skips the check (the symbol check reports it).
-    std::vector<std::string_view> calls = {};
+    std::vector<host::Call> calls = {};
     // Checks that must have passed first, by name.
     std::vector<std::string_view> after = {};
     // How long the checker waits for any one call of the check (pairing: its window and
