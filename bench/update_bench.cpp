@@ -7,6 +7,7 @@
 
 #include "data_provider.h"
 #include "hosted_provider.h"
+#include "library_provider.h"
 #include "messages.h"
 #include "update_sequence.h"
 #include "window_port.h"

@@ -43,7 +43,7 @@ std::unique_ptr<DataProvider> startUp(const ProviderFactory &createProvider,
     } catch (const ProviderError &error) {
         // Most often the maker's library is simply not installed: say what to do about it.
         window.showMessage(
-            error.code() == kLoaderCannotLoad
+            error.kind() == ProviderError::Kind::CannotLoad
                 ? messages::providerNotLoaded(applicationName, error.description(), error.code())
                 : messages::providerNotRegistered(applicationName, error.description(),
                                                   error.code()));

@@ -9,8 +9,10 @@
  * station does the same.
  *
  * Building and installing
- *  - Export the twelve calls and nothing else: compile with -fvisibility=hidden; the
- *    declarations below carry ZDP_EXPORT, and a definition may repeat it.
+ *  - Export the twelve calls; the program looks up no other symbol, and a library may
+ *    export more of its own (the simulated base station exports fwsim_* functions for its
+ *    tests). Compile with -fvisibility=hidden so that nothing else leaks out by accident;
+ *    the declarations below carry ZDP_EXPORT, and a definition may repeat it.
  *        cc $(pkg-config --cflags fleetwright-provider) -fvisibility=hidden -shared -fPIC \
  *           -o libzarvik-dataprovider.so.1 provider.c
  *  - The program loads the library given by its option --provider FILE or named by the

@@ -15,19 +15,13 @@ namespace {
 using State = Outcome::State;
 using Done = std::vector<std::pair<std::string_view, State>>;
 
-// The calls in the ABI's order after zdp_abi_version, as the symbol check reports them.
-constexpr host::Call kCalls[] = {
-    host::Call::Create, host::Call::Destroy, host::Call::ErrorText,  host::Call::Probe,
-    host::Call::Open,   host::Call::Close,   host::Call::GetChannel, host::Call::SetChannel,
-    host::Call::Pair,   host::Call::Write,   host::Call::Read};
-
 std::vector<std::string> missingSymbols(const host::Hello &hello) {
     std::vector<std::string> missing;
     if (!hello.version)
-        missing.emplace_back("zdp_abi_version");
-    for (const host::Call call : kCalls)
-        if (!hello.has(call))
-            missing.emplace_back(host::callName(call));
+        missing.emplace_back(host::kVersionSymbol);
+    for (const host::CallRow &row : host::kCalls)
+        if (!hello.has(row.call))
+            missing.emplace_back(row.symbol);
     return missing;
 }
 
@@ -37,23 +31,9 @@ std::string seconds(std::chrono::seconds limit) {
 
 // A check whose host stopped fails with what happened and where.
 Outcome stoppedIn(const host::Fault &fault, std::chrono::seconds limit) {
-    std::string what;
-    switch (fault.kind) {
-    case host::Fault::Kind::Signal:
-        what = "killed by signal " + std::to_string(fault.number);
-        break;
-    case host::Fault::Kind::Exit:
-        what = "ended with exit status " + std::to_string(fault.number);
-        break;
-    case host::Fault::Kind::Timeout:
-        what = "no answer within " + seconds(fault.limit);
+    const std::string what = fault.what(host::Fault::Voice::Checker);
+    if (fault.kind == host::Fault::Kind::Timeout)
         limit = fault.limit;
-        break;
-    case host::Fault::Kind::Protocol:
-    case host::Fault::Kind::Start:
-        what = fault.what();
-        break;
-    }
     const std::string where =
         fault.where.empty() ? std::string(" while it was being loaded") : " in " + fault.where;
     return Outcome::fail(what, "an answer within " + seconds(limit), what + where);

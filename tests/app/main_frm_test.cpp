@@ -1,6 +1,7 @@
 #include "app_setup.h"
 #include "app_test_support.h"
 #include "data_provider.h"
+#include "library_provider.h"
 #include "main_frm.h"
 #include "messages.h"
 #include "support/mock_provider.h"
