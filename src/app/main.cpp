@@ -1,11 +1,15 @@
 #include "app_setup.h"
 #include "command_line.h"
 #include "data_provider.h"
+#include "host_processes.h"
 
 #include <QApplication>
 #include <string>
 
 int main(int argc, char **argv) {
+    // Before anything is opened: a display connection on descriptor 2 would take every
+    // line meant for standard error.
+    fw::host::openStandardDescriptors();
     // Help, the version and usage mistakes need neither a display nor the library.
     const fw::app::CommandLine command =
         fw::app::parseCommandLine(fw::app::argumentsOf(argc, argv));

@@ -24,60 +24,17 @@ namespace fw::app {
 
 namespace {
 
-enum class Face { Default, Arial, ArialNarrow };
-
-struct Look {
-    const char *control;
-    Face face;
-    qreal points;
-    bool bold;
-    QColor text; // invalid: the platform's text colour
-};
-
-const QColor kBlack(0, 0, 0);
-const QColor kGrey(128, 128, 128);
-const QColor kDarkGrey(64, 64, 64);
-const QColor kStatusBlue(102, 158, 224);
 // The text of an entry the update would refuse: the red that desktops use for errors, dark
 // enough to read at 6:1 on the boxes' white.
 const QColor kErrorText(192, 0, 0);
 
-// Every control whose font or text colour is its own.
-const Look kLooks[] = {
-    {"Label1", Face::Arial, 9.75, true, kBlack},
-    {"vlabel", Face::Default, 0, false, kGrey},
-    {"Label2", Face::ArialNarrow, 9.75, false, kGrey},
-    {"Direction0", Face::ArialNarrow, 9.75, false, kDarkGrey},
-    {"Direction1", Face::ArialNarrow, 9.75, false, kDarkGrey},
-    {"RFChannel", Face::ArialNarrow, 9.75, false, kDarkGrey},
-    {"Found", Face::Arial, 24, true, kStatusBlue},
-    {"Command1", Face::ArialNarrow, 9.75, false, {}},
-    {"Label4", Face::ArialNarrow, 9.75, false, kGrey},
-    {"Label5", Face::ArialNarrow, 9.75, false, kGrey},
-    {"Label30", Face::Arial, 9.75, true, {}},
-    {"Label31", Face::Arial, 9.75, true, {}},
-    {"Label32", Face::Arial, 9.75, true, {}},
-    {"Label60", Face::ArialNarrow, 9.75, false, kDarkGrey},
-    {"Label61", Face::ArialNarrow, 9.75, false, kDarkGrey},
-    {"Label62", Face::ArialNarrow, 9.75, false, kDarkGrey},
-    {"Label63", Face::ArialNarrow, 9.75, false, kDarkGrey},
-    {"Label64", Face::ArialNarrow, 9.75, false, kDarkGrey},
-    {"Label65", Face::ArialNarrow, 9.75, false, kDarkGrey},
-    {"txInterval", Face::ArialNarrow, 9.75, false, kDarkGrey},
-    {"SampleTime", Face::ArialNarrow, 9.75, false, kDarkGrey},
-    {"SleepDelay", Face::ArialNarrow, 9.75, false, kDarkGrey},
-    {"LowPowerMode", Face::Default, 0, false, kDarkGrey},
-    {"Command3", Face::ArialNarrow, 9.75, false, {}},
-};
-
-void setTextColour(QWidget &widget, const QColor &colour) {
-    QPalette palette = widget.palette();
-    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
-        palette.setColor(group, QPalette::WindowText, colour);
-        palette.setColor(group, QPalette::Text, colour);
-        palette.setColor(group, QPalette::ButtonText, colour);
-    }
-    widget.setPalette(palette);
+// The form holds the controls' colours; their fonts are set here because a form's font
+// sizes are whole points, and these faces are 9.75 points.
+QFont face(const QString &family, qreal points, bool bold) {
+    QFont font(family);
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
 }
 
 QString textOf(const std::string &text) {
@@ -95,16 +52,11 @@ int listPosition(const QComboBox &list) {
 
 MainFrm::MainFrm(SettingsStore &store, MessagePresenter presenter, UpdateObserver *observer,
                  QWidget *parent)
-    : QWidget(parent), ui(std::make_unique<Ui::MainFrm>()), store_(store),
-      presenter_(std::move(presenter)), observer_(observer),
-      numericFilter_(new NumericKeyFilter(this)) {
+    : QWidget(parent), ui(std::make_unique<Ui::MainFrm>()), presenter_(std::move(presenter)),
+      numericFilter_(new NumericKeyFilter(this)), controller_(store, *this, *this, observer) {
     initResources();
-    // The window's own font, which the controls without a face of their own use. Set
-    // before the controls exist, so that none lays out its text twice.
-    QFont windowFont(QStringLiteral("MS Sans Serif"));
-    windowFont.setStyleHint(QFont::SansSerif);
-    windowFont.setPointSizeF(8.25);
-    setFont(windowFont);
+    // Before the controls exist, so that none lays out its text twice.
+    setWindowFont(*this);
     ui->setupUi(this);
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
@@ -118,11 +70,7 @@ MainFrm::MainFrm(SettingsStore &store, MessagePresenter presenter, UpdateObserve
     }
     setWindowIcon(icon);
 
-    QPalette background = palette();
-    background.setColor(QPalette::Window, Qt::white);
-    setPalette(background);
-    setAutoFillBackground(true);
-    applyFontsAndColours();
+    applyControlFonts(*ui);
 
     Direction = {ui->Direction0, ui->Direction1};
     ui->XTab->addTab(QStringLiteral("General"), {ui->Label4});
@@ -230,30 +178,28 @@ void MainFrm::showEntryWarnings() {
 }
 
 MainFrm::~MainFrm() {
-    update_.reset();
     if (busyPointerPushed_)
         QGuiApplication::restoreOverrideCursor();
 }
 
-void MainFrm::applyFontsAndColours() {
-    for (const Look &look : kLooks) {
-        QWidget *control = findChild<QWidget *>(QLatin1String(look.control));
-        Q_ASSERT(control);
-        if (look.face != Face::Default) {
-            QFont font(look.face == Face::Arial ? QStringLiteral("Arial")
-                                                : QStringLiteral("Arial Narrow"));
-            font.setPointSizeF(look.points);
-            font.setBold(look.bold);
-            control->setFont(font);
-        }
-        if (look.text.isValid())
-            setTextColour(*control, look.text);
-        if (qobject_cast<QLineEdit *>(control) || qobject_cast<QComboBox *>(control)) {
-            QPalette palette = control->palette();
-            palette.setColor(QPalette::Base, Qt::white);
-            control->setPalette(palette);
-        }
-    }
+void setWindowFont(QWidget &form) {
+    QFont windowFont(QStringLiteral("MS Sans Serif"));
+    windowFont.setStyleHint(QFont::SansSerif);
+    windowFont.setPointSizeF(8.25);
+    form.setFont(windowFont);
+}
+
+void applyControlFonts(Ui::MainFrm &ui) {
+    const QFont arialBold = face(QStringLiteral("Arial"), 9.75, true);
+    const QFont narrow = face(QStringLiteral("Arial Narrow"), 9.75, false);
+    for (QWidget *control : {ui.Label1, ui.Label30, ui.Label31, ui.Label32})
+        control->setFont(arialBold);
+    for (QWidget *control : std::initializer_list<QWidget *>{
+             ui.Label2, ui.Direction0, ui.Direction1, ui.RFChannel, ui.Command1, ui.Label4,
+             ui.Label5, ui.Label60, ui.Label61, ui.Label62, ui.Label63, ui.Label64, ui.Label65,
+             ui.txInterval, ui.SampleTime, ui.SleepDelay, ui.Command3})
+        control->setFont(narrow);
+    ui.Found->setFont(face(QStringLiteral("Arial"), 24, true));
 }
 
 bool MainFrm::load(const ProviderFactory &createProvider, const QString &applicationName) {
@@ -271,11 +217,7 @@ bool MainFrm::load(ProviderInTheMaking &provider, const QString &applicationName
 }
 
 bool MainFrm::startUpWith(const ProviderFactory &onItsOwnThread, const QString &applicationName) {
-    DP = startUp(onItsOwnThread, store_, applicationName.toStdString(), *this, *this);
-    if (!DP)
-        return false;
-    update_ = std::make_unique<UpdateSequence>(*DP, *this, session_, observer_);
-    return true;
+    return controller_.load(onItsOwnThread, applicationName.toStdString());
 }
 
 void MainFrm::centreOnScreen() {
@@ -344,7 +286,7 @@ MessageButton MainFrm::showMessage(const Message &message) {
     // of its own would leave it there. It is taken now, with the input meant for this window
     // discarded as the box would discard it; the close itself is carried out when the update has
     // ended.
-    if (update_ && update_->running()) {
+    if (controller_.updating()) {
         const InputDiscarder discard(*this);
         QCoreApplication::processEvents();
     }
@@ -419,7 +361,7 @@ void MainFrm::setProfilePath(const std::optional<QString> &path) {
 void MainFrm::closeEvent(QCloseEvent *event) {
     // A close that arrives while an update waits for its module must not pull the base
     // station from under it: it is carried out when the update returns.
-    if (update_ && update_->running()) {
+    if (controller_.updating()) {
         closeRequested_ = true;
         event->ignore();
         return;
@@ -430,20 +372,17 @@ void MainFrm::closeEvent(QCloseEvent *event) {
         event->ignore();
         return;
     }
-    if (DP) {
+    if (controller_.provider()) {
         shuttingDown_ = true;
-        update_.reset();
-        shutDown(DP, store_, entries(), *this);
+        controller_.shutDown(entries());
     }
     event->accept();
     emit closed();
 }
 
 void MainFrm::Command1_Click() {
-    if (!update_)
-        return;
-    update_->run();
-    if (closeRequested_ && !update_->running()) {
+    controller_.runUpdate();
+    if (closeRequested_ && !controller_.updating()) {
         closeRequested_ = false;
         close();
     }

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "fleet_controller.h"
 #include "message_box.h"
 #include "startup.h"
-#include "update_sequence.h"
 #include "window_port.h"
 
 #include <QWidget>
@@ -74,7 +74,9 @@ public:
     void selectChannelPosition(int position) override;
     void setSimulatedBaseStation(bool simulated) override;
 
-    std::unique_ptr<DataProvider> DP;
+    // What the buttons set going, and the provider it owns.
+    const FleetController &controller() const { return controller_; }
+
     // The channel strategy: index 0 leaves the module's channel, index 1 changes it.
     std::array<QRadioButton *, 2> Direction{};
 
@@ -90,7 +92,6 @@ private:
     void Command1_Click();
     void Command3_Click();
     void Direction_Click(int Index);
-    void applyFontsAndColours();
     void setUpKeyboard();
     void setUpEntryWarnings();
     // Flags the entries the update would refuse, as they stand now.
@@ -105,12 +106,9 @@ private:
     };
 
     std::unique_ptr<Ui::MainFrm> ui;
-    SettingsStore &store_;
     MessagePresenter presenter_;
-    UpdateObserver *observer_;
     NumericKeyFilter *numericFilter_;
-    ModuleSession session_;
-    std::unique_ptr<UpdateSequence> update_;
+    FleetController controller_;
     bool busyPointerPushed_ = false;
     bool closeRequested_ = false;
     bool shuttingDown_ = false;
@@ -120,6 +118,11 @@ private:
     std::optional<QString> profilePath_;
     bool simulated_ = false;
 };
+
+// The window's own font, which the controls without a face of their own use.
+void setWindowFont(QWidget &form);
+// The faces of the controls that have their own, on a form set up from MainFrm.ui.
+void applyControlFonts(Ui::MainFrm &ui);
 
 // The selected position of a drop-down list, -1 when nothing is selected or the edit
 // field holds typed text that is not the selected entry.

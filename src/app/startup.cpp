@@ -3,13 +3,11 @@
 #include "data_provider.h"
 #include "dataprovider_abi.h"
 #include "messages.h"
+#include "off_thread.h"
 #include "version.h"
 #include "window_port.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QFileInfo>
-#include <QTimer>
 #include <thread>
 
 namespace fw::app {
@@ -45,7 +43,7 @@ std::unique_ptr<DataProvider> startUp(const ProviderFactory &createProvider,
     } catch (const ProviderError &error) {
         // Most often the maker's library is simply not installed: say what to do about it.
         window.showMessage(
-            error.code() == kLoaderCannotLoad
+            error.kind() == ProviderError::Kind::CannotLoad
                 ? messages::providerNotLoaded(applicationName, error.description(), error.code())
                 : messages::providerNotRegistered(applicationName, error.description(),
                                                   error.code()));
@@ -119,23 +117,9 @@ void shutDown(std::unique_ptr<DataProvider> &provider, SettingsStore &store, con
 }
 
 void pauseFor(std::chrono::milliseconds duration) {
-    using Clock = std::chrono::steady_clock;
-    const auto end = Clock::now() + duration;
-    if (QCoreApplication::instance()) {
-        QEventLoop loop;
-        QTimer timer;
-        timer.setSingleShot(true);
-        timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-        // A timer may fire a little early; only the monotonic clock says when the time is up.
-        for (auto now = Clock::now(); now < end; now = Clock::now()) {
-            timer.start(std::chrono::ceil<std::chrono::milliseconds>(end - now));
-            // exec() refuses to start (-1) once the application is exiting.
-            if (loop.exec(QEventLoop::ExcludeUserInputEvents) == -1)
-                break;
-        }
-    }
-    while (Clock::now() < end)
+    const auto end = std::chrono::steady_clock::now() + duration;
+    serveEventsUntil([] { return false; }, end);
+    while (std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_until(end);
 }
 

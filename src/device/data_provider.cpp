@@ -7,8 +7,28 @@
 
 namespace fw {
 
-ProviderError::ProviderError(int32_t code, std::string description)
-    : std::runtime_error(withCode(description, code)), code_(code),
+namespace {
+ProviderError::Kind kindOf(LoaderError error) {
+    switch (error) {
+    case kLoaderCannotLoad:
+        return ProviderError::Kind::CannotLoad;
+    case kLoaderMissingSymbol:
+        return ProviderError::Kind::MissingSymbol;
+    case kLoaderWrongVersion:
+        return ProviderError::Kind::WrongVersion;
+    case kProviderStoppedCode:
+        break;
+    }
+    return ProviderError::Kind::Stopped;
+}
+} // namespace
+
+ProviderError::ProviderError(int32_t status, std::string description)
+    : std::runtime_error(withCode(description, status)), kind_(Kind::LibraryStatus), code_(status),
+      description_(std::move(description)) {}
+
+ProviderError::ProviderError(LoaderError error, std::string description)
+    : std::runtime_error(withCode(description, error)), kind_(kindOf(error)), code_(error),
       description_(std::move(description)) {}
 
 ProviderStopped::ProviderStopped(std::string happened)

@@ -8,16 +8,35 @@
 
 namespace fw {
 
-// A call into the data-provider library that failed with an error status, as opposed
-// to a device answering with a failure flag.
+// The program's own reasons for having no working library, numbered apart from anything
+// the library answers: they never share one number space with its statuses.
+enum LoaderError : int32_t {
+    kLoaderCannotLoad = 1,
+    kLoaderMissingSymbol = 2,
+    kLoaderWrongVersion = 3,
+    kProviderStoppedCode = 4, // ProviderStopped
+};
+
+// A failure around the data-provider library: the loader's own (it could not load the
+// library, a symbol is missing, the ABI version differs, the library's process stopped),
+// or an error status the library answered, as opposed to a device answering with a
+// failure flag. The kind tells them apart; the code is the loader's number or the
+// library's status, whatever its value.
 class ProviderError : public std::runtime_error {
 public:
-    ProviderError(int32_t code, std::string description);
+    enum class Kind { CannotLoad, MissingSymbol, WrongVersion, Stopped, LibraryStatus };
 
+    // An error status that the library answered.
+    ProviderError(int32_t status, std::string description);
+    // A failure of the loader's own.
+    ProviderError(LoaderError error, std::string description);
+
+    Kind kind() const { return kind_; }
     int32_t code() const { return code_; }
     const std::string &description() const { return description_; }
 
 private:
+    Kind kind_;
     int32_t code_;
     std::string description_;
 };
@@ -70,22 +89,5 @@ inline constexpr const char *kDefaultProviderLibrary = "libzarvik-dataprovider.s
 // The library name the program loads: the given one, else FLEETWRIGHT_PROVIDER, else the
 // device maker's installed name. An empty name counts as none.
 std::string resolveProviderLibrary(const std::optional<std::string> &given = std::nullopt);
-
-// Error codes of the loader itself, beside the library's own statuses.
-enum LoaderError : int32_t {
-    kLoaderCannotLoad = 1,
-    kLoaderMissingSymbol = 2,
-    kLoaderWrongVersion = 3,
-    kProviderStoppedCode = 4, // ProviderStopped
-};
-
-// Loads the library named by FLEETWRIGHT_PROVIDER (or the default name) into this process
-// and creates a provider object in it. Throws ProviderError on any failure. Only the
-// provider host and tests do this (fw_provider_library); the program and the checker reach
-// the library through a host process (hosted_provider.h).
-std::unique_ptr<DataProvider> createDataProvider();
-
-// Same, from an explicit library path or name.
-std::unique_ptr<DataProvider> createDataProvider(const std::string &library);
 
 } // namespace fw

@@ -9,8 +9,10 @@
  * station does the same.
  *
  * Building and installing
- *  - Export the twelve calls and nothing else: compile with -fvisibility=hidden; the
- *    declarations below carry ZDP_EXPORT, and a definition may repeat it.
+ *  - Export the twelve calls; the program looks up no other symbol, and a library may
+ *    export more of its own (the simulated base station exports fwsim_* functions for its
+ *    tests). Compile with -fvisibility=hidden so that nothing else leaks out by accident;
+ *    the declarations below carry ZDP_EXPORT, and a definition may repeat it.
  *        cc $(pkg-config --cflags fleetwright-provider) -fvisibility=hidden -shared -fPIC \
  *           -o libzarvik-dataprovider.so.1 provider.c
  *  - The program loads the library given by its option --provider FILE or named by the
@@ -112,8 +114,11 @@ extern "C" {
  *
  * An update reads 51 (model). On the "Acquisition Modules" tab it then reads 76, 78, 77
  * and 75 (only those the operator left blank), writes 76, 78, 77 and 75 (only those the
- * operator entered), in that order. Every update ends with 55 (save), a pause of 1 s
- * and 54 (reset). A module that refuses 55 or 54 makes every update fail.
+ * operator entered), in that order; with "Verify after writing" on, it reads each value
+ * written back before the save and ends when the module holds another number. Every
+ * update ends with 55 (save), a pause of 1 s and 54 (reset). A module that refuses 55
+ * or 54 makes every update fail. A Read pairs in channel mode 1, reads 51, 76, 78, 77
+ * and 75, and ends with 54 without 55, so that the module keeps its saved settings.
  *
  * Model strings the program accepts (compared after upper-casing): RX-LC, GHMTX,
  * GH-K410, GH-K520, RX-VM, RX,IM (with a comma), RX-RM, RX-TM. Any other model is
@@ -189,7 +194,10 @@ ZDP_EXPORT int32_t zdp_set_base_channel(zdp_provider *dp, int32_t arg1, uint8_t 
  * module wakes. On return (status 0) it holds the paired module's ID, never 0, or 0 when
  * no module paired within the window; the library always writes it.
  * *extra: the paired module's radio channel, 0 when none paired; *result: 1 when a
- * module paired, 0 when none. The program ignores both.
+ * module paired, 0 when none. The program ignores *result but relies on *extra: after
+ * channel mode 0, a channel from ZDP_CHANNEL_MIN to ZDP_CHANNEL_MAX that is not the base
+ * station's ends the update before any read ("did not take channel"); a library that
+ * cannot tell leaves *extra outside that range and is taken at its word.
  * The program passes arg1 = 1 and window_s = ZDP_PAIRING_WINDOW_S; a window of 0 or less
  * answers 0 at once. The call returns within window_s + 1 s. */
 ZDP_EXPORT int32_t zdp_pair_module(zdp_provider *dp, int32_t arg1, int32_t channel_mode,

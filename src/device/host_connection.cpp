@@ -1,5 +1,7 @@
 #include "host_connection.h"
 
+#include "host_processes.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -86,14 +88,16 @@ Fault faultOf(int status, std::string where) {
 
 } // namespace
 
-std::string Fault::what() const {
+std::string Fault::what(Voice voice) const {
+    const bool program = voice == Voice::Program;
     switch (kind) {
     case Kind::Signal:
         return "killed by signal " + std::to_string(number);
     case Kind::Exit:
-        return "exited with status " + std::to_string(number);
+        return (program ? "exited with status " : "ended with exit status ") +
+               std::to_string(number);
     case Kind::Timeout:
-        return "gave no answer within " + seconds(limit);
+        return (program ? "gave no answer within " : "no answer within ") + seconds(limit);
     case Kind::Protocol:
     case Kind::Start:
         break;
@@ -122,7 +126,13 @@ HostConnection::HostConnection(const std::string &hostExecutable, const std::str
             else
                 answer.u32();
         } else {
-            hello_.loaderError = answer.i32();
+            const int32_t error = answer.i32();
+            // Loading is all the host does before its greeting: a number that is no
+            // loader's reason is not the host's to give.
+            if (error != kLoaderCannotLoad && error != kLoaderMissingSymbol &&
+                error != kLoaderWrongVersion)
+                throw ProtocolError("a greeting with loader error " + std::to_string(error));
+            hello_.loaderError = static_cast<LoaderError>(error);
             hello_.why = answer.bytes(kMaxText);
         }
         answer.end();
@@ -157,8 +167,12 @@ void HostConnection::start(const std::string &hostExecutable, const std::string 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, theirs, kConnectionFd);
+    // The operator's input is not the library's to read.
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     // Whatever the library prints must not reach our standard output (a TAP stream, or the
-    // lines that scripts read).
+    // lines that scripts read): it goes where our standard error goes, or nowhere.
+    if (::fcntl(STDERR_FILENO, F_GETFD) == -1)
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
@@ -184,6 +198,7 @@ void HostConnection::start(const std::string &hostExecutable, const std::string 
         pid_ = -1;
         fail(startFault(hostExecutable + ": " + std::strerror(error)));
     }
+    noteHost(pid_);
     pidfd_ = openPidfd(pid_);
 }
 
@@ -198,17 +213,14 @@ bool HostConnection::alive() {
     return true;
 }
 
-std::string HostConnection::exchange(Call call, const Encoder &request,
+std::string HostConnection::exchange(Call call, const std::string &request,
                                      std::chrono::seconds limit) {
     const std::string where = callName(call);
     if (stopped_)
         throw HostStopped(*stopped_);
-    if (!sendAll(socket_, request.frame()))
+    if (!sendAll(socket_, request))
         closedBy(where);
-    std::string body = receive(where, limit);
-    if (static_cast<uint8_t>(body[0]) != (static_cast<uint8_t>(call) | kAnswerBit))
-        fail(protocolFault("broke the protocol (an answer of another kind)", where));
-    return body;
+    return receive(where, limit);
 }
 
 std::string HostConnection::receive(const std::string &where, std::chrono::seconds limit) {
@@ -291,10 +303,22 @@ std::optional<int> HostConnection::waitForEnd(Clock::time_point deadline) {
 std::optional<int> HostConnection::killAndReap() {
     if (pid_ <= 0)
         return std::nullopt;
+    forgetHost(pid_);
+    // Seen before the kill, so that the next host starts only once they are gone (the
+    // base station's lock with them): the init of the host's PID namespace ends last.
+    GroupRemains remains(pid_);
     // The whole group, so that nothing the library started outlives the host; the group
     // keeps its number while any member is left, so this is safe after the host is reaped.
     ::kill(-pid_, SIGKILL);
-    return waitForEnd(Clock::now() + kReapLimit);
+    // And the host by itself, which may have moved to another group; an unreaped child
+    // keeps its number.
+    if (!status_)
+        ::kill(pid_, SIGKILL);
+    const std::optional<int> status = waitForEnd(Clock::now() + kReapLimit);
+    const Clock::time_point deadline = Clock::now() + kReapLimit;
+    endAdopted(deadline);
+    remains.awaitEnd(deadline);
+    return status;
 }
 
 void HostConnection::release() {
@@ -316,164 +340,41 @@ void HostConnection::fail(Fault fault) {
 // ---- the calls ---------------------------------------------------------------------------
 
 namespace {
-template <typename Parse> auto parsed(const std::string &body, Parse &&parse) {
-    Decoder answer(body);
-    auto result = parse(answer);
-    answer.end();
-    return result;
+
+// The window the library was asked to wait, and the host's allowance on top of it.
+std::chrono::seconds deadlineOf(const CallArgs<Call::Pair> &pair, std::chrono::seconds) {
+    return hostPairingDeadline(std::max(pair.windowSeconds, 0));
 }
+template <typename Args> std::chrono::seconds deadlineOf(const Args &, std::chrono::seconds limit) {
+    return limit;
+}
+
+void bound(CallArgs<Call::Read> &read) {
+    read.capacity = static_cast<uint32_t>(std::min<size_t>(read.capacity, kMaxReadCapacity));
+}
+template <typename Args> void bound(Args &) {}
+
+void checkAnswer(const CallArgs<Call::Read> &read) {
+    if (read.value.size() != std::min<uint64_t>(read.length, read.capacity))
+        throw ProtocolError("a read answer's bytes do not match its length");
+}
+template <typename Args> void checkAnswer(const Args &) {}
+
 } // namespace
 
-#define FW_PARSE(call, body, parse)                                                                \
-    [&] {                                                                                          \
-        try {                                                                                      \
-            return parsed(body, parse);                                                            \
-        } catch (const ProtocolError &error) {                                                     \
-            fail(protocolFault(std::string("broke the protocol (") + error.what() + ")",           \
-                               callName(call)));                                                   \
-        }                                                                                          \
-    }()
-
-int32_t HostConnection::create(uint64_t &provider) {
-    const std::string body = exchange(Call::Create, Encoder(uint8_t(Call::Create)), callLimit_);
-    return FW_PARSE(Call::Create, body, [&](Decoder &a) {
-        const int32_t status = a.i32();
-        const uint64_t made = a.u64();
-        if (status == 0)
-            provider = made;
-        return status;
-    });
+template <Call C> void HostConnection::call(CallArgs<C> &args) {
+    bound(args);
+    const std::string body = exchange(C, encodeRequest(args), deadlineOf(args, callLimit_));
+    try {
+        decodeAnswer(body, args);
+        checkAnswer(args);
+    } catch (const ProtocolError &error) {
+        fail(protocolFault(std::string("broke the protocol (") + error.what() + ")", callName(C)));
+    }
 }
 
-void HostConnection::destroy(uint64_t provider) {
-    const std::string body =
-        exchange(Call::Destroy, Encoder(uint8_t(Call::Destroy)).u64(provider), callLimit_);
-    FW_PARSE(Call::Destroy, body, [](Decoder &) { return 0; });
-}
-
-std::optional<std::string> HostConnection::errorText(uint64_t provider) {
-    const std::string body =
-        exchange(Call::ErrorText, Encoder(uint8_t(Call::ErrorText)).u64(provider), callLimit_);
-    return FW_PARSE(Call::ErrorText, body, [](Decoder &a) {
-        const bool null = a.boolean();
-        std::string text = a.bytes(kMaxText);
-        return null ? std::nullopt : std::optional<std::string>(std::move(text));
-    });
-}
-
-int32_t HostConnection::probe(uint64_t provider, int32_t &result) {
-    const std::string body =
-        exchange(Call::Probe, Encoder(uint8_t(Call::Probe)).u64(provider).i32(result), callLimit_);
-    return FW_PARSE(Call::Probe, body, [&](Decoder &a) {
-        const int32_t status = a.i32();
-        result = a.i32();
-        return status;
-    });
-}
-
-int32_t HostConnection::open(uint64_t provider, int32_t arg1, int32_t arg2, int16_t &flag) {
-    const std::string body = exchange(
-        Call::Open, Encoder(uint8_t(Call::Open)).u64(provider).i32(arg1).i32(arg2).i16(flag),
-        callLimit_);
-    return FW_PARSE(Call::Open, body, [&](Decoder &a) {
-        const int32_t status = a.i32();
-        flag = a.i16();
-        return status;
-    });
-}
-
-int32_t HostConnection::close(uint64_t provider) {
-    const std::string body =
-        exchange(Call::Close, Encoder(uint8_t(Call::Close)).u64(provider), callLimit_);
-    return FW_PARSE(Call::Close, body, [](Decoder &a) { return a.i32(); });
-}
-
-int32_t HostConnection::getChannel(uint64_t provider, int32_t arg1, uint8_t &channel) {
-    const std::string body = exchange(
-        Call::GetChannel, Encoder(uint8_t(Call::GetChannel)).u64(provider).i32(arg1).u8(channel),
-        callLimit_);
-    return FW_PARSE(Call::GetChannel, body, [&](Decoder &a) {
-        const int32_t status = a.i32();
-        channel = a.u8();
-        return status;
-    });
-}
-
-int32_t HostConnection::setChannel(uint64_t provider, int32_t arg1, uint8_t channel) {
-    const std::string body = exchange(
-        Call::SetChannel, Encoder(uint8_t(Call::SetChannel)).u64(provider).i32(arg1).u8(channel),
-        callLimit_);
-    return FW_PARSE(Call::SetChannel, body, [](Decoder &a) { return a.i32(); });
-}
-
-int32_t HostConnection::pair(uint64_t provider, int32_t arg1, int32_t channelMode,
-                             int32_t windowSeconds, uint32_t &moduleId, int32_t &extra,
-                             int32_t &result) {
-    // The window the library was asked to wait, and the usual limit on top of it.
-    const auto limit = std::chrono::seconds(std::max(windowSeconds, 0)) + kCallLimit;
-    const std::string body = exchange(Call::Pair,
-                                      Encoder(uint8_t(Call::Pair))
-                                          .u64(provider)
-                                          .i32(arg1)
-                                          .i32(channelMode)
-                                          .i32(windowSeconds)
-                                          .u32(moduleId)
-                                          .i32(extra)
-                                          .i32(result),
-                                      limit);
-    return FW_PARSE(Call::Pair, body, [&](Decoder &a) {
-        const int32_t status = a.i32();
-        moduleId = a.u32();
-        extra = a.i32();
-        result = a.i32();
-        return status;
-    });
-}
-
-int32_t HostConnection::write(uint64_t provider, uint8_t arg1, uint32_t moduleId, uint8_t command,
-                              std::string_view payload, int16_t &flag) {
-    const std::string body = exchange(Call::Write,
-                                      Encoder(uint8_t(Call::Write))
-                                          .u64(provider)
-                                          .u8(arg1)
-                                          .u32(moduleId)
-                                          .u8(command)
-                                          .bytes(payload)
-                                          .i16(flag),
-                                      callLimit_);
-    return FW_PARSE(Call::Write, body, [&](Decoder &a) {
-        const int32_t status = a.i32();
-        flag = a.i16();
-        return status;
-    });
-}
-
-ReadAnswer HostConnection::read(uint64_t provider, uint8_t arg1, uint32_t moduleId, uint8_t command,
-                                size_t capacity, int16_t flag, uint64_t length) {
-    capacity = std::min(capacity, kMaxReadCapacity);
-    const std::string body = exchange(Call::Read,
-                                      Encoder(uint8_t(Call::Read))
-                                          .u64(provider)
-                                          .u8(arg1)
-                                          .u32(moduleId)
-                                          .u8(command)
-                                          .u32(static_cast<uint32_t>(capacity))
-                                          .i16(flag)
-                                          .u64(length),
-                                      callLimit_);
-    return FW_PARSE(Call::Read, body, [&](Decoder &a) {
-        ReadAnswer answer;
-        answer.status = a.i32();
-        answer.flag = a.i16();
-        answer.length = a.u64();
-        answer.outside = a.boolean();
-        answer.value = a.bytes(capacity);
-        if (answer.value.size() != std::min<uint64_t>(answer.length, capacity))
-            throw ProtocolError("a read answer's bytes do not match its length");
-        return answer;
-    });
-}
-
-#undef FW_PARSE
+#define FW_CALL(Name, symbol, Scope, fields, invoke)                                               \
+    template void HostConnection::call<Call::Name>(CallArgs<Call::Name> &);
+#include "provider_calls.def"
 
 } // namespace fw::host

@@ -2,6 +2,7 @@
 
 #include "data_provider.h"
 #include "host_protocol.h"
+#include "module_protocol.h"
 
 #include <chrono>
 #include <cstdint>
@@ -27,8 +28,12 @@ struct Fault {
     std::string detail;           // for Protocol and Start
     std::string where;            // the call, or "" while the library was being loaded
 
-    // What happened, without where: "killed by signal 11", "gave no answer within 15 s".
-    std::string what() const;
+    // Who tells it: the program to an operator, the checker in its report.
+    enum class Voice { Program, Checker };
+    // What happened, without where: "killed by signal 11", "gave no answer within 15 s"
+    // (the checker: "ended with exit status 3", "no answer within 5 s"). The one wording of
+    // a host's end for the program and the checker.
+    std::string what(Voice voice = Voice::Program) const;
     // With where: "killed by signal 11 in zdp_pair_module"; a host that could not start
     // has no where.
     std::string describe() const;
@@ -48,20 +53,12 @@ private:
 // The host's first word: whether it loaded the library, and what the library offers.
 struct Hello {
     bool loaded = false;
-    int32_t loaderError = 0; // a LoaderError when not loaded
-    std::string why;         // when not loaded, as the loader put it
-    uint16_t present = 0;    // presentBit() of each call the library exports
+    LoaderError loaderError = kLoaderCannotLoad; // when not loaded
+    std::string why;                             // when not loaded, as the loader put it
+    uint16_t present = 0;                        // presentBit() of each call the library exports
     std::optional<uint32_t> version;
 
     bool has(Call call) const { return (present & presentBit(call)) != 0; }
-};
-
-struct ReadAnswer {
-    int32_t status = 0;
-    int16_t flag = 0;
-    uint64_t length = 0;  // as the library reported it, which may exceed the capacity
-    bool outside = false; // the library wrote before or after the buffer it was given
-    std::string value;    // the bytes within both the length and the capacity
 };
 
 // One fleetwright-provider-host process and the connection to it. Each call sends one
@@ -83,33 +80,20 @@ public:
     // False once the host has stopped, or has ended between calls (it is then reaped and
     // its group killed).
     bool alive();
-    pid_t pid() const { return pid_; }
-    // The deadline of every call but pairing (default kCallLimit).
+    // The deadline of every call but pairing (default kHostCallDeadline).
     void setCallLimit(std::chrono::seconds limit) { callLimit_ = limit; }
 
-    int32_t create(uint64_t &provider);
-    void destroy(uint64_t provider);
-    // nullopt when the library answered NULL.
-    std::optional<std::string> errorText(uint64_t provider);
-    int32_t probe(uint64_t provider, int32_t &result);
-    int32_t open(uint64_t provider, int32_t arg1, int32_t arg2, int16_t &flag);
-    int32_t close(uint64_t provider);
-    int32_t getChannel(uint64_t provider, int32_t arg1, uint8_t &channel);
-    int32_t setChannel(uint64_t provider, int32_t arg1, uint8_t channel);
-    int32_t pair(uint64_t provider, int32_t arg1, int32_t channelMode, int32_t windowSeconds,
-                 uint32_t &moduleId, int32_t &extra, int32_t &result);
-    int32_t write(uint64_t provider, uint8_t arg1, uint32_t moduleId, uint8_t command,
-                  std::string_view payload, int16_t &flag);
-    // capacity is at most kMaxReadCapacity; flag and length go in as the caller holds them.
-    ReadAnswer read(uint64_t provider, uint8_t arg1, uint32_t moduleId, uint8_t command,
-                    size_t capacity, int16_t flag, uint64_t length);
+    // Makes one call: sends the request fields of args and replaces its answer fields with
+    // the library's. Pairing waits for its window and the host's allowance on top; every
+    // other call waits for the call limit. A read's capacity is cut to kMaxReadCapacity.
+    template <Call C> void call(CallArgs<C> &args);
 
 private:
     using Clock = std::chrono::steady_clock;
 
     void start(const std::string &hostExecutable, const std::string &library);
     // Sends the request and returns the answer's body, checked to be of the right kind.
-    std::string exchange(Call call, const Encoder &request, std::chrono::seconds limit);
+    std::string exchange(Call call, const std::string &request, std::chrono::seconds limit);
     std::string receive(const std::string &where, std::chrono::seconds limit);
     [[noreturn]] void fail(Fault fault);
     // Kills the host's group, reaps the host and closes what leads to it.
@@ -118,7 +102,8 @@ private:
     [[noreturn]] void closedBy(const std::string &where);
     // Waits until the host has ended or the deadline passes; its wait status if it ended.
     std::optional<int> waitForEnd(Clock::time_point deadline);
-    // Kills the host's group and reaps the host; its wait status when it could be reaped.
+    // Kills the host and its group, reaps the host and waits for what the library started
+    // to be gone; its wait status when it could be reaped.
     std::optional<int> killAndReap();
 
     int socket_ = -1;
@@ -127,7 +112,7 @@ private:
     std::optional<int> status_; // once reaped
     FrameBuffer frames_;
     Hello hello_;
-    std::chrono::seconds callLimit_ = kCallLimit;
+    std::chrono::seconds callLimit_ = kHostCallDeadline;
     std::optional<Fault> stopped_;
 };
 

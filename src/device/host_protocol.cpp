@@ -6,34 +6,6 @@
 
 namespace fw::host {
 
-const char *callName(uint8_t kind) {
-    switch (static_cast<Call>(kind & ~kAnswerBit)) {
-    case Call::Create:
-        return "zdp_create";
-    case Call::Destroy:
-        return "zdp_destroy";
-    case Call::ErrorText:
-        return "zdp_error_text";
-    case Call::Probe:
-        return "zdp_probe_provider";
-    case Call::Open:
-        return "zdp_open_connection";
-    case Call::Close:
-        return "zdp_close_connection";
-    case Call::GetChannel:
-        return "zdp_get_base_channel";
-    case Call::SetChannel:
-        return "zdp_set_base_channel";
-    case Call::Pair:
-        return "zdp_pair_module";
-    case Call::Write:
-        return "zdp_write_module_command";
-    case Call::Read:
-        return "zdp_read_module_command";
-    }
-    return nullptr;
-}
-
 Encoder &Encoder::raw(const void *data, size_t size) {
     body_.append(static_cast<const char *>(data), size);
     return *this;
@@ -122,5 +94,46 @@ std::string cutText(std::string_view text, size_t limit) {
     }
     return std::string(text.substr(0, end));
 }
+
+#define FW_IN(type, name) e.put(c.name);
+#define FW_INOUT(type, name) e.put(c.name);
+#define FW_IN_BYTES(name, limit) e.bytes(c.name);
+#define FW_CALL(Name, symbol, Scope, fields, invoke)                                               \
+    std::string encodeRequest([[maybe_unused]] const CallArgs<Call::Name> &c) {                    \
+        Encoder e(static_cast<uint8_t>(Call::Name));                                               \
+        fields return e.frame();                                                                   \
+    }
+#include "provider_calls.def"
+
+#define FW_IN(type, name) d.get(c.name);
+#define FW_INOUT(type, name) d.get(c.name);
+#define FW_IN_BYTES(name, limit) c.name = d.bytes(limit);
+#define FW_CALL(Name, symbol, Scope, fields, invoke)                                               \
+    void decodeRequest(Decoder &d, [[maybe_unused]] CallArgs<Call::Name> &c) {                     \
+        fields d.end();                                                                            \
+    }
+#include "provider_calls.def"
+
+#define FW_OUT(type, name) e.put(c.name);
+#define FW_INOUT(type, name) e.put(c.name);
+#define FW_OUT_BYTES(name, limit) e.bytes(c.name);
+#define FW_CALL(Name, symbol, Scope, fields, invoke)                                               \
+    std::string encodeAnswer([[maybe_unused]] const CallArgs<Call::Name> &c) {                     \
+        Encoder e(static_cast<uint8_t>(static_cast<uint8_t>(Call::Name) | kAnswerBit));            \
+        fields return e.frame();                                                                   \
+    }
+#include "provider_calls.def"
+
+#define FW_OUT(type, name) d.get(c.name);
+#define FW_INOUT(type, name) d.get(c.name);
+#define FW_OUT_BYTES(name, limit) c.name = d.bytes(limit);
+#define FW_CALL(Name, symbol, Scope, fields, invoke)                                               \
+    void decodeAnswer(std::string_view body, [[maybe_unused]] CallArgs<Call::Name> &c) {           \
+        Decoder d(body);                                                                           \
+        if (d.kind() != (static_cast<uint8_t>(Call::Name) | kAnswerBit))                           \
+            throw ProtocolError("an answer of another kind");                                      \
+        fields d.end();                                                                            \
+    }
+#include "provider_calls.def"
 
 } // namespace fw::host

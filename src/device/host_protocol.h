@@ -1,6 +1,7 @@
 #pragma once
 
-#include <chrono>
+#include "provider_calls.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -15,57 +16,23 @@
 // a kind byte, then the fields of that kind in a fixed order. A message is taken only
 // whole: a length out of bounds, a field cut short or a byte left over is a protocol fault.
 //
-// The host speaks first, once, with Hello. Each request's kind is its Call; its answer's
-// kind is the same Call with kAnswerBit set.
-//
-//   Hello       u8 loaded; loaded: u16 present calls (bit n: Call n + 1), u8 has version,
-//               u32 version; not loaded: i32 loader error, text why
-//   Create      -                                     -> i32 status, u64 provider
-//   Destroy     u64 provider                          -> -
-//   ErrorText   u64 provider                          -> u8 is NULL, text
-//   Probe       u64 provider, i32 result              -> i32 status, i32 result
-//   Open        u64 provider, i32, i32, i16 flag      -> i32 status, i16 flag
-//   Close       u64 provider                          -> i32 status
-//   GetChannel  u64 provider, i32, u8 channel         -> i32 status, u8 channel
-//   SetChannel  u64 provider, i32, u8 channel         -> i32 status
-//   Pair        u64 provider, i32, i32 mode, i32 window, u32 id, i32 extra, i32 result
-//                                                     -> i32 status, u32 id, i32 extra, i32 result
-//   Write       u64 provider, u8, u32 id, u8 command, bytes payload, i16 flag
-//                                                     -> i32 status, i16 flag
-//   Read        u64 provider, u8, u32 id, u8 command, u32 capacity, i16 flag, u64 length
-//                                                     -> i32 status, i16 flag, u64 length as
-//                                                        reported, u8 wrote outside, bytes
-//
-// Output fields in a request carry the value the caller's variable held, since a library
-// may leave them as they were. The provider is the library's pointer as a number; the
-// client never looks behind it. "bytes" and "text" are a u32 length and that many bytes.
+// The host speaks first, once, with Hello:
+//   u8 loaded; loaded: u16 present calls (bit n: Call n + 1), u8 has version, u32 version;
+//   not loaded: i32 loader error, text why
+// Then each request's kind is its Call and its fields are those of the call's row in
+// provider_calls.def; its answer's kind is the same Call with kAnswerBit set. The provider
+// is the library's pointer as a number; the client never looks behind it. "bytes" and
+// "text" are a u32 length and that many bytes; a bool is a u8 of 0 or 1.
 namespace fw::host {
 
-enum class Call : uint8_t {
-    Create = 1,
-    Destroy,
-    ErrorText,
-    Probe,
-    Open,
-    Close,
-    GetChannel,
-    SetChannel,
-    Pair,
-    Write,
-    Read,
-};
 inline constexpr uint8_t kHello = 0x40;
 inline constexpr uint8_t kAnswerBit = 0x80;
 
-// The library's symbol behind a call, "zdp_create"; nullptr for a kind that is no call.
-const char *callName(uint8_t kind);
-inline const char *callName(Call call) {
-    return callName(static_cast<uint8_t>(call));
-}
 // The bit of Hello's present calls that stands for a call.
 inline uint16_t presentBit(Call call) {
-    return static_cast<uint16_t>(1u << (static_cast<unsigned>(call) - 1));
+    return static_cast<uint16_t>(1u << indexOf(call));
 }
+static_assert(kCalls.size() <= 16, "Hello's present calls are 16 bits");
 
 // Bounds of every message, so that neither end can be made to hold more.
 inline constexpr size_t kMaxMessage = size_t{1} << 20;
@@ -80,9 +47,6 @@ inline constexpr size_t kGuardBytes = 64;
 inline constexpr int kConnectionFd = 3;
 // Exit status of a host whose client broke the protocol.
 inline constexpr int kProtocolFaultExit = 97;
-
-// Deadlines: pairing gets its window and this much more, every other call this much.
-inline constexpr std::chrono::seconds kCallLimit{5};
 
 class ProtocolError : public std::runtime_error {
 public:
@@ -101,6 +65,8 @@ public:
     Encoder &i16(int16_t value) { return raw(&value, sizeof value); }
     Encoder &i32(int32_t value) { return raw(&value, sizeof value); }
     Encoder &bytes(std::string_view value);
+    Encoder &put(bool value) { return u8(value ? 1 : 0); }
+    template <typename T> Encoder &put(T value) { return raw(&value, sizeof value); }
 
     // The length prefix and the body, ready to send.
     std::string frame() const;
@@ -124,6 +90,8 @@ public:
     int32_t i32() { return take<int32_t>(); }
     bool boolean();
     std::string bytes(size_t limit);
+    void get(bool &value) { value = boolean(); }
+    template <typename T> void get(T &value) { value = take<T>(); }
     // Throws unless every byte has been taken.
     void end() const;
 
@@ -146,7 +114,6 @@ public:
     // The next whole message body, if one has arrived; throws ProtocolError on a length
     // out of bounds.
     std::optional<std::string> next();
-    bool empty() const { return buffer_.empty(); }
 
 private:
     std::string buffer_;
@@ -158,5 +125,31 @@ bool sendAll(int fd, std::string_view frame);
 
 // At most limit bytes of text, cut before a character that would not fit whole.
 std::string cutText(std::string_view text, size_t limit);
+
+// Every call's fields, as provider_calls.def lists them: what a request carries in and its
+// answer carries back.
+template <Call C> struct CallArgs;
+#define FW_IN(type, name) type name{};
+#define FW_OUT(type, name) type name{};
+#define FW_INOUT(type, name) type name{};
+#define FW_IN_BYTES(name, limit) std::string name{};
+#define FW_OUT_BYTES(name, limit) std::string name{};
+#define FW_CALL(Name, symbol, Scope, fields, invoke)                                               \
+    template <> struct CallArgs<Call::Name> {                                                      \
+        static constexpr Call kCall = Call::Name;                                                  \
+        fields                                                                                     \
+    };
+#include "provider_calls.def"
+
+// The codec of every call, one for both ends. A request frame from the caller's fields; the
+// request's fields from a message whose kind was read (throws ProtocolError, and on bytes
+// left over); the answer frame from the fields; the answer's fields from a message, which
+// must be of the call's answer kind.
+#define FW_CALL(Name, symbol, Scope, fields, invoke)                                               \
+    std::string encodeRequest(const CallArgs<Call::Name> &c);                                      \
+    void decodeRequest(Decoder &request, CallArgs<Call::Name> &c);                                 \
+    std::string encodeAnswer(const CallArgs<Call::Name> &c);                                       \
+    void decodeAnswer(std::string_view body, CallArgs<Call::Name> &c);
+#include "provider_calls.def"
 
 } // namespace fw::host

@@ -2,6 +2,7 @@
 
 #include "dataprovider_abi.h"
 #include "host_connection.h"
+#include "provider_text.h"
 
 #include <optional>
 #include <utility>
@@ -13,10 +14,7 @@ namespace {
 using host::Call;
 using host::HostConnection;
 
-// The calls the program makes, in the order the loader reports a missing one.
-constexpr Call kProgramCalls[] = {Call::Create, Call::Destroy, Call::ErrorText,  Call::Probe,
-                                  Call::Open,   Call::Close,   Call::GetChannel, Call::SetChannel,
-                                  Call::Pair,   Call::Write,   Call::Read};
+template <Call C> using Args = host::CallArgs<C>;
 
 class HostedProvider final : public DataProvider {
 public:
@@ -29,7 +27,8 @@ public:
         if (!host_)
             return;
         try {
-            host_->destroy(provider_);
+            Args<Call::Destroy> destroy{provider_};
+            host_->call(destroy);
         } catch (const ProviderStopped &) {
             // Killed and reaped already; nothing is left to release.
         }
@@ -38,17 +37,10 @@ public:
     HostedProvider(const HostedProvider &) = delete;
     HostedProvider &operator=(const HostedProvider &) = delete;
 
-    int32_t ProbeProvider() override {
-        HostConnection &host = running();
-        int32_t result = 0;
-        guarded([&] { check(host, host.probe(provider_, result)); });
-        return result;
-    }
+    int32_t ProbeProvider() override { return made<Call::Probe>({}).result; }
 
     int16_t OpenConnection(int32_t arg1, int32_t arg2) override {
-        HostConnection &host = running();
-        int16_t flag = 0;
-        guarded([&] { check(host, host.open(provider_, arg1, arg2, flag)); });
+        const int16_t flag = made<Call::Open>({.arg1 = arg1, .arg2 = arg2}).flag;
         open_ = flag == 0;
         return flag;
     }
@@ -59,54 +51,41 @@ public:
             open_ = false;
             return;
         }
-        guarded([&] { check(*host_, host_->close(provider_)); });
+        made<Call::Close>({});
         open_ = false;
     }
 
     uint8_t GetBaseChannel(int32_t arg1) override {
-        HostConnection &host = running();
-        uint8_t channel = 0;
-        guarded([&] { check(host, host.getChannel(provider_, arg1, channel)); });
-        return channel;
+        return made<Call::GetChannel>({.arg1 = arg1}).channel;
     }
 
     void SetBaseChannel(int32_t arg1, uint8_t channel) override {
-        HostConnection &host = running();
-        guarded([&] { check(host, host.setChannel(provider_, arg1, channel)); });
+        made<Call::SetChannel>({.arg1 = arg1, .channel = channel});
     }
 
     void PairModule(int32_t arg1, int32_t channelMode, int32_t windowSeconds, uint32_t &moduleId,
-                    int32_t &moduleChannel) override {
-        HostConnection &host = running();
-        uint32_t id = moduleId;
-        int32_t extra = 0;
-        int32_t result = 0;
-        guarded([&] {
-            check(host, host.pair(provider_, arg1, channelMode, windowSeconds, id, extra, result));
-        });
-        moduleId = id;
-        moduleChannel = extra;
+                    int32_t &extra) override {
+        const Args<Call::Pair> paired = made<Call::Pair>({.arg1 = arg1,
+                                                          .channelMode = channelMode,
+                                                          .windowSeconds = windowSeconds,
+                                                          .moduleId = moduleId});
+        moduleId = paired.moduleId;
+        extra = paired.extra;
     }
 
     int16_t WriteModuleCommand(uint8_t arg1, uint32_t moduleId, uint8_t command,
                                const std::string &payload) override {
-        HostConnection &host = running();
-        int16_t flag = 0;
-        guarded(
-            [&] { check(host, host.write(provider_, arg1, moduleId, command, payload, flag)); });
-        return flag;
+        return made<Call::Write>(
+                   {.arg1 = arg1, .moduleId = moduleId, .command = command, .payload = payload})
+            .flag;
     }
 
     int16_t ReadModuleCommand(uint8_t arg1, uint32_t moduleId, uint8_t command,
                               std::string &value) override {
-        HostConnection &host = running();
-        host::ReadAnswer answer;
-        guarded([&] {
-            answer = host.read(provider_, arg1, moduleId, command, kReadCapacity, 0, 0);
-            check(host, answer.status);
-        });
-        value = std::move(answer.value);
-        return answer.flag;
+        Args<Call::Read> read = made<Call::Read>(
+            {.arg1 = arg1, .moduleId = moduleId, .command = command, .capacity = kReadCapacity});
+        value = std::move(read.value);
+        return read.flag;
     }
 
 private:
@@ -128,15 +107,17 @@ private:
                                                          std::to_string(*hello.version) +
                                                          ", this program needs version " +
                                                          std::to_string(ZDP_ABI_VERSION));
-        for (const Call call : kProgramCalls)
-            if (!hello.has(call))
+        for (const host::CallRow &row : host::kCalls)
+            if (!hello.has(row.call))
                 throw ProviderError(kLoaderMissingSymbol,
-                                    std::string("The data-provider library has no symbol ") +
-                                        host::callName(call));
-        uint64_t made = 0;
-        if (const int32_t status = host->create(made); status != 0)
-            throw ProviderError(status, textOf(*host, 0));
-        provider_ = made;
+                                    "The data-provider library has no symbol " +
+                                        std::string(row.symbol));
+        Args<Call::Create> create;
+        host->call(create);
+        // A status of any value is the library's own, never one of the loader's reasons.
+        if (create.status != 0)
+            throw ProviderError(create.status, textOf(*host, 0));
+        provider_ = create.provider;
         host_ = std::move(host);
     }
 
@@ -152,11 +133,9 @@ private:
         open_ = false;
         try {
             start();
-            int32_t result = 0;
-            check(*host_, host_->probe(provider_, result));
+            checked<Call::Probe>(*host_, {.provider = provider_});
             if (reopen) {
-                int16_t flag = 0;
-                check(*host_, host_->open(provider_, 0, 0, flag));
+                const int16_t flag = checked<Call::Open>(*host_, {.provider = provider_}).flag;
                 if (flag != 0)
                     throw ProviderStopped("starting it again could not open the base station "
                                           "(failure flag " +
@@ -170,8 +149,8 @@ private:
         } catch (const ProviderError &error) {
             host_.reset();
             open_ = reopen;
-            throw ProviderStopped("starting it again failed: " + error.description() +
-                                  " [Code: " + std::to_string(error.code()) + "]");
+            throw ProviderStopped("starting it again failed: " +
+                                  withCode(error.description(), error.code()));
         }
         return *host_;
     }
@@ -187,15 +166,26 @@ private:
     }
 
     static std::string textOf(HostConnection &host, uint64_t provider) {
-        return host.errorText(provider).value_or(std::string());
+        Args<Call::ErrorText> text{provider};
+        host.call(text);
+        return text.isNull ? std::string() : std::move(text.text);
     }
 
-    void check(HostConnection &host, int32_t status) {
-        if (status == 0)
-            return;
-        std::string text;
-        guarded([&] { text = textOf(host, provider_); });
-        throw ProviderError(status, text);
+    // One call on the given host; an error status throws ProviderError with its text.
+    template <Call C> Args<C> checked(HostConnection &host, Args<C> args) {
+        host.call(args);
+        if (args.status != 0)
+            throw ProviderError(args.status, textOf(host, provider_));
+        return args;
+    }
+
+    // One call on the running host (a fresh one when it stopped), on its provider: a
+    // fresh host's provider is another.
+    template <Call C> Args<C> made(Args<C> args) {
+        HostConnection &host = C == Call::Close ? *host_ : running();
+        args.provider = provider_;
+        guarded([&] { args = checked<C>(host, std::move(args)); });
+        return args;
     }
 
     std::string hostExecutable_;

@@ -1,4 +1,5 @@
-#include "data_provider.h"
+#include "library_provider.h"
+
 #include "dataprovider_abi.h"
 #include "provider_library.h"
 #include "provider_text.h"
@@ -11,7 +12,7 @@ namespace fw {
 namespace {
 
 std::string errorTextOf(const Abi &abi, const zdp_provider *dp) {
-    const char *text = abi.errorText(dp);
+    const char *text = abi.zdp_error_text(dp);
     return text ? std::string(text) : std::string();
 }
 
@@ -22,7 +23,7 @@ public:
 
     ~LibraryProvider() override {
         // The object must go before the code that implements it is unmapped.
-        abi_.destroy(dp_);
+        abi_.zdp_destroy(dp_);
     }
 
     LibraryProvider(const LibraryProvider &) = delete;
@@ -30,26 +31,26 @@ public:
 
     int32_t ProbeProvider() override {
         int32_t result = 0;
-        check(abi_.probeProvider(dp_, &result));
+        check(abi_.zdp_probe_provider(dp_, &result));
         return result;
     }
 
     int16_t OpenConnection(int32_t arg1, int32_t arg2) override {
         int16_t flag = 0;
-        check(abi_.openConnection(dp_, arg1, arg2, &flag));
+        check(abi_.zdp_open_connection(dp_, arg1, arg2, &flag));
         return flag;
     }
 
-    void CloseConnection() override { check(abi_.closeConnection(dp_)); }
+    void CloseConnection() override { check(abi_.zdp_close_connection(dp_)); }
 
     uint8_t GetBaseChannel(int32_t arg1) override {
         uint8_t channel = 0;
-        check(abi_.getBaseChannel(dp_, arg1, &channel));
+        check(abi_.zdp_get_base_channel(dp_, arg1, &channel));
         return channel;
     }
 
     void SetBaseChannel(int32_t arg1, uint8_t channel) override {
-        check(abi_.setBaseChannel(dp_, arg1, channel));
+        check(abi_.zdp_set_base_channel(dp_, arg1, channel));
     }
 
     void PairModule(int32_t arg1, int32_t channelMode, int32_t windowSeconds, uint32_t &moduleId,
@@ -57,7 +58,7 @@ public:
         uint32_t id = moduleId;
         int32_t extra = 0;
         int32_t result = 0;
-        check(abi_.pairModule(dp_, arg1, channelMode, windowSeconds, &id, &extra, &result));
+        check(abi_.zdp_pair_module(dp_, arg1, channelMode, windowSeconds, &id, &extra, &result));
         moduleId = id;
         moduleChannel = extra;
     }
@@ -65,8 +66,8 @@ public:
     int16_t WriteModuleCommand(uint8_t arg1, uint32_t moduleId, uint8_t command,
                                const std::string &payload) override {
         int16_t flag = 0;
-        check(abi_.writeModuleCommand(dp_, arg1, moduleId, command, payload.data(), payload.size(),
-                                      &flag));
+        check(abi_.zdp_write_module_command(dp_, arg1, moduleId, command, payload.data(),
+                                            payload.size(), &flag));
         return flag;
     }
 
@@ -75,8 +76,8 @@ public:
         std::vector<char> buffer(kReadCapacity, '\0');
         size_t length = 0;
         int16_t flag = 0;
-        check(abi_.readModuleCommand(dp_, arg1, moduleId, command, buffer.data(), buffer.size(),
-                                     &length, &flag));
+        check(abi_.zdp_read_module_command(dp_, arg1, moduleId, command, buffer.data(),
+                                           buffer.size(), &length, &flag));
         if (length > buffer.size())
             length = buffer.size(); // a library that over-reports must not make us over-read
         value.assign(buffer.data(), length);
@@ -103,7 +104,7 @@ std::unique_ptr<DataProvider> createDataProvider(const std::string &library) {
     LibraryHandle handle = openProviderLibrary(library);
     const Abi abi = bindAll(handle.get());
     zdp_provider *dp = nullptr;
-    if (const int32_t status = abi.create(&dp); status != 0)
+    if (const int32_t status = abi.zdp_create(&dp); status != 0)
         throw ProviderError(status, errorTextOf(abi, nullptr));
     return std::make_unique<LibraryProvider>(std::move(handle), abi, dp);
 }

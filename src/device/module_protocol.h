@@ -106,12 +106,14 @@ inline constexpr int32_t kPairingWindowSeconds = ZDP_PAIRING_WINDOW_S;
 // The module needs this long after saving before it can be reset.
 inline constexpr std::chrono::milliseconds kAfterSave{1000};
 
-// How long a call may take: what the checker allows a conforming library, and when the
-// provider host gives up on it and ends its process.
-inline constexpr std::chrono::seconds kCallLimit{ZDP_CALL_LIMIT_S};
+// How long a call may take, two limits kept apart. The contract asks a library to answer
+// every call within kLibraryCallLimit and pairing within its window plus that; the checker
+// holds a library to it. The provider host allows more before it ends the library's
+// process: kHostCallDeadline, and pairing its window plus that.
+inline constexpr std::chrono::seconds kLibraryCallLimit{ZDP_CALL_LIMIT_S};
 inline constexpr std::chrono::seconds kHostCallDeadline{ZDP_HOST_CALL_DEADLINE_S};
-constexpr std::chrono::seconds pairingLimit(int32_t windowSeconds) {
-    return std::chrono::seconds(windowSeconds) + kCallLimit;
+constexpr std::chrono::seconds libraryPairingLimit(int32_t windowSeconds) {
+    return std::chrono::seconds(windowSeconds) + kLibraryCallLimit;
 }
 constexpr std::chrono::seconds hostPairingDeadline(int32_t windowSeconds) {
     return std::chrono::seconds(windowSeconds) + kHostCallDeadline;

@@ -10,20 +10,11 @@ namespace fw {
 
 namespace {
 
-// Every call's name beside its slot, version first: the one list of the ABI's symbols.
+// Every symbol's name beside its slot, version first.
 template <typename Visit> void forEachSymbol(Abi &abi, Visit &&visit) {
-    visit("zdp_abi_version", abi.abiVersion);
-    visit("zdp_create", abi.create);
-    visit("zdp_destroy", abi.destroy);
-    visit("zdp_error_text", abi.errorText);
-    visit("zdp_probe_provider", abi.probeProvider);
-    visit("zdp_open_connection", abi.openConnection);
-    visit("zdp_close_connection", abi.closeConnection);
-    visit("zdp_get_base_channel", abi.getBaseChannel);
-    visit("zdp_set_base_channel", abi.setBaseChannel);
-    visit("zdp_pair_module", abi.pairModule);
-    visit("zdp_write_module_command", abi.writeModuleCommand);
-    visit("zdp_read_module_command", abi.readModuleCommand);
+#define FW_VERSION_CALL(symbol) visit(#symbol, abi.symbol);
+#define FW_CALL(Name, symbol, Scope, fields, invoke) visit(#symbol, abi.symbol);
+#include "provider_calls.def"
 }
 
 template <typename Fn> void bind(void *handle, const char *name, Fn &slot) {
@@ -83,8 +74,8 @@ LibraryHandle openProviderLibrary(const std::string &library) {
 // of this one, and its version is then the useful thing to report.
 Abi bindAll(void *handle) {
     Abi abi;
-    bind(handle, "zdp_abi_version", abi.abiVersion);
-    if (const uint32_t version = abi.abiVersion(); version != ZDP_ABI_VERSION)
+    bind(handle, "zdp_abi_version", abi.zdp_abi_version);
+    if (const uint32_t version = abi.zdp_abi_version(); version != ZDP_ABI_VERSION)
         throw ProviderError(kLoaderWrongVersion,
                             "The data-provider library has ABI version " + std::to_string(version) +
                                 ", this program needs version " + std::to_string(ZDP_ABI_VERSION));
@@ -101,16 +92,6 @@ Abi bindPresent(void *handle) {
         slot = reinterpret_cast<Fn>(dlsym(handle, name));
     });
     return abi;
-}
-
-std::vector<std::string> missingSymbols(void *handle) {
-    std::vector<std::string> missing;
-    Abi abi;
-    forEachSymbol(abi, [handle, &missing](const char *name, auto &) {
-        if (!dlsym(handle, name))
-            missing.emplace_back(name);
-    });
-    return missing;
 }
 
 } // namespace fw

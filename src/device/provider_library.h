@@ -5,24 +5,15 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace fw {
 
-// The twelve calls of a data-provider library, as bound from its handle.
+// Every call of a data-provider library, as bound from its handle, each slot named as its
+// symbol (provider_calls.def).
 struct Abi {
-    decltype(&zdp_abi_version) abiVersion = nullptr;
-    decltype(&zdp_create) create = nullptr;
-    decltype(&zdp_destroy) destroy = nullptr;
-    decltype(&zdp_error_text) errorText = nullptr;
-    decltype(&zdp_probe_provider) probeProvider = nullptr;
-    decltype(&zdp_open_connection) openConnection = nullptr;
-    decltype(&zdp_close_connection) closeConnection = nullptr;
-    decltype(&zdp_get_base_channel) getBaseChannel = nullptr;
-    decltype(&zdp_set_base_channel) setBaseChannel = nullptr;
-    decltype(&zdp_pair_module) pairModule = nullptr;
-    decltype(&zdp_write_module_command) writeModuleCommand = nullptr;
-    decltype(&zdp_read_module_command) readModuleCommand = nullptr;
+#define FW_VERSION_CALL(symbol) decltype(&::symbol) symbol = nullptr;
+#define FW_CALL(Name, symbol, Scope, fields, invoke) decltype(&::symbol) symbol = nullptr;
+#include "provider_calls.def"
 };
 
 struct LibraryCloser {
@@ -41,8 +32,5 @@ Abi bindAll(void *handle);
 // Binds whatever the library exports and leaves the missing calls null, for a caller that
 // wants to report them all rather than stop at the first.
 Abi bindPresent(void *handle);
-
-// The names of the calls that the library does not export, in the ABI's order.
-std::vector<std::string> missingSymbols(void *handle);
 
 } // namespace fw

@@ -74,7 +74,7 @@ int main(int argc, char **argv) {
         {"channel_min", std::to_string(fw::kChannelMin)},
         {"channel_max", std::to_string(fw::kChannelMax)},
         {"pairing_window", std::to_string(fw::kPairingWindowSeconds)},
-        {"call_limit", std::to_string(fw::kCallLimit.count())},
+        {"call_limit", std::to_string(fw::kLibraryCallLimit.count())},
         {"host_deadline", std::to_string(fw::kHostCallDeadline.count())},
         {"min_read_capacity", std::to_string(ZDP_MIN_READ_CAPACITY)},
         {"probe_simulated", "0x" + fw::hexId(ZDP_PROBE_SIMULATED)},

@@ -1,9 +1,11 @@
 #include "checks.h"
 
 #include "module_protocol.h"
+#include "number_text.h"
 #include "provider_text.h"
 
 #include <algorithm>
+#include <array>
 #include <deque>
 #include <iostream>
 #include <thread>
@@ -27,6 +29,25 @@ constexpr int kCreateCycles = 50;
 constexpr uint8_t kModelCommand = code(CommandCode::Model);
 constexpr int kLowestChannel = kChannelMin;
 constexpr int kHighestChannel = kChannelMax;
+
+std::string secondsText(std::chrono::seconds limit) {
+    return std::to_string(limit.count()) + " s";
+}
+
+// "all twelve calls": the count of the ABI's symbols in words, as the descriptions read.
+std::string allSymbols() {
+    constexpr std::array<std::string_view, 21> kWords{
+        "zero",     "one",     "two",     "three",     "four",     "five",     "six",
+        "seven",    "eight",   "nine",    "ten",       "eleven",   "twelve",   "thirteen",
+        "fourteen", "fifteen", "sixteen", "seventeen", "eighteen", "nineteen", "twenty"};
+    constexpr size_t count = host::kSymbolCount;
+    return "all " + (count < kWords.size() ? std::string(kWords[count]) : std::to_string(count)) +
+           " calls";
+}
+
+const std::string kChannels = std::to_string(kChannelMin) + " to " + std::to_string(kChannelMax);
+const std::string kChannelRange = "channel " + kChannels;
+const std::string kQuickCalls = "every call but pairing within " + secondsText(kLibraryCallLimit);
 
 std::string flagAndStatus(int32_t status, int16_t flag) {
     return "status " + std::to_string(status) + ", failure flag " + std::to_string(flag);
@@ -60,7 +81,7 @@ Outcome symbolsExported(const LibraryFacts &facts) {
     std::string names;
     for (const std::string &name : facts.missingSymbols)
         names += (names.empty() ? "" : ", ") + name;
-    return Outcome::fail("calls are missing", "all twelve calls of dataprovider_abi.h",
+    return Outcome::fail("calls are missing", allSymbols() + " of dataprovider_abi.h",
                          "missing " + names);
 }
 
@@ -116,6 +137,19 @@ uint8_t neighbourChannel(uint8_t channel) {
     return static_cast<uint8_t>(channel == kHighestChannel ? kHighestChannel - 1 : kLowestChannel);
 }
 
+// Puts the base station back on its channel; the failure when it does not read back so.
+std::optional<Outcome> restoreChannel(Session &s, uint8_t original) {
+    if (const int32_t status = s.setChannel(original); status != 0)
+        return Outcome::fail("restoring channel " + std::to_string(original) + " failed",
+                             "status 0", s.describe(status));
+    uint8_t now = 0;
+    if (const int32_t status = s.getChannel(now); status != 0 || now != original)
+        return Outcome::fail("the original channel was not restored",
+                             "channel " + std::to_string(original),
+                             status != 0 ? s.describe(status) : "channel " + std::to_string(now));
+    return std::nullopt;
+}
+
 Outcome channelInList(Session &s) {
     if (std::optional<Outcome> failed = s.start(true))
         return *failed;
@@ -123,8 +157,8 @@ Outcome channelInList(Session &s) {
     if (const int32_t status = s.getChannel(channel); status != 0)
         return Outcome::fail("zdp_get_base_channel failed", "status 0", s.describe(status));
     if (!inChannelList(channel))
-        return Outcome::fail("the program's channel list cannot show this channel",
-                             "channel 1 to 16", "channel " + std::to_string(channel));
+        return Outcome::fail("the program's channel list cannot show this channel", kChannelRange,
+                             "channel " + std::to_string(channel));
     return Outcome::pass();
 }
 
@@ -147,13 +181,8 @@ Outcome channelSetAndRestore(Session &s) {
             : Outcome::fail("the channel read back is neither the old nor the new one",
                             "channel " + std::to_string(other) + " or " + std::to_string(original),
                             "channel " + std::to_string(now));
-    if (const int32_t status = s.setChannel(original); status != 0)
-        return Outcome::fail("restoring channel " + std::to_string(original) + " failed",
-                             "status 0", s.describe(status));
-    if (const int32_t status = s.getChannel(now); status != 0 || now != original)
-        return Outcome::fail("the original channel was not restored",
-                             "channel " + std::to_string(original),
-                             status != 0 ? s.describe(status) : "channel " + std::to_string(now));
+    if (std::optional<Outcome> failed = restoreChannel(s, original))
+        return *failed;
     return taken;
 }
 
@@ -209,8 +238,7 @@ Outcome errorTexts(const LibraryFacts &facts) {
 Outcome callsAreQuick(const LibraryFacts &facts) {
     if (facts.observations.slowCalls.empty())
         return Outcome::pass();
-    return Outcome::fail("calls took too long", "every call but pairing within 1 s",
-                         joined(facts.observations.slowCalls));
+    return Outcome::fail("calls took too long", kQuickCalls, joined(facts.observations.slowCalls));
 }
 
 // Every call that needs an open base station, made on one that is not: each must answer an
@@ -279,10 +307,10 @@ Outcome pairAsTheProgramDoes(Session &s, int32_t channelMode, const std::string 
     if (status != 0)
         return Outcome::fail("zdp_pair_module failed", "status 0", s.describe(status));
     s.lastPairing = id;
-    if (took > pairingLimit(kPairingWindow))
+    if (took > libraryPairingLimit(kPairingWindow))
         return Outcome::fail("pairing overran its window",
                              "an answer within " +
-                                 std::to_string(pairingLimit(kPairingWindow).count()) + " s",
+                                 std::to_string(libraryPairingLimit(kPairingWindow).count()) + " s",
                              std::to_string(std::chrono::duration<double>(took).count()) + " s");
     if (id == 0)
         return Outcome::fail("no module paired within " + std::to_string(kPairingWindow) +
@@ -340,13 +368,8 @@ Outcome pairingMovesModule(Session &s) {
                                                  : "failure flag " + std::to_string(answer.flag) +
                                                        ", text \"" + answer.text + "\"");
     }
-    if (const int32_t status = s.setChannel(original); status != 0)
-        return Outcome::fail("restoring channel " + std::to_string(original) + " failed",
-                             "status 0", s.describe(status));
-    if (const int32_t status = s.getChannel(now); status != 0 || now != original)
-        return Outcome::fail("the original channel was not restored",
-                             "channel " + std::to_string(original),
-                             status != 0 ? s.describe(status) : "channel " + std::to_string(now));
+    if (std::optional<Outcome> failed = restoreChannel(s, original))
+        return *failed;
     return outcome;
 }
 
@@ -366,7 +389,8 @@ template <size_t Index> Outcome parameterReads(Session &s) {
     const Session::Read answer = s.read(s.pairedModule, command);
     if (answer.status != 0)
         return Outcome::fail("the read failed", "status 0", s.describe(answer.status));
-    if (answer.flag != 0 || !isDecimalNumber(answer.text))
+    // What the program would take: its own reading of a leading number.
+    if (answer.flag != 0 || !readLeadingNumber(answer.text).hasNumber)
         return Outcome::fail(
             "the module gave no decimal number", "failure flag 0 and a decimal number",
             "failure flag " + std::to_string(answer.flag) + ", text \"" + answer.text + "\"");
@@ -433,9 +457,10 @@ Outcome saveThenReset(Session &s) {
     return Outcome::pass();
 }
 
-using Calls = std::vector<std::string_view>;
-const Calls kOpen = {"zdp_open_connection", "zdp_close_connection"};
-Calls with(Calls calls, std::initializer_list<std::string_view> more) {
+using host::Call;
+using Calls = std::vector<Call>;
+const Calls kOpen = {Call::Open, Call::Close};
+Calls with(Calls calls, std::initializer_list<Call> more) {
     calls.insert(calls.end(), more);
     return calls;
 }
@@ -463,7 +488,7 @@ void addParameterReads(std::vector<Check> &checks, std::index_sequence<Index...>
               kept(commandName(kParameterCommands[Index]) + " reads as a decimal number"),
           .needs = Needs::Module,
           .group = kModuleGroup,
-          .calls = {"zdp_read_module_command"},
+          .calls = {Call::Read},
           .after = {"module-pair-again"},
           .run = parameterReads<Index>}),
      ...);
@@ -477,7 +502,7 @@ void addParameterWrites(std::vector<Check> &checks, std::index_sequence<Index...
                               " takes back the value just read, with failure flag 0"),
           .needs = Needs::Write,
           .group = kModuleGroup,
-          .calls = {"zdp_write_module_command"},
+          .calls = {Call::Write},
           .after = {kept("module-read-" + std::to_string(code(kParameterCommands[Index])))},
           .run = parameterWritesBack<Index>}),
      ...);
@@ -491,19 +516,19 @@ std::vector<Check> makeChecks() {
          .description = "zdp_abi_version, called before any other call, returns the ABI version",
          .run = versionFirst},
         {.name = "symbols",
-         .description = "all twelve calls of the ABI are exported",
+         .description = kept(allSymbols() + " of the ABI are exported"),
          .judge = symbolsExported},
         {.name = "create",
          .description = "50 create/destroy cycles succeed",
-         .calls = {"zdp_create", "zdp_destroy"},
+         .calls = {Call::Create, Call::Destroy},
          .run = createCycles},
         {.name = "destroy-null",
          .description = "zdp_destroy(NULL) does nothing",
-         .calls = {"zdp_destroy"},
+         .calls = {Call::Destroy},
          .run = destroyNull},
         {.name = "probe",
          .description = "zdp_probe_provider succeeds",
-         .calls = {"zdp_probe_provider"},
+         .calls = {Call::Probe},
          .run = probeSucceeds},
         {.name = "open",
          .description = "zdp_open_connection(0, 0) opens, closing twice is harmless, opening "
@@ -513,47 +538,51 @@ std::vector<Check> makeChecks() {
         {.name = "not-open",
          .description = "before zdp_open_connection and after zdp_close_connection, the channel, "
                         "pairing, read and write calls answer an error status",
-         .calls = with(kOpen, {"zdp_get_base_channel", "zdp_set_base_channel", "zdp_pair_module",
-                               "zdp_read_module_command", "zdp_write_module_command"}),
+         .calls =
+             with(kOpen, {Call::GetChannel, Call::SetChannel, Call::Pair, Call::Read, Call::Write}),
          .after = {"open"},
          .limit = kQuietLimit,
          .run = closedStationRefuses},
         {.name = "channel-range",
-         .description = "the base channel reads back in 1 to 16",
-         .calls = with(kOpen, {"zdp_get_base_channel"}),
+         .description = kept("the base channel reads back in " + kChannels),
+         .calls = with(kOpen, {Call::GetChannel}),
          .after = {"open"},
          .run = channelInList},
         {.name = "channel-set",
          .description = "setting another base channel takes it or keeps the old one, and the "
                         "original channel is restored",
-         .calls = with(kOpen, {"zdp_get_base_channel", "zdp_set_base_channel"}),
+         .calls = with(kOpen, {Call::GetChannel, Call::SetChannel}),
          .after = {"open"},
          .run = channelSetAndRestore},
         {.name = "unknown-module",
          .description = "reads and writes for module ID 0 and an unpaired ID are refused with a "
                         "failure flag or an error status",
-         .calls = with(kOpen, {"zdp_read_module_command", "zdp_write_module_command"}),
+         .calls = with(kOpen, {Call::Read, Call::Write}),
          .after = {"open"},
          .run = unknownModulesRefused},
         {.name = "read-capacity",
          .description = "zdp_read_module_command never writes past its capacity nor reports a "
                         "longer answer",
-         .calls = with(kOpen, {"zdp_read_module_command"}),
+         .calls = with(kOpen, {Call::Read}),
          .after = {"open"},
          .run = readStaysInCapacity},
         {.name = "module-alone",
-         .description = "with every module left alone, pairing in a 1 s window answers module ID 0",
+         .description =
+             kept("with every module left alone, pairing in a " +
+                  secondsText(std::chrono::seconds(kQuietWindow)) + " window answers module ID 0"),
          .needs = Needs::Module,
-         .calls = with(kOpen, {"zdp_pair_module"}),
+         .calls = with(kOpen, {Call::Pair}),
          .after = {"open"},
          .limit = kQuietLimit,
          .run = pairingAloneAnswersZero},
         {.name = "module-pair",
-         .description = "a power-cycled module pairs (its radio settings left as they are) "
-                        "within the 10 s window plus 1 s, with a non-zero ID",
+         .description = kept("a power-cycled module pairs (its radio settings left as they "
+                             "are) within the " +
+                             secondsText(std::chrono::seconds(kPairingWindow)) + " window plus " +
+                             secondsText(kLibraryCallLimit) + ", with a non-zero ID"),
          .needs = Needs::Module,
          .group = kModuleGroup,
-         .calls = with(kOpen, {"zdp_pair_module"}),
+         .calls = with(kOpen, {Call::Pair}),
          .after = {"open"},
          .limit = kPairingLimit,
          .run = pairingFindsModule},
@@ -562,7 +591,7 @@ std::vector<Check> makeChecks() {
                         "pairs whichever module wakes",
          .needs = Needs::Module,
          .group = kModuleGroup,
-         .calls = {"zdp_pair_module"},
+         .calls = {Call::Pair},
          .after = {"module-pair"},
          .limit = kPairingLimit,
          .run = pairingAgainFindsModule},
@@ -570,7 +599,7 @@ std::vector<Check> makeChecks() {
          .description = "command 51 (model) reads as a non-empty text",
          .needs = Needs::Module,
          .group = kModuleGroup,
-         .calls = {"zdp_read_module_command"},
+         .calls = {Call::Read},
          .after = {"module-pair-again"},
          .run = modelReads},
     };
@@ -581,17 +610,21 @@ std::vector<Check> makeChecks() {
                           "leaves the bytes after them untouched and reports no more",
                       .needs = Needs::Module,
                       .group = kModuleGroup,
-                      .calls = {"zdp_read_module_command"},
+                      .calls = {Call::Read},
                       .after = {"module-pair-again"},
                       .run = answersStayInCapacity});
     addParameterWrites(checks, parameters);
     checks.push_back(
         {.name = "module-save-reset",
-         .description = "command 55 (save), then after 1 s command 54 (reset), each with an empty "
-                        "value, answer failure flag 0 as every update needs",
+         .description =
+             kept("command " + std::to_string(code(CommandCode::Save)) + " (save), then after " +
+                  secondsText(std::chrono::duration_cast<std::chrono::seconds>(kAfterSave)) +
+                  " command " + std::to_string(code(CommandCode::Reset)) +
+                  " (reset), each with an empty value, answer failure flag 0 as every "
+                  "update needs"),
          .needs = Needs::Write,
          .group = kModuleGroup,
-         .calls = {"zdp_write_module_command"},
+         .calls = {Call::Write},
          .after = {"module-pair-again"},
          .run = saveThenReset});
     checks.push_back({.name = "module-pair-channel",
@@ -600,8 +633,7 @@ std::vector<Check> makeChecks() {
                           "mode 0 pairs a module that then answers, and the channel is restored",
                       .needs = Needs::Module,
                       .group = kModuleGroup,
-                      .calls = {"zdp_pair_module", "zdp_get_base_channel", "zdp_set_base_channel",
-                                "zdp_read_module_command"},
+                      .calls = {Call::Pair, Call::GetChannel, Call::SetChannel, Call::Read},
                       .after = {"module-pair", "channel-set"},
                       .limit = kPairingLimit,
                       .run = pairingMovesModule});
@@ -612,7 +644,8 @@ std::vector<Check> makeChecks() {
                           "error status and is valid UTF-8",
                       .judge = errorTexts});
     checks.push_back({.name = "timing",
-                      .description = "every call except pairing returns within 1 s",
+                      .description = kept("every call except pairing returns within " +
+                                          secondsText(kLibraryCallLimit)),
                       .judge = callsAreQuick});
     return checks;
 }
@@ -644,9 +677,11 @@ Outcome createOnce(Session &s) {
 
 std::string blockedBy(const Check &check, const std::vector<std::string> &missingSymbols,
                       const std::vector<std::pair<std::string_view, State>> &done) {
-    for (const std::string_view call : check.calls)
-        if (std::find(missingSymbols.begin(), missingSymbols.end(), call) != missingSymbols.end())
-            return std::string(call) + " is missing";
+    for (const host::Call call : check.calls) {
+        const std::string name = host::callName(call);
+        if (std::find(missingSymbols.begin(), missingSymbols.end(), name) != missingSymbols.end())
+            return name + " is missing";
+    }
     for (const std::string_view name : check.after) {
         const auto found = std::find_if(done.begin(), done.end(),
                                         [name](const auto &entry) { return entry.first == name; });
@@ -654,18 +689,6 @@ std::string blockedBy(const Check &check, const std::vector<std::string> &missin
             return "needs check \"" + std::string(name) + "\" to pass";
     }
     return {};
-}
-
-bool isDecimalNumber(std::string_view text) {
-    const size_t point = text.find('.');
-    const std::string_view whole = text.substr(0, point);
-    const std::string_view fraction =
-        point == std::string_view::npos ? std::string_view("0") : text.substr(point + 1);
-    const auto digits = [](std::string_view part) {
-        return !part.empty() &&
-               std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
-    };
-    return digits(whole) && digits(fraction);
 }
 
 } // namespace fw::check

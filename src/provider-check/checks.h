@@ -1,5 +1,6 @@
 #pragma once
 
+#include "module_protocol.h"
 #include "session.h"
 
 #include <chrono>
@@ -29,11 +30,12 @@ struct Check {
     // Checks that share a group run against one host process, in order; 0 is a group of one.
     int group = 0;
     // The calls it makes; a missing one skips the check (the symbol check reports it).
-    std::vector<std::string_view> calls = {};
+    std::vector<host::Call> calls = {};
     // Checks that must have passed first, by name.
     std::vector<std::string_view> after = {};
-    // How long the checker waits for any one call of the check (pairing: its window + 5 s).
-    std::chrono::seconds limit{5};
+    // How long the checker waits for any one call of the check (pairing: its window and
+    // the host's allowance on top).
+    std::chrono::seconds limit = kHostCallDeadline;
     // Exactly one of these: run against a host, or judged from the facts gathered.
     Outcome (*run)(Session &) = nullptr;
     Outcome (*judge)(const LibraryFacts &) = nullptr;
@@ -51,8 +53,5 @@ Outcome createOnce(Session &session);
 // The first reason why check cannot run, given the outcomes so far (by name); empty when none.
 std::string blockedBy(const Check &check, const std::vector<std::string> &missingSymbols,
                       const std::vector<std::pair<std::string_view, Outcome::State>> &done);
-
-// True for a decimal number as modules answer it: digits with an optional fraction.
-bool isDecimalNumber(std::string_view text);
 
 } // namespace fw::check

@@ -1,4 +1,6 @@
 #include "data_provider.h"
+#include "host_processes.h"
+#include "interruption.h"
 #include "private_paths.h"
 #include "runner.h"
 
@@ -22,7 +24,8 @@ QString helpText() {
         "could not be exercised is skipped with the reason. The contract: man 7\n"
         "fleetwright-provider.\n"
         "Exit status: 0 every check passed, 1 a check failed, 2 the library could not be\n"
-        "loaded or created, or a usage error.\n\nChecks (name, what it checks, option):\n");
+        "loaded or created, or a usage error; after SIGINT, SIGTERM or SIGHUP (\"Bail out!\"),\n"
+        "128 plus the signal's number.\n\nChecks (name, what it checks, option):\n");
     std::istringstream lines(checks.str());
     for (std::string line; std::getline(lines, line);)
         text += QStringLiteral("  ") +
@@ -34,6 +37,8 @@ QString helpText() {
 } // namespace
 
 int main(int argc, char **argv) {
+    // Before anything is opened, so that no report line lands in a file by mistake.
+    fw::host::openStandardDescriptors();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("fleetwright-provider-check"));
     QCoreApplication::setApplicationVersion(QStringLiteral(FW_VERSION));
@@ -84,5 +89,7 @@ int main(int argc, char **argv) {
         positional.isEmpty() ? std::nullopt : std::optional(positional.first().toStdString()));
     options.module = parser.isSet(moduleOption);
     options.write = parser.isSet(writeOption);
+    fw::host::adoptOrphansOfHosts();
+    fw::check::catchInterruptions();
     return fw::check::runChecks(options, std::cout);
 }

@@ -1,6 +1,7 @@
 #include "runner.h"
 
 #include "host_connection.h"
+#include "interruption.h"
 #include "messages.h"
 
 #include <cstdio>
@@ -14,19 +15,13 @@ namespace {
 using State = Outcome::State;
 using Done = std::vector<std::pair<std::string_view, State>>;
 
-// The calls in the ABI's order after zdp_abi_version, as the symbol check reports them.
-constexpr host::Call kCalls[] = {
-    host::Call::Create, host::Call::Destroy, host::Call::ErrorText,  host::Call::Probe,
-    host::Call::Open,   host::Call::Close,   host::Call::GetChannel, host::Call::SetChannel,
-    host::Call::Pair,   host::Call::Write,   host::Call::Read};
-
 std::vector<std::string> missingSymbols(const host::Hello &hello) {
     std::vector<std::string> missing;
     if (!hello.version)
-        missing.emplace_back("zdp_abi_version");
-    for (const host::Call call : kCalls)
-        if (!hello.has(call))
-            missing.emplace_back(host::callName(call));
+        missing.emplace_back(host::kVersionSymbol);
+    for (const host::CallRow &row : host::kCalls)
+        if (!hello.has(row.call))
+            missing.emplace_back(row.symbol);
     return missing;
 }
 
@@ -36,35 +31,33 @@ std::string seconds(std::chrono::seconds limit) {
 
 // A check whose host stopped fails with what happened and where.
 Outcome stoppedIn(const host::Fault &fault, std::chrono::seconds limit) {
-    std::string what;
-    switch (fault.kind) {
-    case host::Fault::Kind::Signal:
-        what = "killed by signal " + std::to_string(fault.number);
-        break;
-    case host::Fault::Kind::Exit:
-        what = "ended with exit status " + std::to_string(fault.number);
-        break;
-    case host::Fault::Kind::Timeout:
-        what = "no answer within " + seconds(fault.limit);
+    const std::string what = fault.what(host::Fault::Voice::Checker);
+    if (fault.kind == host::Fault::Kind::Timeout)
         limit = fault.limit;
-        break;
-    case host::Fault::Kind::Protocol:
-    case host::Fault::Kind::Start:
-        what = fault.what();
-        break;
-    }
     const std::string where =
         fault.where.empty() ? std::string(" while it was being loaded") : " in " + fault.where;
     return Outcome::fail(what, "an answer within " + seconds(limit), what + where);
+}
+
+// A run that a signal ends; thrown where the next line would be written.
+struct Interrupted {
+    int signal;
+};
+
+void stopIfInterrupted() {
+    if (const int signal = interruption())
+        throw Interrupted{signal};
 }
 
 class Run {
 public:
     Run(const Options &options, std::ostream &out) : options_(options), out_(out) {}
 
-    ExitStatus execute();
+    // An ExitStatus, or 128 plus the number of the signal that ended the run.
+    int execute();
 
 private:
+    ExitStatus executeChecks();
     void runGroup(const std::vector<const Check *> &group);
     void record(const Check &check, const Outcome &outcome);
     std::optional<Outcome> runAlone(const Check &check);
@@ -81,6 +74,8 @@ private:
 };
 
 void Run::record(const Check &check, const Outcome &outcome) {
+    // A check whose host the signal killed has no outcome of its own.
+    stopIfInterrupted();
     done_.emplace_back(check.name, outcome.state);
     outcomes_.push_back(outcome);
     ++number_;
@@ -108,6 +103,7 @@ void Run::record(const Check &check, const Outcome &outcome) {
 // The checks of one group against one host, in order. Closing and destroying the provider
 // after the last check still belongs to that check: a fault there fails its line.
 void Run::runGroup(const std::vector<const Check *> &group) {
+    stopIfInterrupted();
     size_t index = 0;
     const auto stopped = [&](const host::Fault &fault) {
         record(*group[index], stoppedIn(fault, group[index]->limit));
@@ -150,7 +146,19 @@ void Run::runGroup(const std::vector<const Check *> &group) {
     record(*group.back(), last);
 }
 
-ExitStatus Run::execute() {
+int Run::execute() {
+    try {
+        const ExitStatus status = executeChecks();
+        stopIfInterrupted();
+        return status;
+    } catch (const Interrupted &interrupted) {
+        out_ << "Bail out! " << interruptionReason(interrupted.signal) << "\n";
+        out_.flush();
+        return 128 + interrupted.signal;
+    }
+}
+
+ExitStatus Run::executeChecks() {
     out_ << "TAP version 14\n";
     const std::string library = oneLine(options_.library);
     try {
@@ -167,6 +175,7 @@ ExitStatus Run::execute() {
             return kCannotCheck;
         }
     } catch (const host::HostStopped &error) {
+        stopIfInterrupted();
         out_ << "Bail out! Cannot load " << library << ": " << oneLine(error.description()) << "\n";
         return kCannotCheck;
     }
@@ -220,7 +229,7 @@ std::optional<Outcome> Run::runAlone(const Check &check) {
 
 } // namespace
 
-ExitStatus runChecks(const Options &options, std::ostream &out) {
+int runChecks(const Options &options, std::ostream &out) {
     Run run(options, out);
     return run.execute();
 }

@@ -22,8 +22,9 @@ enum ExitStatus : int {
 
 // Runs the selected checks, each group against the library in a host process of its own
 // (the library never comes into this process), and writes TAP version 14 to out. Prompts
-// for the operator go to standard error.
-ExitStatus runChecks(const Options &options, std::ostream &out);
+// for the operator go to standard error. Returns an ExitStatus, or 128 plus the signal's
+// number when one of catchInterruptions() ended the run (after "Bail out!").
+int runChecks(const Options &options, std::ostream &out);
 
 // One line per check: its name, a tab, its description, and for checks that need an option,
 // a tab and that option.

@@ -14,7 +14,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr auto kCallLimit = std::chrono::seconds(1);
 // The findings of one kind that are worth reading; the rest only repeat them.
 constexpr size_t kMaxFindings = 5;
 
@@ -92,7 +91,7 @@ int32_t Session::timed(const char *name, const zdp_provider *dp, Call &&call) {
     const Clock::time_point begin = Clock::now();
     const int32_t status = call();
     const Clock::duration elapsed = Clock::now() - begin;
-    if (elapsed > kCallLimit && std::string_view(name) != "zdp_pair_module")
+    if (elapsed > kLibraryCallLimit && std::string_view(name) != host::callName(host::Call::Pair))
         keep(observations_.slowCalls, std::string(name) + " took " + seconds(elapsed));
     noteText(name, status, dp);
     return status;
@@ -107,12 +106,13 @@ void Session::noteText(const char *after, int32_t status, const zdp_provider *dp
     }
     if (!has(host::Call::ErrorText))
         return;
-    const std::optional<std::string> text = host_.errorText(token(dp));
-    if (!text) {
+    host::CallArgs<host::Call::ErrorText> text{token(dp)};
+    host_.call(text);
+    if (text.isNull) {
         keep(observations_.textFaults, "NULL after " + call);
         return;
     }
-    const std::string_view view(*text);
+    const std::string_view view(text.text);
     if (!isValidUtf8(view))
         keep(observations_.textFaults, "not valid UTF-8 after " + call);
     if (status != 0 && view.empty())
@@ -142,17 +142,21 @@ std::optional<Outcome> Session::start(bool openStation) {
 }
 
 int32_t Session::create(zdp_provider *&dp) {
-    uint64_t made = 0;
-    const int32_t status = timed("zdp_create", nullptr, [&] { return host_.create(made); });
+    host::CallArgs<host::Call::Create> made;
+    const int32_t status = timed("zdp_create", nullptr, [&] {
+        host_.call(made);
+        return made.status;
+    });
     if (status == 0)
-        dp = providerOf(made);
+        dp = providerOf(made.provider);
     return status;
 }
 
 void Session::destroy(zdp_provider *dp) {
     const Clock::time_point begin = Clock::now();
-    host_.destroy(token(dp));
-    if (const Clock::duration elapsed = Clock::now() - begin; elapsed > kCallLimit)
+    host::CallArgs<host::Call::Destroy> destroy{token(dp)};
+    host_.call(destroy);
+    if (const Clock::duration elapsed = Clock::now() - begin; elapsed > kLibraryCallLimit)
         keep(observations_.slowCalls, "zdp_destroy took " + seconds(elapsed));
     if (dp == dp_) {
         dp_ = nullptr;
@@ -162,57 +166,84 @@ void Session::destroy(zdp_provider *dp) {
 }
 
 int32_t Session::probe() {
-    int32_t result = 0;
-    return timed("zdp_probe_provider", dp_, [&] { return host_.probe(token(dp_), result); });
+    return timed("zdp_probe_provider", dp_,
+                 [&] { return called<host::Call::Probe>({.provider = token(dp_)}).status; });
 }
 
 int32_t Session::open(int16_t &flag) {
-    const int32_t status =
-        timed("zdp_open_connection", dp_, [&] { return host_.open(token(dp_), 0, 0, flag); });
+    const int32_t status = timed("zdp_open_connection", dp_, [&] {
+        const auto open = called<host::Call::Open>({.provider = token(dp_), .flag = flag});
+        flag = open.flag;
+        return open.status;
+    });
     open_ = open_ || (status == 0 && flag == 0);
     return status;
 }
 
 int32_t Session::close() {
-    const int32_t status =
-        timed("zdp_close_connection", dp_, [&] { return host_.close(token(dp_)); });
+    const int32_t status = timed("zdp_close_connection", dp_, [&] {
+        return called<host::Call::Close>({.provider = token(dp_)}).status;
+    });
     if (status == 0)
         open_ = false;
     return status;
 }
 
 int32_t Session::getChannel(uint8_t &channel) {
-    return timed("zdp_get_base_channel", dp_,
-                 [&] { return host_.getChannel(token(dp_), 1, channel); });
+    return timed("zdp_get_base_channel", dp_, [&] {
+        const auto got = called<host::Call::GetChannel>(
+            {.provider = token(dp_), .arg1 = kBaseStationArg, .channel = channel});
+        channel = got.channel;
+        return got.status;
+    });
 }
 
 int32_t Session::setChannel(uint8_t channel) {
-    return timed("zdp_set_base_channel", dp_,
-                 [&] { return host_.setChannel(token(dp_), 1, channel); });
+    return timed("zdp_set_base_channel", dp_, [&] {
+        return called<host::Call::SetChannel>(
+                   {.provider = token(dp_), .arg1 = kBaseStationArg, .channel = channel})
+            .status;
+    });
 }
 
 int32_t Session::pair(int32_t channelMode, int32_t windowSeconds, uint32_t &moduleId) {
-    int32_t extra = 0;
-    int32_t result = 0;
     return timed("zdp_pair_module", dp_, [&] {
-        return host_.pair(token(dp_), 1, channelMode, windowSeconds, moduleId, extra, result);
+        const auto paired = called<host::Call::Pair>({.provider = token(dp_),
+                                                      .arg1 = kBaseStationArg,
+                                                      .channelMode = channelMode,
+                                                      .windowSeconds = windowSeconds,
+                                                      .moduleId = moduleId});
+        moduleId = paired.moduleId;
+        return paired.status;
     });
 }
 
 int32_t Session::write(uint32_t moduleId, uint8_t command, const std::string &value,
                        int16_t &flag) {
-    const std::string payload = payloadOf(value);
-    return timed("zdp_write_module_command", dp_,
-                 [&] { return host_.write(token(dp_), 1, moduleId, command, payload, flag); });
+    return timed("zdp_write_module_command", dp_, [&] {
+        const auto written = called<host::Call::Write>({.provider = token(dp_),
+                                                        .arg1 = kBaseStationArg,
+                                                        .moduleId = moduleId,
+                                                        .command = command,
+                                                        .payload = payloadOf(value),
+                                                        .flag = flag});
+        flag = written.flag;
+        return written.status;
+    });
 }
 
 // The host reads between guard regions, so that a library that overruns its buffer is
 // caught by the one check that looks.
 Session::Read Session::read(uint32_t moduleId, uint8_t command, size_t capacity) {
     Read answer;
-    host::ReadAnswer got;
+    host::CallArgs<host::Call::Read> got{.provider = token(dp_),
+                                         .arg1 = kBaseStationArg,
+                                         .moduleId = moduleId,
+                                         .command = command,
+                                         .capacity = static_cast<uint32_t>(capacity),
+                                         .flag = -1};
     answer.status = timed("zdp_read_module_command", dp_, [&] {
-        got = host_.read(token(dp_), 1, moduleId, command, capacity, -1, 0);
+        host_.call(got);
         return got.status;
     });
     answer.flag = got.flag;
@@ -227,8 +258,9 @@ std::string Session::describe(int32_t status) const {
     std::string text = "status " + std::to_string(status);
     if (!has(host::Call::ErrorText))
         return text;
-    const std::optional<std::string> description = host_.errorText(token(dp_));
-    return text + ": " + description.value_or("(zdp_error_text gave NULL)");
+    host::CallArgs<host::Call::ErrorText> description{token(dp_)};
+    host_.call(description);
+    return text + ": " + (description.isNull ? "(zdp_error_text gave NULL)" : description.text);
 }
 
 } // namespace fw::check

@@ -98,6 +98,10 @@ private:
     template <typename Call> int32_t timed(const char *name, const zdp_provider *dp, Call &&call);
     void noteText(const char *after, int32_t status, const zdp_provider *dp);
     bool has(host::Call call) const { return host_.hello().has(call); }
+    template <host::Call C> host::CallArgs<C> called(host::CallArgs<C> args) {
+        host_.call(args);
+        return args;
+    }
 
     host::HostConnection &host_;
     zdp_provider *dp_ = nullptr;

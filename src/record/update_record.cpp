@@ -1,6 +1,8 @@
 #include "update_record.h"
 
+#include "folder_of.h"
 #include "messages.h"
+#include "provider_text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -41,13 +43,6 @@ private:
     int fd_;
 };
 
-std::string folderOf(const std::string &path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // A new file's name lives in its folder: without this the first line could vanish with it.
 void syncFolder(const std::string &path) {
     const Descriptor folder(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -80,35 +75,6 @@ std::string tailOf(int fd, off_t size) {
     return tail;
 }
 
-// Length of the valid UTF-8 sequence that starts text[at], 0 when none does: no overlong
-// forms, no surrogates, nothing past U+10FFFF.
-size_t utf8Length(std::string_view text, size_t at) {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[at + i]); };
-    const unsigned char lead = byte(0);
-    size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF; // the range of the byte after the lead
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size() || byte(1) < low || byte(1) > high)
-        return 0;
-    for (size_t i = 2; i < length; ++i)
-        if (byte(i) < 0x80 || byte(i) > 0xBF)
-            return 0;
-    return length;
-}
-
 void appendHex(std::string &out, unsigned char byte) {
     static constexpr char kDigits[] = "0123456789abcdef";
     out += "\\x";
@@ -127,7 +93,7 @@ std::string printable(std::string_view text) {
             shown += text[i++];
             continue;
         }
-        const size_t length = byte < 0x80 ? 0 : utf8Length(text, i);
+        const size_t length = byte < 0x80 ? 0 : utf8SequenceLength(text.substr(i));
         // U+0080 to U+009F are control characters too.
         const bool control =
             length == 2 && byte == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;

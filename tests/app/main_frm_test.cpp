@@ -1,6 +1,7 @@
 #include "app_setup.h"
 #include "app_test_support.h"
 #include "data_provider.h"
+#include "library_provider.h"
 #include "main_frm.h"
 #include "messages.h"
 #include "support/mock_provider.h"
@@ -655,7 +656,7 @@ TEST_F(Window, ABlankBoxAndNoSelectionSurviveShutdownAndTheNextStart) {
         const auto start = std::chrono::steady_clock::now();
         EXPECT_TRUE(window.close());
         EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-        EXPECT_EQ(window.DP, nullptr);
+        EXPECT_EQ(window.controller().provider(), nullptr);
         EXPECT_EQ(closed.count(), 1);
     }
     QSettingsStore store("fleetwright");
@@ -691,7 +692,7 @@ TEST_F(Window, ACloseDuringAnUpdateWaitsForTheUpdateToFinish) {
     control<QPushButton>(window, "Command1").click();
     EXPECT_EQ(shown, std::vector<Message>{messages::updateComplete("RX-LC", 0x12AB)});
     EXPECT_EQ(closed.count(), 1);
-    EXPECT_EQ(window.DP, nullptr);
+    EXPECT_EQ(window.controller().provider(), nullptr);
 }
 
 TEST_F(Window, AMissingLibraryEndsTheProgramBeforeTheWindowShows) {

@@ -1,6 +1,8 @@
 #include "app_test_support.h"
 #include "data_provider.h"
 #include "dataprovider_abi.h"
+#include "hosted_provider.h"
+#include "library_provider.h"
 #include "messages.h"
 #include "startup.h"
 #include "support/mock_provider.h"
@@ -190,6 +192,53 @@ TEST_F(StartUp, AHugeCreationFailureTextIsCutBeforeItIsShown) {
                            std::string(999, 'e') + "\u2026 [Code: -7]",
                        "fleetwright", MessageIcon::Critical}));
 }
+
+struct CreationFailure {
+    const char *name;
+    const char *library;
+    const char *status; // what the library's zdp_create answers
+    Message shown;
+};
+
+class CreationFailureAtStartUp : public StartUp,
+                                 public ::testing::WithParamInterface<CreationFailure> {};
+
+// A library's status never reads as one of the loader's reasons, whatever its number: only
+// a library that could not be loaded gets the advice to install one.
+TEST_P(CreationFailureAtStartUp, ShowsTheLibrarysStatusApartFromTheLoadersReasons) {
+    ::setenv("FW_TEST_CREATE_STATUS", GetParam().status, 1);
+    const ProviderFactory hosted = [] {
+        return createHostedProvider(FW_PROVIDER_HOST, GetParam().library);
+    };
+    EXPECT_EQ(startUp(hosted, store, "fleetwright", target, window), nullptr);
+    ::unsetenv("FW_TEST_CREATE_STATUS");
+    EXPECT_EQ(window.messages, std::vector<Message>{GetParam().shown});
+}
+
+Message libraryStatus(int code) {
+    return {"ZarvikDataProviderCOM.DLL possibly not registered!\r\nError: Base station driver "
+            "refused [Code: " +
+                std::to_string(code) + "]",
+            "fleetwright", MessageIcon::Critical};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, CreationFailureAtStartUp,
+    ::testing::Values(
+        CreationFailure{"Status1", FW_CREATE_STATUS_PROVIDER, "1", libraryStatus(1)},
+        CreationFailure{"Status2", FW_CREATE_STATUS_PROVIDER, "2", libraryStatus(2)},
+        CreationFailure{"Status3", FW_CREATE_STATUS_PROVIDER, "3", libraryStatus(3)},
+        CreationFailure{"Status4", FW_CREATE_STATUS_PROVIDER, "4", libraryStatus(4)},
+        CreationFailure{
+            "CannotLoad",
+            "/nonexistent/libzarvik-dataprovider.so.1",
+            "0",
+            {"ZarvikDataProviderCOM.DLL possibly not registered!\r\nError: "
+             "/nonexistent/libzarvik-dataprovider.so.1: cannot open shared object file: No such "
+             "file or directory [Code: 1]\r\nInstall the base station maker's library, or start "
+             "\"fleetwright --simulator\" to work with the simulated base station.",
+             "fleetwright", MessageIcon::Critical}}),
+    fw::testing::RowName());
 
 TEST_F(StartUp, AMissingLibraryIsReportedWithTheLoadersOwnDescription) {
     const std::string library = "/nonexistent/libnothing-here.so";

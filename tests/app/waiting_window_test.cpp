@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <fcntl.h>
@@ -270,7 +271,7 @@ TEST_P(CloseDuringAnUpdate, IsCarriedOutOnceAfterTheFinalMessage) {
 
     EXPECT_EQ(shown, std::vector<Message>{GetParam().ending});
     EXPECT_EQ(closed.count(), 1);
-    EXPECT_EQ(window->DP, nullptr);
+    EXPECT_EQ(window->controller().provider(), nullptr);
     EXPECT_EQ(store.flushes, 1);
     EXPECT_FALSE(window->isVisible());
 }
@@ -324,6 +325,44 @@ TEST(PauseFor, LastsItsTimeServingTimersWhileInputWaits) {
     EXPECT_GE(ticks, 5);
     EXPECT_EQ(input.deliveredAfter,
               (std::map<QEvent::Type, std::string>{{QEvent::KeyPress, "after"}}));
+}
+
+// A wait that starts inside another (an event served during the first) holds the loop the
+// outer one needs: each must end once its own condition holds and a wake comes, in any order.
+TEST(EventWaits, EveryWaitEndsWhenItsConditionHoldsAlsoWhenNested) {
+    for (const bool outerFirst : {true, false}) {
+        SCOPED_TRACE(outerFirst ? "outer done first" : "inner done first");
+        std::atomic<bool> outerDone = false;
+        std::atomic<bool> innerDone = false;
+        std::thread setter([&] {
+            for (std::atomic<bool> *flag : outerFirst ? std::array{&outerDone, &innerDone}
+                                                      : std::array{&innerDone, &outerDone}) {
+                std::this_thread::sleep_for(100ms);
+                *flag = true;
+                wakeEventWaits();
+            }
+        });
+        bool innerReturned = false;
+        QTimer::singleShot(10ms, [&] {
+            serveEventsUntil([&] { return innerDone.load(); });
+            innerReturned = true;
+        });
+        const auto start = std::chrono::steady_clock::now();
+        serveEventsUntil([&] { return outerDone.load() && innerReturned; },
+                         start + std::chrono::seconds(5));
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        setter.join();
+        EXPECT_TRUE(innerReturned);
+        EXPECT_LT(elapsed, std::chrono::seconds(2));
+    }
+}
+
+TEST(EventWaits, AWaitWhoseConditionNeverHoldsEndsAtItsDeadline) {
+    const auto start = std::chrono::steady_clock::now();
+    serveEventsUntil([] { return false; }, start + 200ms);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, 200ms);
+    EXPECT_LT(elapsed, 1500ms);
 }
 
 TEST(UpdateRecord, TheWindowServesItsEventsWhileTheLineWaitsForAnotherProgramsLock) {

@@ -82,6 +82,14 @@ int32_t zdp_create(zdp_provider **out) {
     printf("ok 2 - printed by the library\n");
     fflush(stdout);
 #endif
+#ifdef FW_CREATE_STATUS_FROM_ENV
+    /* The status of the test's choice, so that one library answers 1 to 4 in turn. */
+    const char *status = getenv("FW_TEST_CREATE_STATUS");
+    if (status && atoi(status) != 0) {
+        error_text = "Base station driver refused";
+        return atoi(status);
+    }
+#endif
     *out = (zdp_provider *)&provider;
     return 0;
 }

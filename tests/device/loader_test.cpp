@@ -1,6 +1,7 @@
 #include "data_provider.h"
 #include "dataprovider_abi.h"
 #include "fwsim.h"
+#include "library_provider.h"
 #include "private_paths.h"
 #include "sim_environment.h"
 #include "support/named_rows.h"

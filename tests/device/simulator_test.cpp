@@ -517,6 +517,47 @@ TEST_F(SimulatorTest, CodeFaultsLeaveOtherCodesAlone) {
     EXPECT_EQ(write(id, kReset, ""), 0);
 }
 
+// A module that does not become what the host asked for, while every call succeeds.
+struct MisbehaviourCase {
+    const char *name;
+    std::string faults;
+    int32_t channelMode;
+    std::string written; // to the TX interval, after the pairing
+    int channelAfter;    // the module's, which *extra reports as well
+    std::string held;    // the TX interval the module keeps
+};
+
+class Misbehaviour : public SimulatorTest,
+                     public ::testing::WithParamInterface<MisbehaviourCase> {};
+
+TEST_P(Misbehaviour, TakesEveryCallButKeepsItsOwn) {
+    const MisbehaviourCase &c = GetParam();
+    env.set("FLEETWRIGHT_SIM_FLEET", "1A:RX-LC:3");
+    env.set("FLEETWRIGHT_SIM_CHANNEL", "7");
+    env.set("FLEETWRIGHT_SIM_FAULTS", c.faults);
+    createAndOpen();
+    uint32_t id = 0;
+    int32_t extra = 0;
+    int32_t result = 0;
+    ASSERT_EQ(zdp_pair_module(dp, 1, c.channelMode, 10, &id, &extra, &result), 0);
+    EXPECT_EQ(extra, c.channelAfter);
+    EXPECT_EQ(fwsim_module_channel(id), c.channelAfter);
+    EXPECT_EQ(write(id, kTx, c.written), 0);
+    EXPECT_EQ(readText(id, kTx), c.held);
+    EXPECT_EQ(write(id, kSample, "500"), 0);
+    EXPECT_EQ(readText(id, kSample), "500") << "other codes are kept as written";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, Misbehaviour,
+    ::testing::Values(MisbehaviourCase{"None", "", 0, "333", 7, "333"},
+                      MisbehaviourCase{"IgnoresChannelModeZero", "ignore-channel", 0, "333", 3,
+                                       "333"},
+                      MisbehaviourCase{"ClampsALargerNumber", "clamp:76", 1, "333", 3, "100"},
+                      MisbehaviourCase{"KeepsASmallerNumber", "clamp:76", 1, "99.5", 3, "99.5"},
+                      MisbehaviourCase{"KeepsWhatIsNoNumber", "clamp:76", 1, "x", 3, "x"}),
+    fw::testing::RowName());
+
 TEST(SimulatorCreate, InjectedCreationFailureLeavesNoProvider) {
     SimEnvironment env;
     env.set("FLEETWRIGHT_SIM_FAULTS", "create");

@@ -4,6 +4,7 @@
 #include "data_provider.h"
 #include "device/sim_environment.h"
 #include "fwsim.h"
+#include "library_provider.h"
 #include "main_frm.h"
 
 #include <QComboBox>

@@ -1,8 +1,12 @@
 /* A data-provider library that passes every call on to the simulator (the library named by
  * FW_TEST_DELEGATE) unless the file named by FW_TEST_FAULT_FILE holds a fault for that call:
  * a line "crash zdp_pair_module", "hang zdp_pair_module" or "exit zdp_read_module_command"
- * (exit status 3). The file is read on every call, so that a test can switch the fault on
- * and off while the program runs. */
+ * (exit status 3); the first line naming the call counts. The file is read on every call, so
+ * that a test can switch the fault on and off while the program runs. Faults that leave processes
+ * behind the host's back carry on with the call: "fork" (a child that waits for ever), "setsid" (a
+ * child that starts a session and forks again, as a daemon does), "own-group" (a child in a process
+ * group of its own); "parent-group" moves the host into its parent's process group and hangs. The
+ * call "load" is the library's constructor. */
 #include "dataprovider_abi.h"
 
 #include <dlfcn.h>
@@ -10,6 +14,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 static void *delegate(const char *name) {
@@ -28,9 +33,11 @@ static void faultIn(const char *call) {
         return;
     char action[16] = "";
     char where[64] = "";
-    const int fields = fscanf(file, "%15s %63s", action, where);
+    while (fscanf(file, "%15s %63s", action, where) == 2)
+        if (strcmp(where, call) == 0)
+            break;
     fclose(file);
-    if (fields != 2 || strcmp(where, call) != 0)
+    if (strcmp(where, call) != 0)
         return;
     if (strcmp(action, "crash") == 0) {
         signal(SIGSEGV, SIG_DFL);
@@ -40,7 +47,35 @@ static void faultIn(const char *call) {
             pause();
     } else if (strcmp(action, "exit") == 0) {
         exit(3);
+    } else if (strcmp(action, "fork") == 0) {
+        if (fork() == 0)
+            for (;;)
+                pause();
+    } else if (strcmp(action, "setsid") == 0) {
+        const pid_t child = fork();
+        if (child == 0) {
+            setsid();
+            if (fork() == 0)
+                for (;;)
+                    pause();
+            _exit(0);
+        }
+        waitpid(child, NULL, 0);
+    } else if (strcmp(action, "own-group") == 0) {
+        if (fork() == 0) {
+            setpgid(0, 0);
+            for (;;)
+                pause();
+        }
+    } else if (strcmp(action, "parent-group") == 0) {
+        setpgid(0, getpgid(getppid()));
+        for (;;)
+            pause();
     }
+}
+
+__attribute__((constructor)) static void atLoad(void) {
+    faultIn("load");
 }
 
 /* dlsym's object pointer becomes a function pointer the way POSIX allows. */

@@ -19,6 +19,7 @@
 #include <array>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <dirent.h>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -72,6 +73,39 @@ std::vector<pid_t> childrenOf(pid_t pid) {
 bool alive(pid_t pid) {
     return ::kill(pid, 0) == 0 &&
            fileText("/proc/" + std::to_string(pid) + "/stat").find(") Z") == std::string::npos;
+}
+
+// The live processes that have library mapped and the fault file in their environment
+// (other tests' hosts may run meanwhile), after giving them until the limit to go.
+std::vector<pid_t> leftWith(const std::string &library, const std::string &faultFile,
+                            std::chrono::seconds limit = 5s) {
+    const std::string variable = "FW_TEST_FAULT_FILE=" + faultFile + std::string(1, '\0');
+    const Clock::time_point end = Clock::now() + limit;
+    for (;;) {
+        std::vector<pid_t> left;
+        DIR *proc = opendir("/proc");
+        while (const dirent *entry = proc ? readdir(proc) : nullptr) {
+            const pid_t candidate = std::atoi(entry->d_name);
+            if (candidate > 0 && candidate != getpid() && alive(candidate) &&
+                fileText("/proc/" + std::to_string(candidate) + "/maps").find(library) !=
+                    std::string::npos &&
+                fileText("/proc/" + std::to_string(candidate) + "/environ").find(variable) !=
+                    std::string::npos)
+                left.push_back(candidate);
+        }
+        if (proc)
+            closedir(proc);
+        if (left.empty() || Clock::now() >= end)
+            return left;
+        std::this_thread::sleep_for(50ms);
+    }
+}
+
+// The checker's exit status on library, its standard output thrown away.
+int checkerStatus(const std::string &library) {
+    const int status =
+        std::system((std::string(FW_CHECKER) + " " + library + " >/dev/null 2>&1").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 class Observer final : public UpdateObserver {
@@ -179,6 +213,49 @@ INSTANTIATE_TEST_SUITE_P(
                                   "exited with status 3 in zdp_read_module_command"},
                       UpdateFault{"CrashReadingTheChannel", "crash zdp_get_base_channel",
                                   "killed by signal 11 in zdp_get_base_channel"}),
+    fw::testing::RowName());
+
+// A library whose processes leave the host's session or process group, or a host that
+// moves into its parent's group: through the program's host client and through the
+// checker, nothing of the library is left afterwards and the base station opens again.
+struct EscapingFault {
+    const char *name;
+    const char *fault;
+    const char *happened; // how the update ends; empty: complete
+    int checkerStatus;
+};
+
+class EscapingLibrary : public HostedWindow, public ::testing::WithParamInterface<EscapingFault> {};
+
+TEST_P(EscapingLibrary, LeavesNothingBehindAndTheNextStartOpensTheBaseStation) {
+    fault(GetParam().fault);
+    ASSERT_TRUE(load());
+    window->show();
+    clickUpdate();
+    const std::string happened = GetParam().happened;
+    EXPECT_EQ(shown, std::vector<Message>{happened.empty() ? kComplete
+                                                           : messages::providerStopped(happened)});
+    window.reset();
+    EXPECT_EQ(leftWith(FW_FAULT_SWITCH, faultFile), std::vector<pid_t>{})
+        << "after the program's host";
+
+    EXPECT_EQ(checkerStatus(FW_FAULT_SWITCH), GetParam().checkerStatus);
+    EXPECT_EQ(leftWith(FW_FAULT_SWITCH, faultFile), std::vector<pid_t>{}) << "after the checker";
+
+    noFault();
+    ASSERT_TRUE(load()) << "the base station's lock is free";
+    clickUpdate();
+    EXPECT_EQ(shown, std::vector<Message>{kComplete});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, EscapingLibrary,
+    ::testing::Values(
+        EscapingFault{"NewSessionAndDoubleFork", "setsid zdp_get_base_channel", "", 0},
+        EscapingFault{"ChildInAGroupOfItsOwn", "own-group zdp_get_base_channel", "", 0},
+        EscapingFault{"ForkInTheConstructor", "setsid load", "", 0},
+        EscapingFault{"HostMovesIntoItsParentsGroup", "parent-group zdp_read_module_command",
+                      "gave no answer within 5 s in zdp_read_module_command", 1}),
     fw::testing::RowName());
 
 TEST_F(HostedWindow, AFailedRestartEndsTheUpdateWithItsReasonAndLeavesTheWindowUsable) {
@@ -302,7 +379,12 @@ protected:
         std::string program = FW_PROGRAM;
         std::string option = "--no-record";
         std::array<char *, 3> argv{program.data(), option.data(), nullptr};
-        ASSERT_EQ(posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (closed >= 0)
+            posix_spawn_file_actions_addclose(&actions, closed);
+        ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
         // Ready once its host has loaded the library and the window has its channel.
         const Clock::time_point limit = Clock::now() + 20s;
         while (host <= 0 && Clock::now() < limit) {
@@ -334,6 +416,7 @@ protected:
 
     SimEnvironment sim;
     std::string config;
+    int closed = -1; // a standard descriptor the program starts without
     pid_t pid = -1;
     pid_t host = -1;
 };
@@ -373,6 +456,45 @@ TEST_F(Program, ASecondSignalDuringShutdownEndsItAtOnce) {
     while (alive(host) && Clock::now() < end)
         std::this_thread::sleep_for(20ms);
     EXPECT_FALSE(alive(host));
+}
+
+std::string target(pid_t pid, int fd) {
+    char link[256] = "";
+    const std::string path = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd);
+    const ssize_t length = ::readlink(path.c_str(), link, sizeof link - 1);
+    return std::string(link, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+// A closed descriptor would be taken by the next one opened (the display connection,
+// say), which would then receive every line meant for standard error.
+class ProgramWithoutADescriptor : public Program, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ProgramWithoutADescriptor, HasItOnDevNullAndItsHostWritesWhereItsStandardErrorGoes) {
+    closed = GetParam();
+    start(FW_SIMULATOR);
+    EXPECT_EQ(target(pid, GetParam()), "/dev/null");
+    EXPECT_EQ(target(host, 0), "/dev/null");
+    EXPECT_EQ(target(host, 1), target(pid, 2));
+    EXPECT_EQ(target(host, 2), target(pid, 2));
+}
+
+INSTANTIATE_TEST_SUITE_P(Descriptors, ProgramWithoutADescriptor, ::testing::Values(0, 1, 2),
+                         [](const auto &row) { return "Fd" + std::to_string(row.param); });
+
+// The host dies with the program, and every process of the library with the host.
+TEST_F(Program, SigkillLeavesNoProcessOfTheLibrary) {
+    const std::string faultFile =
+        ::testing::TempDir() + "fw-kill-fault-" + std::to_string(getpid());
+    std::ofstream(faultFile) << "fork zdp_probe_provider\n";
+    setenv("FW_TEST_DELEGATE", FW_SIMULATOR, 1);
+    setenv("FW_TEST_FAULT_FILE", faultFile.c_str(), 1);
+    start(FW_FAULT_SWITCH);
+    ::kill(pid, SIGKILL);
+    EXPECT_EQ(endedWithin(5s), 128 + SIGKILL);
+    EXPECT_EQ(leftWith(FW_FAULT_SWITCH, faultFile), std::vector<pid_t>{});
+    std::remove(faultFile.c_str());
+    unsetenv("FW_TEST_DELEGATE");
+    unsetenv("FW_TEST_FAULT_FILE");
 }
 
 } // namespace

@@ -174,7 +174,7 @@ TEST_P(SettingsStoreUnderBadConditions, StartsWithSoundEntriesAndShutsDownCleanl
     std::signal(SIGXFSZ, oldSignal);
 
     EXPECT_EQ(closed.count(), 1);
-    EXPECT_EQ(ui.window.DP, nullptr);
+    EXPECT_EQ(ui.window.controller().provider(), nullptr);
     EXPECT_EQ(fwsim_is_open(), 0);
     EXPECT_LT(shutdownMs, kLongestShutdownMs);
     if (row.notSaved)

@@ -1,6 +1,7 @@
 // The maker's example is only an example if the program works with it: whole updates on
 // both tabs, through the program's loader and update sequence, twice in a row.
 #include "data_provider.h"
+#include "library_provider.h"
 #include "module_protocol.h"
 #include "support/named_rows.h"
 #include "support/recording_window.h"

@@ -4,6 +4,7 @@
 #include "checks.h"
 #include "data_provider.h"
 #include "device/sim_environment.h"
+#include "library_provider.h"
 #include "module_protocol.h"
 
 #include <algorithm>

@@ -5,9 +5,8 @@
 #include "support/named_rows.h"
 #include "support/recording_window.h"
 
-#include <optional>
-
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace fw {
 namespace {

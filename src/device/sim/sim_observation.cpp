@@ -91,7 +91,7 @@ long fwsim_call_count(const char *function) {
     if (!world)
         return 0;
     const std::lock_guard lock(world->mutex);
-    return world->calls[static_cast<size_t>(*call)];
+    return world->calls[fw::host::indexOf(*call)];
 }
 
 long fwsim_call_log(char *buf, size_t cap) {

@@ -1,5 +1,6 @@
 #include "sim_world.h"
 
+#include "folder_of.h"
 #include "provider_text.h"
 
 #include <cerrno>
@@ -15,22 +16,16 @@ namespace fwsim {
 
 namespace {
 
-constexpr std::array<std::string_view, static_cast<size_t>(Call::Count)> kCallNames{
-    "zdp_probe_provider",       "zdp_open_connection",     "zdp_close_connection",
-    "zdp_get_base_channel",     "zdp_set_base_channel",    "zdp_pair_module",
-    "zdp_write_module_command", "zdp_read_module_command",
-};
-
 std::mutex registryMutex;
 std::shared_ptr<World> registered;
 
 } // namespace
 
 std::optional<Call> callNamed(std::string_view function) {
-    for (size_t i = 0; i < kCallNames.size(); ++i)
-        if (kCallNames[i] == function)
-            return static_cast<Call>(i);
-    return std::nullopt;
+    const std::optional<Call> call = fw::host::callNamed(function);
+    if (!call || fw::host::kCalls[fw::host::indexOf(*call)].scope != fw::host::CallScope::Station)
+        return std::nullopt;
+    return call;
 }
 
 World::World(const Config &config)
@@ -47,8 +42,8 @@ Module *World::find(uint32_t id) {
 }
 
 void World::record(Call call, int argument) {
-    ++calls[static_cast<size_t>(call)];
-    std::string line(kCallNames[static_cast<size_t>(call)]);
+    ++calls[fw::host::indexOf(call)];
+    std::string line(fw::host::callName(call));
     if (argument >= 0)
         line += ' ' + std::to_string(argument);
     if (callLog.size() == kCallLogLength)
@@ -57,13 +52,6 @@ void World::record(Call call, int argument) {
 }
 
 namespace {
-
-std::string folderOf(const std::string &path) {
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 // The file that the state path names, where the new state replaces the old: the end of its
 // symbolic links, so that a link stays a link. Only a regular file, or nothing yet in a
@@ -76,7 +64,7 @@ std::optional<std::string> fileBehind(const std::string &path, std::string &why)
         struct stat status {};
         if (::lstat(current.c_str(), &status) != 0) {
             struct stat folder {};
-            if (errno == ENOENT && ::stat(folderOf(current).c_str(), &folder) == 0 &&
+            if (errno == ENOENT && ::stat(fw::folderOf(current).c_str(), &folder) == 0 &&
                 S_ISDIR(folder.st_mode))
                 return current;
             why = std::strerror(errno);
@@ -96,7 +84,7 @@ std::optional<std::string> fileBehind(const std::string &path, std::string &why)
         }
         next.resize(static_cast<size_t>(length));
         if (!next.starts_with('/'))
-            next.insert(0, folderOf(current).append("/"));
+            next.insert(0, fw::folderOf(current).append("/"));
         current = std::move(next);
     }
     why = std::strerror(ELOOP);

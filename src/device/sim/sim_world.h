@@ -1,5 +1,6 @@
 #pragma once
 
+#include "provider_calls.h"
 #include "sim_config.h"
 
 #include <array>
@@ -12,19 +13,8 @@
 
 namespace fwsim {
 
-// The calls whose number the test-only inspection reports.
-enum class Call {
-    Probe,
-    Open,
-    Close,
-    GetChannel,
-    SetChannel,
-    Pair,
-    Write,
-    Read,
-    Count,
-};
-
+// The calls whose number the test-only inspection reports: those on the base station.
+using fw::host::Call;
 std::optional<Call> callNamed(std::string_view function);
 
 inline constexpr size_t kCallLogLength = 10000;
@@ -57,7 +47,7 @@ struct World {
     size_t nextToWake = 0;
     // Here rather than in the provider so that a test can change them between updates.
     Faults faults;
-    std::array<long, static_cast<size_t>(Call::Count)> calls{};
+    std::array<long, fw::host::kCalls.size()> calls{};
     std::deque<std::string> callLog; // the latest kCallLogLength calls
     std::string statePath;
 };

@@ -1,0 +1,41 @@
+#include "fleet_controller.h"
+
+#include "data_provider.h"
+
+namespace fw::app {
+
+FleetController::FleetController(SettingsStore &store, WindowPort &window, EntryTarget &target,
+                                 UpdateObserver *observer)
+    : store_(store), window_(window), target_(target), observer_(observer) {}
+
+FleetController::~FleetController() {
+    // The sequence refers to the provider.
+    update_.reset();
+}
+
+bool FleetController::load(const ProviderFactory &createProvider,
+                           std::string_view applicationName) {
+    provider_ = startUp(createProvider, store_, applicationName, target_, window_);
+    if (!provider_)
+        return false;
+    update_ = std::make_unique<UpdateSequence>(*provider_, window_, session_, observer_);
+    return true;
+}
+
+bool FleetController::updating() const {
+    return update_ && update_->running();
+}
+
+void FleetController::runUpdate() {
+    if (update_)
+        update_->run();
+}
+
+void FleetController::shutDown(const Entries &entries) {
+    if (!provider_)
+        return;
+    update_.reset();
+    app::shutDown(provider_, store_, entries, window_);
+}
+
+} // namespace fw::app

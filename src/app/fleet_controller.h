@@ -1,0 +1,51 @@
+#pragma once
+
+#include "saved_entries.h"
+#include "startup.h"
+#include "update_sequence.h"
+
+#include <memory>
+#include <string_view>
+
+namespace fw {
+class DataProvider;
+class UpdateObserver;
+class WindowPort;
+} // namespace fw
+
+namespace fw::app {
+
+// What the window's buttons set going: start-up, updates and shutdown, over the provider it
+// owns. The form shows and reads; this decides what happens with the base station.
+class FleetController {
+public:
+    // observer, when given, hears of every update (the update record).
+    FleetController(SettingsStore &store, WindowPort &window, EntryTarget &target,
+                    UpdateObserver *observer = nullptr);
+    ~FleetController();
+    FleetController(const FleetController &) = delete;
+    FleetController &operator=(const FleetController &) = delete;
+
+    // Start-up; false when the program must end (the operator has been told why).
+    bool load(const ProviderFactory &createProvider, std::string_view applicationName);
+    // The provider while the base station is the program's; null before start-up, after a
+    // start-up that failed and after shutdown.
+    DataProvider *provider() const { return provider_.get(); }
+    // Whether an update is under way (events run inside one).
+    bool updating() const;
+    // One update; nothing before start-up or while one runs.
+    void runUpdate();
+    // Saves the entries and releases the base station; nothing when none was opened.
+    void shutDown(const Entries &entries);
+
+private:
+    SettingsStore &store_;
+    WindowPort &window_;
+    EntryTarget &target_;
+    UpdateObserver *observer_;
+    ModuleSession session_;
+    std::unique_ptr<DataProvider> provider_;
+    std::unique_ptr<UpdateSequence> update_;
+};
+
+} // namespace fw::app
