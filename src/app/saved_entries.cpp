@@ -1,23 +1,30 @@
 #include "saved_entries.h"
 
+#include "user_folders.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
+#include <QLockFile>
 #include <QStringList>
 #include <QTemporaryFile>
+#include <chrono>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <climits>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <variant>
 
 namespace fw::app {
 
 namespace {
-// Where QSettings keeps the per-user settings of an application on this platform.
+// The per-user settings of an application: its own file in the user's config folder, by the
+// same rule as every other per-user file of the program.
 QString userFileOf(const QString &applicationName) {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + u'/' +
-           applicationName + u'/' + applicationName + QStringLiteral(".conf");
+    return QFile::decodeName(QByteArray::fromStdString(userFolder("XDG_CONFIG_HOME", ".config"))) + u'/' + applicationName +
+           u'/' + applicationName + QStringLiteral(".conf");
 }
 
 // Why an existing path cannot hold settings; nothing when it is a regular file or missing.
@@ -34,11 +41,11 @@ std::optional<QString> notAFile(const QString &path) {
 }
 } // namespace
 
+// An explicit file rather than the application's name: QSettings would then also read the
+// organisation's file and the system-wide ones (a named pipe there hangs start-up) and copy
+// their groups into the operator's file at the next save.
 QSettingsStore::QSettingsStore(const QString &applicationName)
-    : QSettingsStore(userFileOf(applicationName), [&applicationName] {
-          return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                             applicationName, applicationName);
-      }) {}
+    : QSettingsStore(inFile(userFileOf(applicationName))) {}
 
 QSettingsStore::QSettingsStore(const QString &fileName, const Opener &open)
     : fileName_(fileName), unreadable_(notAFile(fileName)) {
@@ -114,9 +121,12 @@ QVariant carried(const QVariant &value) {
     return value;
 }
 
+using Values = std::map<QString, QVariant>;
+
 // Reads a settings file as it is on disk: a copy under a name of its own, since QSettings
-// keeps what it wrote for a file name and would answer from that instead.
-std::optional<Texts> readBack(const QString &path) {
+// keeps what it read or wrote for a file name and may answer from that instead. A file in a
+// form QSettings cannot read whole gives what it could read, unless it must be whole.
+std::optional<Values> readValues(const QString &path, bool whole) {
     QTemporaryFile copy(path + QStringLiteral(".check-XXXXXX"));
     QFile original(path);
     if (!copy.open() || !original.open(QIODevice::ReadOnly))
@@ -126,11 +136,21 @@ std::optional<Texts> readBack(const QString &path) {
         !copy.flush())
         return std::nullopt;
     const QSettings settings(copy.fileName(), QSettings::IniFormat);
-    if (settings.status() != QSettings::NoError)
+    if (whole && settings.status() != QSettings::NoError)
+        return std::nullopt;
+    Values values;
+    for (const QString &key : settings.allKeys())
+        values[key] = settings.value(key);
+    return values;
+}
+
+std::optional<Texts> readBack(const QString &path) {
+    const std::optional<Values> values = readValues(path, true);
+    if (!values)
         return std::nullopt;
     Texts texts;
-    for (const QString &key : settings.allKeys())
-        addText(texts, key, settings.value(key));
+    for (const auto &[key, value] : *values)
+        addText(texts, key, value);
     return texts;
 }
 
@@ -159,6 +179,57 @@ mode_t modeFor(const QString &path) {
 QString systemError() {
     return QString::fromLocal8Bit(std::strerror(errno));
 }
+
+// The longest name a save puts beside a file: its temporary copies and QSettings' lock.
+constexpr int kLongestSuffix = sizeof ".check-XXXXXX" - 1;
+
+// Whether the file system takes path's name with the suffixes of a save; the name alone may
+// fit where those do not.
+bool nameFits(const QString &path) {
+    const QFileInfo info(path);
+    long most = ::pathconf(QFile::encodeName(info.path()).constData(), _PC_NAME_MAX);
+    if (most <= 0)
+        most = NAME_MAX;
+    return QFile::encodeName(info.fileName()).size() + kLongestSuffix <= most;
+}
+
+// Another program saving the same file (another run, or any program that saves it through
+// QSettings, which takes the same lock) is done in a moment; one that holds it for longer is
+// stuck, and must not hold up the close.
+constexpr std::chrono::seconds kLockPatience(2);
+
+QString lockFailure(const QLockFile &lock) {
+    switch (lock.error()) {
+    case QLockFile::LockFailedError:
+        return QStringLiteral("another program keeps it locked");
+    case QLockFile::PermissionError:
+        return QStringLiteral("no lock file can be made beside it");
+    case QLockFile::NoError:
+    case QLockFile::UnknownError:
+        break;
+    }
+    return QStringLiteral("it cannot be locked");
+}
+
+// What the file holds at the close, so that a save keeps every group and key another program
+// put there since start-up; empty for a file that is not there. A file that is there but
+// cannot be read gives the reason instead.
+std::variant<Values, QString> currentValues(const QString &path) {
+    if (const std::optional<QString> why = notAFile(path))
+        return *why;
+    if (!QFileInfo::exists(path))
+        return Values{};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("it cannot be read now (%1), and saving would lose what it holds")
+            .arg(file.errorString());
+    file.close();
+    std::optional<Values> values = readValues(path, false);
+    if (!values)
+        return QStringLiteral(
+            "no copy of it can be read beside it (a full disk or a file size limit)");
+    return std::move(*values);
+}
 } // namespace
 
 FlushResult QSettingsStore::flush() {
@@ -174,6 +245,8 @@ FlushResult QSettingsStore::flush() {
     // the cut file in place of the good one. So the new content goes to a file beside the
     // one it replaces, is read back, and replaces it only when it came out whole.
     const QString path = *behind;
+    if (!nameFits(fileName_) || !nameFits(path))
+        return FlushResult::failed(QStringLiteral("its name is longer than the file system takes"));
     const QFileInfo target(path);
     if (target.exists() && target.isDir())
         return FlushResult::failed(QStringLiteral("it is a folder"));
@@ -183,10 +256,18 @@ FlushResult QSettingsStore::flush() {
         return FlushResult::failed(QStringLiteral("it is read-only"));
     if (!QDir().mkpath(target.path()))
         return FlushResult::failed(QStringLiteral("its folder cannot be created"));
-    std::map<QString, QVariant> content;
-    for (const QString &key : settings_->allKeys())
+    // The file is read again and replaced under one lock, so that nothing another program
+    // saves in between is lost.
+    QLockFile lock(fileName_ + QStringLiteral(".lock"));
+    if (!lock.tryLock(kLockPatience))
+        return FlushResult::failed(lockFailure(lock));
+    std::variant<Values, QString> current = currentValues(path);
+    if (const QString *why = std::get_if<QString>(&current))
+        return FlushResult::failed(*why);
+    Values content;
+    for (const auto &[key, value] : std::get<Values>(current))
         if (!key.isEmpty()) // a stray "=" line in the file; QSettings cannot write it back
-            content[key] = carried(settings_->value(key));
+            content[key] = carried(value);
     for (const auto &[key, text] : written_)
         content[key] = carried(text);
 

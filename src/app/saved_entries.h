@@ -63,9 +63,11 @@ public:
     virtual std::optional<QString> unreadable() const { return std::nullopt; }
 };
 
-// The per-user store of the platform, addressed by the application name. Writes reach the
-// file on flush only, and only whole: the file is replaced by a complete new one or left as
-// it was. A symbolic link stays a link (its target is replaced) and an existing file keeps
+// The per-user store, addressed by the application name: NAME/NAME.conf in the user's config
+// folder, and no other file. Writes reach the file on flush only, and only whole: under a
+// lock, the file as it is then is read again, the writes go into it, and it is replaced by a
+// complete new one or left as it was, so that what other programs saved since start-up
+// stays. A symbolic link stays a link (its target is replaced) and an existing file keeps
 // its permissions; a new one is readable by its owner only.
 class QSettingsStore final : public SettingsStore {
 public:
@@ -85,7 +87,8 @@ private:
     using Opener = std::function<std::unique_ptr<QSettings>()>;
     QSettingsStore(const QString &fileName, const Opener &open);
     QString fileName_;
-    // Only ever read, so it never writes by itself; none when the file is not one.
+    // The file as start-up read it; only ever read, so it never writes by itself; none when
+    // the file is not one.
     std::unique_ptr<QSettings> settings_;
     std::map<QString, QString> written_; // by key path, until a flush stores them
     std::optional<QString> unreadable_;

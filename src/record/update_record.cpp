@@ -3,6 +3,7 @@
 #include "folder_of.h"
 #include "messages.h"
 #include "provider_text.h"
+#include "user_folders.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,7 +14,6 @@
 #include <fcntl.h>
 #include <iostream>
 #include <iterator>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
@@ -64,15 +64,23 @@ bool writeAll(int fd, std::string_view bytes, std::string &reason) {
     return true;
 }
 
-// Enough of the file's end to hold its last line: a record line is far shorter.
-constexpr off_t kTailBytes = off_t{64} * 1024;
+// The piece of the file read at a time while looking for where its last line starts.
+constexpr off_t kChunkBytes = off_t{64} * 1024;
 
-std::string tailOf(int fd, off_t size) {
-    const off_t start = size > kTailBytes ? size - kTailBytes : 0;
-    std::string tail(static_cast<size_t>(size - start), '\0');
-    const ssize_t got = ::pread(fd, tail.data(), tail.size(), start);
-    tail.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return tail;
+// Where the last line of a file of size bytes starts: just after its last line end, or at
+// the start of the file. Reads back a piece at a time, however long that line is.
+std::optional<off_t> lastLineStart(int fd, off_t size) {
+    std::string chunk;
+    for (off_t end = size; end > 0;) {
+        const off_t start = end > kChunkBytes ? end - kChunkBytes : 0;
+        chunk.resize(static_cast<size_t>(end - start));
+        if (::pread(fd, chunk.data(), chunk.size(), start) != static_cast<ssize_t>(chunk.size()))
+            return std::nullopt;
+        if (const size_t lineEnd = chunk.find_last_of('\n'); lineEnd != std::string::npos)
+            return start + static_cast<off_t>(lineEnd) + 1;
+        end = start;
+    }
+    return 0;
 }
 
 void appendHex(std::string &out, unsigned char byte) {
@@ -184,34 +192,39 @@ std::string textField(std::string_view text) {
     return csvField(shown);
 }
 
-std::string mendingFor(std::string_view tail) {
-    const size_t lineEnd = tail.find_last_of('\n');
-    const std::string_view cut =
-        lineEnd == std::string_view::npos ? tail : tail.substr(lineEnd + 1);
-    if (cut.empty())
-        return {};
-    // Read as an RFC 4180 reader would: only a field that starts with a quote is quoted,
-    // and a doubled quote inside it stands for one.
-    enum class State { FieldStart, Plain, Quoted, QuoteInQuoted } state = State::FieldStart;
-    for (const char c : cut) {
-        switch (state) {
+void CutLine::read(std::string_view bytes) {
+    for (const char c : bytes) {
+        switch (state_) {
         case State::FieldStart:
-            state = c == '"' ? State::Quoted : c == ',' ? State::FieldStart : State::Plain;
+            state_ = c == '"' ? State::Quoted : c == ',' ? State::FieldStart : State::Plain;
             break;
         case State::Plain:
             if (c == ',')
-                state = State::FieldStart;
+                state_ = State::FieldStart;
             break;
         case State::Quoted:
             if (c == '"')
-                state = State::QuoteInQuoted;
+                state_ = State::QuoteInQuoted;
             break;
         case State::QuoteInQuoted:
-            state = c == '"' ? State::Quoted : c == ',' ? State::FieldStart : State::Plain;
+            state_ = c == '"' ? State::Quoted : c == ',' ? State::FieldStart : State::Plain;
             break;
         }
     }
-    return state == State::Quoted ? "\"\n" : "\n";
+    empty_ = empty_ && bytes.empty();
+}
+
+std::string CutLine::mending() const {
+    if (empty_)
+        return {};
+    return state_ == State::Quoted ? "\"\n" : "\n";
+}
+
+std::string mendingFor(std::string_view tail) {
+    const size_t lineEnd = tail.find_last_of('\n');
+    CutLine cut;
+    cut.read(lineEnd == std::string_view::npos ? tail : tail.substr(lineEnd + 1));
+    return cut.mending();
 }
 
 std::string isoLocalTime(std::time_t when) {
@@ -250,45 +263,109 @@ std::string recordLine(const UpdateReport &report, std::string_view time) {
     return line + '\n';
 }
 
-std::optional<std::string> appendLine(const std::string &path, std::string_view line) {
+namespace {
+
+// What closes the file's last line when it was cut short, read from that line's start to the
+// end of the file; nothing when it cannot be read.
+std::optional<std::string> mendingOf(int fd, off_t size) {
+    const std::optional<off_t> lineStart = lastLineStart(fd, size);
+    if (!lineStart)
+        return std::nullopt;
+    CutLine cut;
+    std::string chunk;
+    for (off_t at = *lineStart; at < size;) {
+        chunk.resize(static_cast<size_t>(std::min(size - at, kChunkBytes)));
+        if (::pread(fd, chunk.data(), chunk.size(), at) != static_cast<ssize_t>(chunk.size()))
+            return std::nullopt;
+        cut.read(chunk);
+        at += static_cast<off_t>(chunk.size());
+    }
+    return cut.mending();
+}
+
+// Removes the file at path, or the file its links lead to: a record this call created and
+// could not write its first line to.
+void removeCreated(const std::string &path) {
+    char *file = ::realpath(path.c_str(), nullptr);
+    ::unlink(file ? file : path.c_str());
+    std::free(file); // NOLINT(cppcoreguidelines-no-malloc): realpath allocates with malloc
+}
+
+enum class Appended { Done, Failed, FileRemoved };
+
+Appended appendOnce(const std::string &path, std::string_view line, std::string &reason) {
+    const auto failed = [&reason](std::string why) {
+        reason = std::move(why);
+        return Appended::Failed;
+    };
+    struct stat status {};
+    // Whether this call makes the file: only such a file is removed when its first line
+    // cannot be written.
+    const bool creating = ::stat(path.c_str(), &status) != 0 && errno == ENOENT;
     // Non-blocking so that opening a pipe or a device in the record's place never waits.
     const Descriptor file(
         ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
     if (file.get() < 0)
-        return systemReason(errno);
-    struct stat status {};
+        return failed(systemReason(errno));
     if (::fstat(file.get(), &status) != 0)
-        return systemReason(errno);
+        return failed(systemReason(errno));
     if (!S_ISREG(status.st_mode))
-        return std::string("Not a regular file");
+        return failed("Not a regular file");
 
     // Another program appending to the same record waits here, so that the size and the
-    // last byte read below are still true when this line goes in.
+    // last line read below are still true when this line goes in.
     if (!lockWithin(file.get(), kLockPatience))
-        return std::string("Another program keeps the record locked");
+        return failed("Another program keeps the record locked");
     if (::fstat(file.get(), &status) != 0)
-        return systemReason(errno);
+        return failed(systemReason(errno));
+    if (status.st_nlink == 0)
+        return Appended::FileRemoved; // by a program whose first line did not go in
     // A line cut short by an earlier crash keeps what it holds; it is only closed, so that
     // it does not swallow the lines after it.
-    std::string bytes =
-        status.st_size == 0 ? std::string(kHeader) : mendingFor(tailOf(file.get(), status.st_size));
+    std::string bytes(kHeader);
+    if (status.st_size > 0) {
+        const std::optional<std::string> mending = mendingOf(file.get(), status.st_size);
+        if (!mending)
+            return failed("Its last line cannot be read back");
+        bytes = *mending;
+    }
     bytes += line;
 
-    std::string reason;
     if (!writeAll(file.get(), bytes, reason)) {
         // Half a line would be mended into a row of its own the next time; the file goes
-        // back to what it was while it is still ours.
-        if (::ftruncate(file.get(), status.st_size) != 0)
+        // back to what it was while it is still ours, or away when it was not there.
+        if (creating && status.st_size == 0)
+            removeCreated(path);
+        else if (::ftruncate(file.get(), status.st_size) != 0)
             reason += std::string(", and the part written could not be taken back: ") +
                       systemReason(errno);
-        return reason;
+        return Appended::Failed;
     }
     ::flock(file.get(), LOCK_UN); // the line is whole; the other program may go on meanwhile
     if (::fsync(file.get()) != 0)
-        return systemReason(errno);
+        return failed(systemReason(errno));
     if (status.st_size == 0)
         syncFolder(path);
-    return std::nullopt;
+    return Appended::Done;
+}
+
+} // namespace
+
+std::optional<std::string> appendLine(const std::string &path, std::string_view line) {
+    // A file removed under the lock is made again; a few times are plenty for a race.
+    constexpr int kAttempts = 3;
+    std::string reason = "The record was removed while this line waited for it";
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        switch (appendOnce(path, line, reason)) {
+        case Appended::Done:
+            return std::nullopt;
+        case Appended::Failed:
+            return reason;
+        case Appended::FileRemoved:
+            break;
+        }
+    }
+    return reason;
 }
 
 std::optional<std::string> makeFolders(const std::string &path) {
@@ -302,19 +379,8 @@ std::optional<std::string> makeFolders(const std::string &path) {
     }
 }
 
-std::string defaultRecordPath(const char *stateHome, const std::string &home) {
-    const std::string base =
-        stateHome && stateHome[0] == '/' ? std::string(stateHome) : home + "/.local/state";
-    return base + "/fleetwright/updates.csv";
-}
-
 std::string defaultRecordPath() {
-    const char *home = std::getenv("HOME");
-    std::string homeFolder = home ? home : "";
-    if (homeFolder.empty())
-        if (const passwd *account = ::getpwuid(::getuid()); account && account->pw_dir)
-            homeFolder = account->pw_dir;
-    return defaultRecordPath(std::getenv("XDG_STATE_HOME"), homeFolder);
+    return userFolder("XDG_STATE_HOME", ".local/state") + "/fleetwright/updates.csv";
 }
 
 void onAnotherThread(const std::function<void()> &work) {

@@ -26,9 +26,25 @@ std::string csvField(std::string_view text);
 // a formula (it starts with =, +, -, @, TAB or CR).
 std::string textField(std::string_view text);
 
-// What must go before a new line so that it starts a row of its own after tail, the end of
-// the file as it is: nothing after a whole line, else a closing quote when the cut line
-// ends inside a quoted field, and the line end.
+// The last line of a file, cut short, fed a piece at a time from its start, as an RFC 4180
+// reader reads it: only a field that starts with a quote is quoted, and a doubled quote
+// inside it stands for one. Only the state of the quoting is kept, so a line of any length
+// takes no more memory than a short one.
+class CutLine {
+public:
+    void read(std::string_view bytes);
+    // What must go before a new line so that it starts a row of its own: nothing when the
+    // cut line is empty (the file ends in a whole line), else a closing quote when it ends
+    // inside a quoted field, and the line end.
+    std::string mending() const;
+
+private:
+    enum class State { FieldStart, Plain, Quoted, QuoteInQuoted };
+    State state_ = State::FieldStart;
+    bool empty_ = true;
+};
+
+// The same for tail, the end of the file as it is, when it holds the whole last line.
 std::string mendingFor(std::string_view tail);
 
 // Local time to the second with its UTC offset: 2026-12-08T14:03:27+01:00.
@@ -38,19 +54,19 @@ std::string isoLocalTime(std::time_t when);
 std::string recordLine(const UpdateReport &report, std::string_view time);
 
 // Appends line with a single write to the file opened for appending, after the header when
-// the file is new or empty and after mendingFor() when its last line was cut short, then
-// flushes it to the disk. A write that does not go in whole is taken back: the file is left
-// as it was. Returns why it could not, or nothing.
+// the file is new or empty and after the mending when its last line was cut short, then
+// flushes it to the disk. The mending reads the file back to the start of its last line,
+// however long that line is: time grows with the line's length, memory stays at 64 KiB. A
+// write that does not go in whole is taken back: the file is left as it was, and a file
+// this call created is removed. Returns why it could not, or nothing.
 std::optional<std::string> appendLine(const std::string &path, std::string_view line);
 
 // Creates the missing folders of path, each readable by its owner only. Returns why it could
 // not, or nothing.
 std::optional<std::string> makeFolders(const std::string &path);
 
-// Where the record goes unless told otherwise: $XDG_STATE_HOME/fleetwright/updates.csv, or
-// home/.local/state/fleetwright/updates.csv when the variable is unset, empty or relative.
-std::string defaultRecordPath(const char *stateHome, const std::string &home);
-// The same for this process: its environment, and its account's home when HOME is unset.
+// Where the record goes unless told otherwise: fleetwright/updates.csv in the user's state
+// folder ($XDG_STATE_HOME, or ~/.local/state; see userFolder()).
 std::string defaultRecordPath();
 
 // Runs work on a thread other than the caller's and returns once it is done. What the

@@ -325,8 +325,8 @@ INSTANTIATE_TEST_SUITE_P(
                                "it could not be read at start-up (Permission denied), and "
                                "saving would lose what it holds"},
                       KeptCase{"PastTheSizeLimit", 0600, 1024,
-                               "the new file came out incomplete (a full disk or a file size "
-                               "limit)"}),
+                               "no copy of it can be read beside it (a full disk or a file "
+                               "size limit)"}),
     [](const auto &row) { return std::string(row.param.name); });
 
 void makeSocket(const QString &path) {

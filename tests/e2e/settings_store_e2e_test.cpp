@@ -219,7 +219,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadStore{"WriteFailsPartway", Layout::FileSizeLimit,
                  kStored + "[Notes]\nText=" + QByteArray(2000, 'x') + "\n",
                  restored("12", "7", "9", 2), false, nullptr,
-                 "the new file came out incomplete (a full disk or a file size limit)"}),
+                 "no copy of it can be read beside it (a full disk or a file size limit)"}),
     fw::testing::RowName());
 
 // ---- job profiles ----------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "support/named_rows.h"
 #include "support/recording_window.h"
 #include "update_record.h"
+#include "user_folders.h"
 
 #include <QDir>
 #include <QFile>
@@ -223,6 +224,20 @@ TEST_F(AppendLine, ALineCutInsideAQuotedFieldIsClosedAndTheNextLinesAreRowsOfThe
     EXPECT_EQ(rows[4].back(), "a, b");
 }
 
+// However long the cut line, the mend reads back to its start: a line that ends inside a
+// quoted field and runs past any fixed look-back must still be closed.
+TEST_F(AppendLine, ALongCutLineIsClosedFromItsStart) {
+    const QString file = path("updates.csv");
+    const std::string whole = "t0,12AB,RX,general,kept,,,,,complete,done\n";
+    const std::string cut = "t1,12AB,RX,general,kept,,,,,failed,\"Cut" + std::string(200000, 'x');
+    writeFile(file, kHeaderLine + whole + cut);
+    const std::string later = "t2,12AB,RX,general,kept,,,,,complete,done\n";
+    ASSERT_EQ(appendLine(file.toStdString(), later), std::nullopt);
+    const std::string text = readAll(file);
+    EXPECT_EQ(text, kHeaderLine + whole + cut + "\"\n" + later);
+    EXPECT_EQ(csvRows(text).size(), 4U);
+}
+
 struct TailCase {
     const char *name;
     std::string tail; // the end of the file
@@ -263,6 +278,23 @@ TEST_F(AppendLine, ALineThatDoesNotGoInWholeLeavesTheFileAsItWas) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the write did not fail";
     EXPECT_EQ(readAll(file), before);
+}
+
+TEST_F(AppendLine, ANewRecordWhoseFirstLineDoesNotGoInIsRemoved) {
+    const QString file = path("updates.csv");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{16, 16}; // less than the header
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const auto failure = appendLine(file.toStdString(), "a,1\n");
+        ::_exit(failure == std::string("File too large") ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the write did not fail";
+    EXPECT_FALSE(QFile::exists(file));
 }
 
 TEST_F(AppendLine, AFullFileSystemLeavesTheFileAsItWas) {
@@ -359,26 +391,33 @@ TEST_F(AppendLine, ARecordLockedForLongGivesUpRatherThanHoldTheUpdate) {
     EXPECT_EQ(readAll(file), kHeaderLine);
 }
 
-struct PathCase {
+// One rule for every per-user file: the settings and the record alike.
+struct FolderCase {
     const char *name;
-    const char *stateHome;
-    std::string path;
+    const char *variable;
+    const char *home;
+    const char *accountHome;
+    std::string folder;
 };
 
-class DefaultPath : public ::testing::TestWithParam<PathCase> {};
+class UserFolder : public ::testing::TestWithParam<FolderCase> {};
 
-TEST_P(DefaultPath, FollowsTheBaseDirectoryRules) {
-    EXPECT_EQ(defaultRecordPath(GetParam().stateHome, "/home/op"), GetParam().path);
+TEST_P(UserFolder, FollowsTheBaseDirectoryRules) {
+    const FolderCase &row = GetParam();
+    EXPECT_EQ(userFolder(row.variable, ".local/state", row.home, row.accountHome), row.folder);
 }
 
-const std::string kInHome = "/home/op/.local/state/fleetwright/updates.csv";
-
-INSTANTIATE_TEST_SUITE_P(StateHomes, DefaultPath,
-                         ::testing::Values(PathCase{"Set", "/st", "/st/fleetwright/updates.csv"},
-                                           PathCase{"Unset", nullptr, kInHome},
-                                           PathCase{"Empty", "", kInHome},
-                                           PathCase{"Relative", "st", kInHome}),
-                         fw::testing::RowName());
+INSTANTIATE_TEST_SUITE_P(
+    Environments, UserFolder,
+    ::testing::Values(FolderCase{"Set", "/st", "/home/op", "/home/acc", "/st"},
+                      FolderCase{"Unset", nullptr, "/home/op", "/home/acc", "/home/op/.local/state"},
+                      FolderCase{"Empty", "", "/home/op", "/home/acc", "/home/op/.local/state"},
+                      FolderCase{"Relative", "st", "/home/op", "/home/acc", "/home/op/.local/state"},
+                      FolderCase{"HomeUnset", nullptr, nullptr, "/home/acc", "/home/acc/.local/state"},
+                      FolderCase{"HomeRelative", "st", "op", "/home/acc", "/home/acc/.local/state"},
+                      FolderCase{"NoHomeAtAll", nullptr, "", "acc", "/.local/state"},
+                      FolderCase{"HomeIsRoot", nullptr, "/", nullptr, "/.local/state"}),
+    fw::testing::RowName());
 
 TEST_F(AppendLine, ARecordThatCannotBeWrittenIsToldOncePerRun) {
     writeFile(path("blocked"), "");
