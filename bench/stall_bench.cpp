@@ -119,7 +119,11 @@ int main(int argc, char **argv) {
     std::string lastTitle;
     const auto record = fw::app::updateRecordFor(command);
     fw::app::MainFrm window(
-        store, [&](QWidget *, const fw::Message &message) { lastTitle = message.title; },
+        store,
+        [&](QWidget *, const fw::Message &message) {
+            lastTitle = message.title;
+            return fw::MessageButton::Ok;
+        },
         record.get());
     if (!window.load(
             [] { return fw::createHostedProvider(FLEETWRIGHT_HOST, FLEETWRIGHT_SIMULATOR); },

@@ -68,6 +68,7 @@ MessagePresenter presenterFromEnvironment() {
     return [](QWidget *, const Message &message) {
         std::printf("message %s: %s\n", message.title.c_str(), message.text.c_str());
         std::fflush(stdout);
+        return MessageButton::Ok;
     };
 }
 

@@ -9,8 +9,9 @@ FleetController::FleetController(SettingsStore &store, WindowPort &window, Entry
     : store_(store), window_(window), target_(target), observer_(observer) {}
 
 FleetController::~FleetController() {
-    // The sequence refers to the provider.
+    // The sequences refer to the provider.
     update_.reset();
+    read_.reset();
 }
 
 bool FleetController::load(const ProviderFactory &createProvider,
@@ -19,6 +20,7 @@ bool FleetController::load(const ProviderFactory &createProvider,
     if (!provider_)
         return false;
     update_ = std::make_unique<UpdateSequence>(*provider_, window_, session_, observer_);
+    read_ = std::make_unique<ReadSequence>(*provider_, window_, session_, observer_);
     return true;
 }
 
@@ -26,15 +28,21 @@ bool FleetController::updating() const {
     return update_ && update_->running();
 }
 
-void FleetController::runUpdate() {
+void FleetController::runUpdate(const UpdateOptions &options) {
     if (update_)
-        update_->run();
+        update_->run(options);
+}
+
+void FleetController::runRead() {
+    if (read_)
+        read_->run();
 }
 
 void FleetController::shutDown(const Entries &entries) {
     if (!provider_)
         return;
     update_.reset();
+    read_.reset();
     app::shutDown(provider_, store_, entries, window_);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "read_sequence.h"
 #include "saved_entries.h"
 #include "startup.h"
 #include "update_sequence.h"
@@ -31,10 +32,12 @@ public:
     // The provider while the base station is the program's; null before start-up, after a
     // start-up that failed and after shutdown.
     DataProvider *provider() const { return provider_.get(); }
-    // Whether an update is under way (events run inside one).
+    // Whether an update or a Read is under way (events run inside one).
     bool updating() const;
-    // One update; nothing before start-up or while one runs.
-    void runUpdate();
+    // One update; nothing before start-up or while an update or a Read runs.
+    void runUpdate(const UpdateOptions &options = {});
+    // One Read, on the same terms.
+    void runRead();
     // Saves the entries and releases the base station; nothing when none was opened.
     void shutDown(const Entries &entries);
 
@@ -46,6 +49,7 @@ private:
     ModuleSession session_;
     std::unique_ptr<DataProvider> provider_;
     std::unique_ptr<UpdateSequence> update_;
+    std::unique_ptr<ReadSequence> read_;
 };
 
 } // namespace fw::app

@@ -78,10 +78,11 @@ MainFrm::MainFrm(SettingsStore &store, MessagePresenter presenter, UpdateObserve
                      {ui->Command3, ui->txInterval, ui->SampleTime, ui->SleepDelay,
                       ui->LowPowerMode, ui->Label5, ui->Label60, ui->Label61, ui->Label62,
                       ui->Label30, ui->Label31, ui->Label32, ui->Label63, ui->Label64, ui->Label65,
-                      ui->Shape11, ui->Shape10, ui->Shape12});
+                      ui->Shape11, ui->Shape10, ui->Shape12, ui->VerifyAfterWriting});
     ui->XTab->setActiveTab(1);
     // The tab bar takes the focus in the tab control's place.
-    setTabOrder(ui->Command1, ui->XTab->tabBar());
+    setTabOrder(ui->Command1, ui->ReadCommand);
+    setTabOrder(ui->ReadCommand, ui->XTab->tabBar());
     setTabOrder(ui->XTab->tabBar(), ui->LowPowerMode);
 
     for (QComboBox *list : {ui->RFChannel, ui->LowPowerMode}) {
@@ -103,6 +104,7 @@ MainFrm::MainFrm(SettingsStore &store, MessagePresenter presenter, UpdateObserve
         });
     connect(ui->Command1, &QPushButton::clicked, this, &MainFrm::Command1_Click);
     connect(ui->Command3, &QPushButton::clicked, this, &MainFrm::Command3_Click);
+    connect(ui->ReadCommand, &QPushButton::clicked, this, &MainFrm::ReadCommand_Click);
 
     ui->RFChannel->acceptOnlyEntries();
     ui->LowPowerMode->acceptOnlyEntries();
@@ -197,7 +199,8 @@ void applyControlFonts(Ui::MainFrm &ui) {
     for (QWidget *control : std::initializer_list<QWidget *>{
              ui.Label2, ui.Direction0, ui.Direction1, ui.RFChannel, ui.Command1, ui.Label4,
              ui.Label5, ui.Label60, ui.Label61, ui.Label62, ui.Label63, ui.Label64, ui.Label65,
-             ui.txInterval, ui.SampleTime, ui.SleepDelay, ui.Command3})
+             ui.txInterval, ui.SampleTime, ui.SleepDelay, ui.Command3, ui.ReadCommand,
+             ui.VerifyAfterWriting})
         control->setFont(narrow);
     ui.Found->setFont(face(QStringLiteral("Arial"), 24, true));
 }
@@ -234,6 +237,7 @@ Entries MainFrm::entries() const {
     current.sampleTime = ui->SampleTime->text();
     current.sleepDelay = ui->SleepDelay->text();
     current.lowPowerModePosition = listPosition(*ui->LowPowerMode);
+    current.verifyAfterWriting = ui->VerifyAfterWriting->isChecked();
     return current;
 }
 
@@ -290,8 +294,14 @@ MessageButton MainFrm::showMessage(const Message &message) {
         const InputDiscarder discard(*this);
         QCoreApplication::processEvents();
     }
-    presenter_(isVisible() ? this : nullptr, message);
-    return MessageButton::Ok;
+    return presenter_(isVisible() ? this : nullptr, message);
+}
+
+void MainFrm::setEntries(const ParameterEntries &entries) {
+    ui->txInterval->setText(QString::fromStdString(entries.txInterval));
+    ui->SampleTime->setText(QString::fromStdString(entries.sampleTime));
+    ui->SleepDelay->setText(QString::fromStdString(entries.sleepDelay));
+    ui->LowPowerMode->setCurrentIndex(entries.lowPowerModePosition);
 }
 
 void MainFrm::processEvents() {
@@ -342,6 +352,7 @@ void MainFrm::applyEntries(const Entries &entries) {
     ui->SampleTime->setText(entries.sampleTime);
     ui->SleepDelay->setText(entries.sleepDelay);
     ui->LowPowerMode->setCurrentIndex(entries.lowPowerModePosition);
+    ui->VerifyAfterWriting->setChecked(entries.verifyAfterWriting);
 }
 
 void MainFrm::selectChannelPosition(int position) {
@@ -381,7 +392,16 @@ void MainFrm::closeEvent(QCloseEvent *event) {
 }
 
 void MainFrm::Command1_Click() {
-    controller_.runUpdate();
+    controller_.runUpdate({.verifyWrites = ui->VerifyAfterWriting->isChecked()});
+    closeIfAsked();
+}
+
+void MainFrm::ReadCommand_Click() {
+    controller_.runRead();
+    closeIfAsked();
+}
+
+void MainFrm::closeIfAsked() {
     if (closeRequested_ && !controller_.updating()) {
         closeRequested_ = false;
         close();

@@ -65,6 +65,7 @@ public:
     void processEvents() override;
     void pause(std::chrono::milliseconds duration) override;
     void entryRefused(EntryField field) override;
+    void setEntries(const ParameterEntries &entries) override;
     void pairingStarted(std::chrono::seconds window) override;
     void pairingEnded() override;
 
@@ -91,6 +92,9 @@ private:
     bool startUpWith(const ProviderFactory &onItsOwnThread, const QString &applicationName);
     void Command1_Click();
     void Command3_Click();
+    void ReadCommand_Click();
+    // Carries out a close that came while an update or a Read ran.
+    void closeIfAsked();
     void Direction_Click(int Index);
     void setUpKeyboard();
     void setUpEntryWarnings();

@@ -63,6 +63,10 @@ std::unique_ptr<QMessageBox> messageBoxFor(QWidget *parent, const Message &messa
     auto box =
         std::make_unique<QMessageBox>(iconOf(message.icon), title, text, QMessageBox::Ok, parent);
     box->setTextFormat(Qt::PlainText);
+    if (!message.secondButton.empty())
+        box->addButton(QString::fromStdString(message.secondButton), QMessageBox::AcceptRole);
+    box->setDefaultButton(QMessageBox::Ok);
+    box->setEscapeButton(QMessageBox::Ok);
 
     QFont titleFont = box->font();
     titleFont.setBold(true);
@@ -93,11 +97,16 @@ bool InputDiscarder::eventFilter(QObject *receiver, QEvent *event) {
     return widget && widget->window() == &window_;
 }
 
-void showMessageBox(QWidget *parent, const Message &message) {
+MessageButton showMessageBox(QWidget *parent, const Message &message) {
     const std::unique_ptr<QMessageBox> box = messageBoxFor(parent, message);
+    const auto chosen = [&box] {
+        const QAbstractButton *clicked = box->clickedButton();
+        return clicked && clicked != box->button(QMessageBox::Ok) ? MessageButton::Second
+                                                                  : MessageButton::Ok;
+    };
     if (!parent) {
         box->exec();
-        return;
+        return chosen();
     }
     box->setWindowModality(Qt::NonModal); // a message box makes itself modal to the program
     const InputDiscarder discard(*parent->window());
@@ -105,6 +114,7 @@ void showMessageBox(QWidget *parent, const Message &message) {
     QObject::connect(box.get(), &QDialog::finished, &loop, &QEventLoop::quit);
     box->show();
     loop.exec();
+    return chosen();
 }
 
 } // namespace fw::app

@@ -11,15 +11,17 @@ class QWidget;
 
 namespace fw::app {
 
-// How the window puts a message in front of the operator; tests put a recorder here.
-using MessagePresenter = std::function<void(QWidget *parent, const Message &message)>;
+// How the window puts a message in front of the operator and learns which button dismissed
+// it; tests put a recorder here.
+using MessagePresenter = std::function<MessageButton(QWidget *parent, const Message &message)>;
 
-// A QMessageBox with the message's icon, title and text and one OK button; returns once it
-// is dismissed. Without a parent it is modal to the whole program. With one it takes the
-// parent's input as a modal box would, but the parent still hears the window manager's
-// close (Qt drops a close sent to a window that a modal box blocks): a window that cannot
+// A QMessageBox with the message's icon, title and text, an OK button and the message's
+// second button when it names one; returns, once it is dismissed, the button that did (OK
+// for Escape and the window manager's close). Without a parent it is modal to the whole program.
+// With one it takes the parent's input as a modal box would, but the parent still hears the window
+// manager's close (Qt drops a close sent to a window that a modal box blocks): a window that cannot
 // close now remembers it instead of losing it.
-void showMessageBox(QWidget *parent, const Message &message);
+MessageButton showMessageBox(QWidget *parent, const Message &message);
 
 // The box showMessageBox shows, wide enough for its whole title as the window manager
 // draws it (see titleBarButtonsWidth).

@@ -7,11 +7,11 @@
 #include <QLockFile>
 #include <QStringList>
 #include <QTemporaryFile>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
-#include <climits>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,8 +23,8 @@ namespace {
 // The per-user settings of an application: its own file in the user's config folder, by the
 // same rule as every other per-user file of the program.
 QString userFileOf(const QString &applicationName) {
-    return QFile::decodeName(QByteArray::fromStdString(userFolder("XDG_CONFIG_HOME", ".config"))) + u'/' + applicationName +
-           u'/' + applicationName + QStringLiteral(".conf");
+    return QFile::decodeName(QByteArray::fromStdString(userFolder("XDG_CONFIG_HOME", ".config"))) +
+           u'/' + applicationName + u'/' + applicationName + QStringLiteral(".conf");
 }
 
 // Why an existing path cannot hold settings; nothing when it is a regular file or missing.
@@ -67,6 +67,8 @@ QSettingsStore QSettingsStore::inFile(const QString &path) {
 
 namespace {
 QString keyPath(const QString &key) {
+    if (key.contains(u'/'))
+        return key;
     return QLatin1String(keys::kSection) + u'/' + key;
 }
 } // namespace
@@ -346,6 +348,8 @@ Entries readEntries(const SettingsStore &store) {
     if (const auto stored = text(keys::kLowPowerMode))
         entries.lowPowerModePosition =
             parseListPosition(*stored, kLowPowerModeCount).value_or(entries.lowPowerModePosition);
+    if (const auto stored = text(keys::kVerifyAfterWriting))
+        entries.verifyAfterWriting = parseTruthValue(*stored).value_or(entries.verifyAfterWriting);
     return entries;
 }
 
@@ -357,6 +361,8 @@ void writeEntries(SettingsStore &store, const Entries &entries) {
     store.write(QLatin1String(keys::kSampleTime), entries.sampleTime);
     store.write(QLatin1String(keys::kSleepDelay), entries.sleepDelay);
     store.write(QLatin1String(keys::kLowPowerMode), QString::number(entries.lowPowerModePosition));
+    store.write(QLatin1String(keys::kVerifyAfterWriting),
+                entries.verifyAfterWriting ? QStringLiteral("True") : QStringLiteral("False"));
 }
 
 } // namespace fw::app

@@ -19,6 +19,8 @@ struct Entries {
     QString sampleTime = QStringLiteral("5");
     QString sleepDelay = QStringLiteral("0");
     int lowPowerModePosition = 0;
+    // The program's options, kept apart from the six entries above.
+    bool verifyAfterWriting = false;
 
     friend bool operator==(const Entries &, const Entries &) = default;
 };
@@ -36,6 +38,9 @@ inline constexpr const char *kTXInterval = "TXInterval";
 inline constexpr const char *kSampleTime = "SampleTime";
 inline constexpr const char *kSleepDelay = "SleepDelay";
 inline constexpr const char *kLowPowerMode = "LowPowerMode";
+// The options, in a section of their own, so that the six entries of kSection stay as they
+// are: a key that names its section ("Options/...") is kept there.
+inline constexpr const char *kVerifyAfterWriting = "Options/VerifyAfterWriting";
 } // namespace keys
 
 // What a flush did; false when the writes could not be stored, and then why.
@@ -47,7 +52,8 @@ struct FlushResult {
     static FlushResult failed(const QString &why) { return {false, why}; }
 };
 
-// Text values by key within the "Settings" section.
+// Text values by key within the "Settings" section, or within the section a key names before
+// a "/".
 class SettingsStore {
 public:
     virtual ~SettingsStore() = default;
@@ -94,9 +100,10 @@ private:
     std::optional<QString> unreadable_;
 };
 
-// Reads the six entries; a missing entry, or one its control cannot take, gives the default.
+// Reads the six entries and the options; a missing entry, or one its control cannot take,
+// gives the default.
 Entries readEntries(const SettingsStore &store);
-// Writes the six entries as texts, in the order start-up reads them.
+// Writes the six entries and the options as texts, in the order start-up reads them.
 void writeEntries(SettingsStore &store, const Entries &entries);
 
 } // namespace fw::app

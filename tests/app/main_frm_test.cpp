@@ -11,6 +11,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
@@ -73,8 +74,10 @@ protected:
     }
 
     std::vector<Message> shown;
+    MessageButton answer = MessageButton::Ok; // how the operator dismisses a box
     MessagePresenter recorder = [this](QWidget *, const Message &message) {
         shown.push_back(message);
+        return message.secondButton.empty() ? MessageButton::Ok : answer;
     };
 
     // A base station that opens and stands on the given channel.
@@ -124,10 +127,11 @@ TEST_P(Layout, PlacesEveryControlWithItsFontAndColour) {
         EXPECT_EQ(widget->font().bold(), p.bold);
     }
     if (p.text.isValid()) {
-        const QPalette::ColorRole role = qobject_cast<QLabel *>(widget) ? QPalette::WindowText
-                                         : qobject_cast<QRadioButton *>(widget)
-                                             ? QPalette::WindowText
-                                             : QPalette::Text;
+        const QPalette::ColorRole role =
+            qobject_cast<QLabel *>(widget) ? QPalette::WindowText
+            : qobject_cast<QRadioButton *>(widget) || qobject_cast<QCheckBox *>(widget)
+                ? QPalette::WindowText
+                : QPalette::Text;
         EXPECT_EQ(widget->palette().color(QPalette::Active, role), p.text);
         EXPECT_EQ(widget->palette().color(QPalette::Inactive, role), p.text);
     }
@@ -166,7 +170,9 @@ INSTANTIATE_TEST_SUITE_P(
         Placement{"Label32", "XTab", 4680, 2040, 3255, 255, kArial, 9.75, true, {}},
         Placement{"Label65", "XTab", 4800, 2400, 1515, 375, kNarrow, 9.75, false, kDark},
         Placement{"LowPowerMode", "XTab", 7080, 2280, 1335, 315, nullptr, 0, false, kDark},
-        Placement{"Command3", "XTab", 8100, 2880, 915, 375, kNarrow, 9.75, false, {}}),
+        Placement{"Command3", "XTab", 8100, 2880, 915, 375, kNarrow, 9.75, false, {}},
+        Placement{"VerifyAfterWriting", "XTab", 300, 2895, 3615, 345, kNarrow, 9.75, false, kDark},
+        Placement{"ReadCommand", "MainFrm", 5400, 5400, 1875, 615, kNarrow, 9.75, false, {}}),
     fw::testing::RowName());
 
 TEST_F(Window, IsAFixedDialogWithoutMinimizeOrMaximize) {
@@ -235,6 +241,12 @@ TEST_F(Window, OpensInItsDesignTimeState) {
     EXPECT_EQ(control(window, "Command1").toolTip(),
               "After clicking this button you have 10 seconds to power cycle the remote module");
     EXPECT_EQ(control(window, "Command3").toolTip(), "Set default values");
+    EXPECT_EQ(control<QPushButton>(window, "ReadCommand").text(), "&Read");
+    EXPECT_EQ(control(window, "ReadCommand").toolTip(),
+              "Shows what a module holds and changes nothing: after clicking this button you "
+              "have 10 seconds to power cycle the remote module");
+    EXPECT_EQ(control<QCheckBox>(window, "VerifyAfterWriting").text(), "&Verify after writing");
+    EXPECT_FALSE(control<QCheckBox>(window, "VerifyAfterWriting").isChecked());
     EXPECT_EQ(control(window, "txInterval").toolTip(), "Transmission interval in milliseconds");
     EXPECT_EQ(control(window, "SampleTime").toolTip(), "Sample Time in milliseconds");
 }
@@ -254,11 +266,13 @@ TEST_F(Window, TabsShowTheirOwnControlsAndKeepTheRestInPlace) {
     EXPECT_DOUBLE_EQ(XTab::inactiveTabFont().pointSizeF(), 8.25);
 
     const QStringList general{"Label4"};
-    const QStringList acquisition{
-        "Command3", "txInterval", "SampleTime", "SleepDelay", "LowPowerMode", "Label5",
-        "Label60",  "Label61",    "Label62",    "Label30",    "Label31",      "Label32",
-        "Label63",  "Label64",    "Label65",    "Shape11",    "Shape10",      "Shape12"};
-    const QStringList always{"Direction0", "Direction1", "RFChannel", "Found", "Command1"};
+    const QStringList acquisition{"Command3",     "txInterval", "SampleTime",        "SleepDelay",
+                                  "LowPowerMode", "Label5",     "Label60",           "Label61",
+                                  "Label62",      "Label30",    "Label31",           "Label32",
+                                  "Label63",      "Label64",    "Label65",           "Shape11",
+                                  "Shape10",      "Shape12",    "VerifyAfterWriting"};
+    const QStringList always{"Direction0", "Direction1", "RFChannel",
+                             "Found",      "Command1",   "ReadCommand"};
     for (const int tab : {1, 0, 1}) {
         tabs->setActiveTab(tab);
         EXPECT_EQ(window.activeTab(), tab);
@@ -356,6 +370,8 @@ TEST_F(Window, ControlsCarryTheirAccessibleNames) {
         {"RFChannel", "Radio channel"},
         {"Command1", "Update"},
         {"Command3", "Defaults"},
+        {"ReadCommand", "Read"},
+        {"VerifyAfterWriting", "Verify after writing"},
         {"Direction0", "Leave RF channel settings as they are in the remote module"},
         {"Direction1", "Change the remote module RADIO channel to this one"},
         {"Label2", "Must be used with a Zarvik USB base station"},
@@ -420,20 +436,21 @@ TEST_F(ShownWindow, FocusChainFollowsTheFocusOrder) {
     } while (widget != window.Direction[0]);
     chain.removeAll(QString());
     EXPECT_EQ(chain.join(' ').toStdString(),
-              "Direction0 Direction1 RFChannel Command1 XTab LowPowerMode SleepDelay SampleTime "
-              "txInterval Command3");
+              "Direction0 Direction1 RFChannel Command1 ReadCommand XTab LowPowerMode SleepDelay "
+              "SampleTime txInterval Command3 VerifyAfterWriting");
 }
 
 TEST_F(ShownWindow, TabKeyLeavesTheOptionButtonsForTheChannelList) {
     window.Direction[1]->click(); // the list takes the focus only while enabled
     window.Direction[1]->setFocus();
     QStringList order{focused()};
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 9; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         order << focused();
     }
-    EXPECT_EQ(order.join(' ').toStdString(), "Direction1 RFChannel Command1 XTab LowPowerMode "
-                                             "SleepDelay SampleTime txInterval Command3");
+    EXPECT_EQ(order.join(' ').toStdString(), "Direction1 RFChannel Command1 ReadCommand XTab "
+                                             "LowPowerMode SleepDelay SampleTime txInterval "
+                                             "Command3");
 }
 
 TEST_F(ShownWindow, TabsAreReachableByKeyboard) {
@@ -455,6 +472,14 @@ TEST_F(ShownWindow, AccessKeysClickTheButtons) {
     QTest::keyClick(&window, Qt::Key_D, Qt::AltModifier);
     EXPECT_TRUE(defaults.wait(1000));
     EXPECT_EQ(control<QLineEdit>(window, "txInterval").text(), "333");
+    QSignalSpy read(&control<QPushButton>(window, "ReadCommand"), &QPushButton::clicked);
+    QTest::keyClick(&window, Qt::Key_R, Qt::AltModifier);
+    EXPECT_TRUE(read.wait(1000));
+    EXPECT_EQ(read.count(), 1);
+    QSignalSpy verify(&control<QCheckBox>(window, "VerifyAfterWriting"), &QCheckBox::toggled);
+    QTest::keyClick(&window, Qt::Key_V, Qt::AltModifier);
+    EXPECT_TRUE(verify.wait(1000));
+    EXPECT_TRUE(control<QCheckBox>(window, "VerifyAfterWriting").isChecked());
 }
 
 TEST_F(ShownWindow, NumberBoxesTakeDigitsAndEditingKeysOnly) {
@@ -706,6 +731,7 @@ TEST_F(Window, AMissingLibraryEndsTheProgramBeforeTheWindowShows) {
             for (QWidget *widget : QApplication::topLevelWidgets())
                 windowVisible = windowVisible || widget->isVisible();
             shown.push_back(message);
+            return MessageButton::Ok;
         });
     EXPECT_NE(status, 0);
     EXPECT_FALSE(windowVisible);
@@ -810,7 +836,7 @@ TEST_F(ShownWindow, AfterARangeRefusalTheRefusedBoxHasTheFocusWithItsTextSelecte
 
 TEST_F(ShownWindow, TabEntersTheOptionGroupAtTheSelectedOption) {
     window.applyEntries({true, 4, "333", "5", "0", 2});
-    control<QPushButton>(window, "Command3").setFocus();
+    control(window, "VerifyAfterWriting").setFocus(); // the last of the focus chain
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(focused(), "Direction1");
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
@@ -958,6 +984,138 @@ TEST_F(Window, AStoredLowPowerModeWithNoSelectionLeavesTheModulesModeAsItIs) {
     EXPECT_NE(std::find(read.begin(), read.end(), 75), read.end()) << "the mode is read";
     EXPECT_EQ(std::find(written.begin(), written.end(), 75), written.end()) << "and kept";
 }
+
+// ---- Read and verification through the window -------------------------------------------
+
+// A module 12AB that answers the model and the four parameters, and holds what is written.
+class ModuleOnTheWindow : public Window {
+protected:
+    void SetUp() override {
+        Window::SetUp();
+        ASSERT_TRUE(window.load(baseStationOn(2, &dp), "fleetwright"));
+        ON_CALL(*dp, PairModule(1, _, 10, _, _)).WillByDefault(SetArgReferee<3>(0x12ABu));
+        ON_CALL(*dp, ReadModuleCommand(1, 0x12AB, _, _))
+            .WillByDefault([this](uint8_t, uint32_t, uint8_t command, std::string &value) {
+                calls.push_back("read " + std::to_string(command));
+                value = held[command];
+                return int16_t{0};
+            });
+        ON_CALL(*dp, WriteModuleCommand(1, 0x12AB, _, _))
+            .WillByDefault([this](uint8_t, uint32_t, uint8_t command, const std::string &payload) {
+                calls.push_back("write " + std::to_string(command));
+                if (payload.size() > 2)
+                    held[command] = payload.substr(0, payload.size() - 2);
+                return int16_t{0};
+            });
+    }
+
+    QString entry(const char *name) const { return control<QLineEdit>(window, name).text(); }
+
+    testing::MapStore store;
+    MainFrm window{store, recorder};
+    MockProvider *dp = nullptr;
+    std::map<uint8_t, std::string> held{
+        {51, "RX-LC"}, {76, "500"}, {78, "20"}, {77, "10"}, {75, "1"}};
+    std::vector<std::string> calls;
+};
+
+struct UseCase {
+    const char *name;
+    MessageButton answer;
+    QStringList entries; // txInterval, SampleTime, SleepDelay
+    int lowPowerPosition;
+};
+
+class ReadOnTheWindow : public ModuleOnTheWindow, public ::testing::WithParamInterface<UseCase> {};
+
+TEST_P(ReadOnTheWindow, UseTheseValuesPutsThemIntoTheEntries) {
+    control<QLineEdit>(window, "txInterval").setText("333");
+    control<QComboBox>(window, "LowPowerMode").setCurrentIndex(0);
+    answer = GetParam().answer;
+    control<QPushButton>(window, "ReadCommand").click();
+
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0],
+              messages::moduleSettings("RX-LC", 0x12AB, std::nullopt, {"500", "20", "10", "1"}));
+    EXPECT_EQ((QStringList{entry("txInterval"), entry("SampleTime"), entry("SleepDelay")}),
+              GetParam().entries);
+    EXPECT_EQ(window.lowPowerModePosition(), GetParam().lowPowerPosition);
+    EXPECT_EQ(calls, (std::vector<std::string>{"read 51", "read 76", "read 78", "read 77",
+                                               "read 75", "write 54"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, ReadOnTheWindow,
+    ::testing::Values(UseCase{"Ok", MessageButton::Ok, {"333", "5", "0"}, 0},
+                      UseCase{"UseTheseValues", MessageButton::Second, {"500", "20", "10"}, 2}),
+    fw::testing::RowName());
+
+struct VerifyBoxCase {
+    const char *name;
+    bool checked;
+    std::vector<std::string> calls;
+};
+
+class VerifyBox : public ModuleOnTheWindow, public ::testing::WithParamInterface<VerifyBoxCase> {};
+
+TEST_P(VerifyBox, DecidesWhetherTheWrittenValuesAreReadBack) {
+    control<QCheckBox>(window, "VerifyAfterWriting").setChecked(GetParam().checked);
+    control<QComboBox>(window, "LowPowerMode").setCurrentIndex(1);
+    control<QPushButton>(window, "Command1").click();
+
+    EXPECT_EQ(calls, GetParam().calls);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0], messages::updateComplete("RX-LC", 0x12AB, GetParam().checked));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, VerifyBox,
+    ::testing::Values(VerifyBoxCase{"Off",
+                                    false,
+                                    {"read 51", "write 76", "write 78", "write 77", "write 75",
+                                     "write 55", "write 54"}},
+                      VerifyBoxCase{"On",
+                                    true,
+                                    {"read 51", "write 76", "write 78", "write 77", "write 75",
+                                     "read 76", "read 78", "read 77", "read 75", "write 55",
+                                     "write 54"}}),
+    fw::testing::RowName());
+
+struct KeptOptionCase {
+    const char *name;
+    std::optional<QString> stored; // the option as the store holds it at start-up
+    bool checkedAtStart;
+    bool checkedAtClose;
+    QString storedAtClose;
+};
+
+class KeptOption : public Window, public ::testing::WithParamInterface<KeptOptionCase> {};
+
+TEST_P(KeptOption, SurvivesTheRunBesideTheSixEntries) {
+    const KeptOptionCase &c = GetParam();
+    testing::MapStore store;
+    if (c.stored)
+        store.values["Options/VerifyAfterWriting"] = *c.stored;
+    {
+        MainFrm window(store, recorder);
+        ASSERT_TRUE(window.load(baseStationOn(2), "fleetwright"));
+        auto &box = control<QCheckBox>(window, "VerifyAfterWriting");
+        EXPECT_EQ(box.isChecked(), c.checkedAtStart);
+        box.setChecked(c.checkedAtClose);
+        window.close();
+    }
+    EXPECT_EQ(store.values["Options/VerifyAfterWriting"], c.storedAtClose);
+    EXPECT_EQ(store.values.size(), 7u) << "the six entries and the option, nothing else";
+    EXPECT_TRUE(shown.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stores, KeptOption,
+    ::testing::Values(KeptOptionCase{"FirstRun", std::nullopt, false, true, "True"},
+                      KeptOptionCase{"TurnedOnBefore", "True", true, true, "True"},
+                      KeptOptionCase{"TurnedOff", "True", true, false, "False"},
+                      KeptOptionCase{"Unreadable", "perhaps", false, false, "False"}),
+    fw::testing::RowName());
 
 } // namespace
 } // namespace fw::app

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <functional>
@@ -116,15 +117,23 @@ TEST(WriteEntries, WritesEveryEntryAsText) {
     entries.sampleTime = "12";
     entries.sleepDelay = "9999";
     entries.lowPowerModePosition = 2;
+    entries.verifyAfterWriting = true;
     writeEntries(store, entries);
-    const std::map<QString, QString> expected{{"Direction", "True"},  {"RFChannel", "-1"},
-                                              {"TXInterval", ""},     {"SampleTime", "12"},
-                                              {"SleepDelay", "9999"}, {"LowPowerMode", "2"}};
+    // The option goes in a section of its own; the six entries keep theirs as they are.
+    const std::map<QString, QString> expected{{"Direction", "True"},
+                                              {"RFChannel", "-1"},
+                                              {"TXInterval", ""},
+                                              {"SampleTime", "12"},
+                                              {"SleepDelay", "9999"},
+                                              {"LowPowerMode", "2"},
+                                              {"Options/VerifyAfterWriting", "True"}};
     EXPECT_EQ(store.values, expected);
 
     entries.changeChannel = false;
+    entries.verifyAfterWriting = false;
     writeEntries(store, entries);
     EXPECT_EQ(store.values["Direction"], "False");
+    EXPECT_EQ(store.values["Options/VerifyAfterWriting"], "False");
     EXPECT_EQ(readEntries(store), entries);
 }
 
@@ -148,6 +157,24 @@ TEST_F(UserSettings, LiveInTheUserConfigFileNamedAfterTheProgram) {
     const QByteArray content = file.readAll();
     EXPECT_TRUE(content.contains("[Settings]")) << content.toStdString();
     EXPECT_TRUE(content.contains("TXInterval=333")) << content.toStdString();
+}
+
+TEST_F(UserSettings, KeepTheOptionsInAGroupBesideTheSixEntries) {
+    Entries entries;
+    entries.verifyAfterWriting = true;
+    {
+        QSettingsStore writer(QStringLiteral("fleetwright"));
+        writeEntries(writer, entries);
+        ASSERT_TRUE(writer.flush());
+    }
+    QSettings file(path(), QSettings::IniFormat);
+    EXPECT_EQ(file.childGroups(), (QStringList{"Options", "Settings"}));
+    file.beginGroup(QStringLiteral("Settings"));
+    EXPECT_EQ(file.childKeys(), (QStringList{"Direction", "LowPowerMode", "RFChannel", "SampleTime",
+                                             "SleepDelay", "TXInterval"}));
+    file.endGroup();
+    EXPECT_EQ(file.value(QStringLiteral("Options/VerifyAfterWriting")).toString(), "True");
+    EXPECT_EQ(readEntries(QSettingsStore(QStringLiteral("fleetwright"))), entries);
 }
 
 TEST_F(UserSettings, AwkwardTextsSurviveTheRoundTrip) {

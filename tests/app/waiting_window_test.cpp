@@ -173,7 +173,10 @@ protected:
 };
 
 TEST_F(Waiting, TheWindowStaysAliveDuringPairingAndInputWaitsForTheEventPoint) {
-    start([this](QWidget *, const Message &message) { shown.push_back(message); });
+    start([this](QWidget *, const Message &message) {
+        shown.push_back(message);
+        return MessageButton::Ok;
+    });
     const std::thread::id windowThread = std::this_thread::get_id();
 
     // While the module is awaited, a key press and a click on Update arrive; the test's
@@ -248,7 +251,7 @@ TEST_P(CloseDuringAnUpdate, IsCarriedOutOnceAfterTheFinalMessage) {
         dismiss.start(200ms);
         if (closeDuring == "box")
             QTimer::singleShot(50ms, [handle] { queueClose(handle); });
-        showMessageBox(parent, message);
+        return showMessageBox(parent, message);
     });
     handle = window->windowHandle();
     station.gated = false;

@@ -75,7 +75,7 @@ protected:
     void TearDown() override { window.hide(); }
 
     testing::MapStore store;
-    MainFrm window{store, [](QWidget *, const Message &) {}};
+    MainFrm window{store, [](QWidget *, const Message &) { return MessageButton::Ok; }};
 };
 
 TEST_F(TextFits, EveryLabelButtonAndListShowsItsTextWhole) {

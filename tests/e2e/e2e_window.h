@@ -68,6 +68,7 @@ private:
         return [this](QWidget *, const Message &message) {
             shown.push_back(message);
             pointerAtMessage.push_back(QGuiApplication::overrideCursor() != nullptr);
+            return MessageButton::Ok;
         };
     }
 };

@@ -142,6 +142,7 @@ protected:
             [this](QWidget *, const Message &message) {
                 shown.push_back(message);
                 pointerAtMessage.push_back(QGuiApplication::overrideCursor() != nullptr);
+                return MessageButton::Ok;
             },
             &observer);
         return window->load([library] { return createHostedProvider(FW_HOST, library); },
