@@ -95,6 +95,8 @@ std::string cutText(std::string_view text, size_t limit) {
     return std::string(text.substr(0, end));
 }
 
+// The fields are statement lists spliced in whole, which parentheses would break.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define FW_IN(type, name) e.put(c.name);
 #define FW_INOUT(type, name) e.put(c.name);
 #define FW_IN_BYTES(name, limit) e.bytes(c.name);
@@ -123,6 +125,7 @@ std::string cutText(std::string_view text, size_t limit) {
         fields return e.frame();                                                                   \
     }
 #include "provider_calls.def"
+// NOLINTEND(bugprone-macro-parentheses)
 
 #define FW_OUT(type, name) d.get(c.name);
 #define FW_INOUT(type, name) d.get(c.name);

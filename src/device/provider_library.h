@@ -11,9 +11,11 @@ namespace fw {
 // Every call of a data-provider library, as bound from its handle, each slot named as its
 // symbol (provider_calls.def).
 struct Abi {
+// NOLINTBEGIN(bugprone-macro-parentheses): a declaration's name cannot be parenthesised
 #define FW_VERSION_CALL(symbol) decltype(&::symbol) symbol = nullptr;
 #define FW_CALL(Name, symbol, Scope, fields, invoke) decltype(&::symbol) symbol = nullptr;
 #include "provider_calls.def"
+    // NOLINTEND(bugprone-macro-parentheses)
 };
 
 struct LibraryCloser {

@@ -102,7 +102,10 @@ Message moduleSettings(std::string_view model, uint32_t moduleId, std::optional<
         const std::string said = shown.command == CommandCode::LowPowerMode
                                      ? std::string(lowPowerOn(value) ? "Yes" : "No")
                                      : libraryText(value) + std::string(shown.unit);
-        text = join(text, std::string(parameterName(shown.command)) + ": " + said);
+        std::string line(parameterName(shown.command));
+        line += ": ";
+        line += said;
+        text = join(text, line);
     }
     return {text, "Module Settings", MessageIcon::Information, std::string(kUseTheseValues)};
 }

@@ -102,7 +102,7 @@ Ending ModuleSequence::readModel(ModuleAccess &access, Progress &progress) {
     return std::nullopt;
 }
 
-Ending ModuleSequence::resetModule(ModuleAccess &access) {
+Ending ModuleSequence::resetModule(ModuleAccess &access) const {
     return access.MWrite(session_.moduleId, CommandCode::Reset, "",
                          commandInfo(CommandCode::Reset).writeFailure);
 }

@@ -26,6 +26,9 @@ struct ModuleSession {
 // so that one of them running keeps the other from starting.
 class ModuleSequence {
 public:
+    ModuleSequence(const ModuleSequence &) = delete;
+    ModuleSequence &operator=(const ModuleSequence &) = delete;
+
     bool running() const { return session_.busy; }
 
 protected:
@@ -33,8 +36,6 @@ protected:
                    UpdateObserver *observer)
         : dp_(provider), window_(window), session_(session), observer_(observer) {}
     ~ModuleSequence() = default;
-    ModuleSequence(const ModuleSequence &) = delete;
-    ModuleSequence &operator=(const ModuleSequence &) = delete;
 
     // Holds the session for one run; a run that finds it held does nothing (a click
     // queued while the module saves is delivered inside the run).
@@ -67,7 +68,7 @@ protected:
     Ending pairAndGreet(int32_t channelMode, uint8_t baseChannel, Progress &progress);
     Ending readModel(ModuleAccess &access, Progress &progress);
     // Restarts the module with its saved settings.
-    Ending resetModule(ModuleAccess &access);
+    Ending resetModule(ModuleAccess &access) const;
 
     DataProvider &dp_;
     WindowPort &window_;

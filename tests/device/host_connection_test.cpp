@@ -190,7 +190,7 @@ struct BadRequest {
     std::string frame; // what a client that broke the protocol sends
 };
 
-std::string frameOf(std::string body) {
+std::string frameOf(const std::string &body) {
     const auto length = static_cast<uint32_t>(body.size());
     return std::string(reinterpret_cast<const char *>(&length), sizeof length) + body;
 }
