@@ -7,11 +7,11 @@
 #include <QLockFile>
 #include <QStringList>
 #include <QTemporaryFile>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
-#include <climits>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,8 +23,8 @@ namespace {
 // The per-user settings of an application: its own file in the user's config folder, by the
 // same rule as every other per-user file of the program.
 QString userFileOf(const QString &applicationName) {
-    return QFile::decodeName(QByteArray::fromStdString(userFolder("XDG_CONFIG_HOME", ".config"))) + u'/' + applicationName +
-           u'/' + applicationName + QStringLiteral(".conf");
+    return QFile::decodeName(QByteArray::fromStdString(userFolder("XDG_CONFIG_HOME", ".config"))) +
+           u'/' + applicationName + u'/' + applicationName + QStringLiteral(".conf");
 }
 
 // Why an existing path cannot hold settings; nothing when it is a regular file or missing.

@@ -297,9 +297,9 @@ TEST_P(ProgramWithAPipe, StartsWithoutWaitingOnIt) {
     QProcessEnvironment environment = scratchEnvironment(dir);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("FLEETWRIGHT_PROVIDER"), QStringLiteral(FW_SIMULATOR));
-    environment.insert(QStringLiteral("XDG_CONFIG_DIRS"),
-                       dir.filePath(QStringLiteral("xdg1")) + u':' +
-                           dir.filePath(QStringLiteral("xdg2")));
+    environment.insert(QStringLiteral("XDG_CONFIG_DIRS"), dir.filePath(QStringLiteral("xdg1")) +
+                                                              u':' +
+                                                              dir.filePath(QStringLiteral("xdg2")));
     QStringList arguments;
     if (place == PipePlace::Profile)
         arguments << QStringLiteral("--profile") << pipe;
@@ -309,9 +309,9 @@ TEST_P(ProgramWithAPipe, StartsWithoutWaitingOnIt) {
     EXPECT_EQ(outcome.exitCode, 0) << outcome.err.toStdString();
     const bool ownStore = place == PipePlace::Profile || place == PipePlace::UserStore;
     if (ownStore)
-        EXPECT_TRUE(outcome.out.startsWith(
-            QStringLiteral("message Warning: The saved entries in ") + pipe +
-            QStringLiteral(" cannot be read: it is not a regular file")))
+        EXPECT_TRUE(
+            outcome.out.startsWith(QStringLiteral("message Warning: The saved entries in ") + pipe +
+                                   QStringLiteral(" cannot be read: it is not a regular file")))
             << outcome.out.toStdString();
     else // a file the program never reads: start-up has nothing to say about it
         EXPECT_TRUE(outcome.out.startsWith(QStringLiteral("shown "))) << outcome.out.toStdString();

@@ -7,8 +7,8 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QSignalSpy>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <csignal>
 #include <cstdio>
@@ -308,9 +308,9 @@ void changeMeanwhile(const QString &path, Change change) {
     case Change::RenamedOver: {
         const QString newer = path + QStringLiteral(".newer");
         writeFile(newer, kNewer);
-        ASSERT_EQ(std::rename(QFile::encodeName(newer).constData(),
-                              QFile::encodeName(path).constData()),
-                  0);
+        ASSERT_EQ(
+            std::rename(QFile::encodeName(newer).constData(), QFile::encodeName(path).constData()),
+            0);
         break;
     }
     }

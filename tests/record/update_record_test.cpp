@@ -370,14 +370,15 @@ TEST_P(UserFolder, FollowsTheBaseDirectoryRules) {
 
 INSTANTIATE_TEST_SUITE_P(
     Environments, UserFolder,
-    ::testing::Values(FolderCase{"Set", "/st", "/home/op", "/home/acc", "/st"},
-                      FolderCase{"Unset", nullptr, "/home/op", "/home/acc", "/home/op/.local/state"},
-                      FolderCase{"Empty", "", "/home/op", "/home/acc", "/home/op/.local/state"},
-                      FolderCase{"Relative", "st", "/home/op", "/home/acc", "/home/op/.local/state"},
-                      FolderCase{"HomeUnset", nullptr, nullptr, "/home/acc", "/home/acc/.local/state"},
-                      FolderCase{"HomeRelative", "st", "op", "/home/acc", "/home/acc/.local/state"},
-                      FolderCase{"NoHomeAtAll", nullptr, "", "acc", "/.local/state"},
-                      FolderCase{"HomeIsRoot", nullptr, "/", nullptr, "/.local/state"}),
+    ::testing::Values(
+        FolderCase{"Set", "/st", "/home/op", "/home/acc", "/st"},
+        FolderCase{"Unset", nullptr, "/home/op", "/home/acc", "/home/op/.local/state"},
+        FolderCase{"Empty", "", "/home/op", "/home/acc", "/home/op/.local/state"},
+        FolderCase{"Relative", "st", "/home/op", "/home/acc", "/home/op/.local/state"},
+        FolderCase{"HomeUnset", nullptr, nullptr, "/home/acc", "/home/acc/.local/state"},
+        FolderCase{"HomeRelative", "st", "op", "/home/acc", "/home/acc/.local/state"},
+        FolderCase{"NoHomeAtAll", nullptr, "", "acc", "/.local/state"},
+        FolderCase{"HomeIsRoot", nullptr, "/", nullptr, "/.local/state"}),
     fw::testing::RowName());
 
 TEST_F(AppendLine, ARecordThatCannotBeWrittenIsToldOncePerRun) {
