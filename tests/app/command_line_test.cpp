@@ -256,41 +256,80 @@ TEST(ProgramQtOptions, ReachQtAndTheProgramsOwnOptionsDoNot) {
     EXPECT_TRUE(QFile::exists(profile));
 }
 
+// Where a named pipe is put: the program's own store, or a place QSettings would also read
+// when asked by application name (the organisation's file, the system-wide folders).
+enum class PipePlace { Profile, UserStore, OrganisationFile, FirstSystemFolder, LastSystemFolder };
+
 struct PipeCase {
     const char *name;
-    bool asProfile; // else the per-user store
+    PipePlace place;
 };
+
+// The pipe's path for a row, under dir; the system-wide folders are dir/xdg1 and dir/xdg2.
+QString pipePath(const QTemporaryDir &dir, PipePlace place) {
+    switch (place) {
+    case PipePlace::Profile:
+        return dir.filePath(QStringLiteral("job.conf"));
+    case PipePlace::UserStore:
+        return dir.filePath(QStringLiteral("config/fleetwright/fleetwright.conf"));
+    case PipePlace::OrganisationFile:
+        return dir.filePath(QStringLiteral("config/fleetwright.conf"));
+    case PipePlace::FirstSystemFolder:
+        return dir.filePath(QStringLiteral("xdg1/fleetwright/fleetwright.conf"));
+    case PipePlace::LastSystemFolder:
+        return dir.filePath(QStringLiteral("xdg2/fleetwright.conf"));
+    }
+    return {};
+}
+
+void PrintTo(const PipeCase &row, std::ostream *out) {
+    *out << row.name;
+}
 
 class ProgramWithAPipe : public ::testing::TestWithParam<PipeCase> {};
 
-TEST_P(ProgramWithAPipe, AsItsStoreStartsWithTheWarningInsteadOfHanging) {
+TEST_P(ProgramWithAPipe, StartsWithoutWaitingOnIt) {
     QTemporaryDir dir;
-    const QString pipe = GetParam().asProfile
-                             ? dir.filePath(QStringLiteral("job.conf"))
-                             : dir.filePath(QStringLiteral("config/fleetwright/fleetwright.conf"));
+    const PipePlace place = GetParam().place;
+    const QString pipe = pipePath(dir, place);
     QDir().mkpath(QFileInfo(pipe).path());
     ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
     QProcessEnvironment environment = scratchEnvironment(dir);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("FLEETWRIGHT_PROVIDER"), QStringLiteral(FW_SIMULATOR));
+    environment.insert(QStringLiteral("XDG_CONFIG_DIRS"), dir.filePath(QStringLiteral("xdg1")) +
+                                                              u':' +
+                                                              dir.filePath(QStringLiteral("xdg2")));
     QStringList arguments;
-    if (GetParam().asProfile)
+    if (place == PipePlace::Profile)
         arguments << QStringLiteral("--profile") << pipe;
 
     const Outcome outcome = runProgram(arguments, environment);
 
     EXPECT_EQ(outcome.exitCode, 0) << outcome.err.toStdString();
-    EXPECT_TRUE(outcome.out.startsWith(QStringLiteral("message Warning: The saved entries in ") +
-                                       pipe +
-                                       QStringLiteral(" cannot be read: it is not a "
-                                                      "regular file")))
-        << outcome.out.toStdString();
-    EXPECT_TRUE(outcome.out.contains(QStringLiteral("\nshown "))) << outcome.out.toStdString();
+    const bool ownStore = place == PipePlace::Profile || place == PipePlace::UserStore;
+    if (ownStore)
+        EXPECT_TRUE(
+            outcome.out.startsWith(QStringLiteral("message Warning: The saved entries in ") + pipe +
+                                   QStringLiteral(" cannot be read: it is not a regular file")))
+            << outcome.out.toStdString();
+    else // a file the program never reads: start-up has nothing to say about it
+        EXPECT_TRUE(outcome.out.startsWith(QStringLiteral("shown "))) << outcome.out.toStdString();
+    EXPECT_TRUE(outcome.out.contains(QStringLiteral("shown "))) << outcome.out.toStdString();
+    struct stat status {};
+    EXPECT_TRUE(::stat(QFile::encodeName(pipe).constData(), &status) == 0 &&
+                S_ISFIFO(status.st_mode))
+        << "the pipe was replaced";
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, ProgramWithAPipe,
-                         ::testing::Values(PipeCase{"Profile", true}, PipeCase{"UserStore", false}),
-                         fw::testing::RowName());
+INSTANTIATE_TEST_SUITE_P(
+    Places, ProgramWithAPipe,
+    ::testing::Values(PipeCase{"Profile", PipePlace::Profile},
+                      PipeCase{"UserStore", PipePlace::UserStore},
+                      PipeCase{"OrganisationFile", PipePlace::OrganisationFile},
+                      PipeCase{"FirstSystemFolder", PipePlace::FirstSystemFolder},
+                      PipeCase{"LastSystemFolder", PipePlace::LastSystemFolder}),
+    fw::testing::RowName());
 
 TEST(ProgramProfile, IsCreatedAtCloseAndThePerUserStoreIsNeitherReadNorWritten) {
     QTemporaryDir dir;

@@ -7,9 +7,11 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <csignal>
+#include <cstdio>
 #include <map>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -273,6 +275,122 @@ INSTANTIATE_TEST_SUITE_P(Profiles, ProfileRun,
                                            Profile{"Garbage", kGarbage, Entries{}},
                                            Profile{"AnotherJob", kStored,
                                                    restored("12", "7", "9", 2)}),
+                         fw::testing::RowName());
+
+// ---- files changed by another program while the window is open -------------------------
+
+enum class Change {
+    GroupAppended, // another program adds a group of its own to the file
+    KeyChanged,    // another program changes a key outside the entries
+    RenamedOver,   // a newer file replaces it by rename (how editors and QSettings save)
+};
+
+struct Meanwhile {
+    const char *name;
+    bool asProfile; // else the per-user store
+    Change change;
+};
+
+const QByteArray kNewer = "[Job]\nName=newer\n[Settings]\nTXInterval=55\nSampleTime=66\n";
+
+// Makes the row's change to the file at path, as another program would.
+void changeMeanwhile(const QString &path, Change change) {
+    switch (change) {
+    case Change::GroupAppended: {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        file.write("\n[Job]\nName=newer\n");
+        break;
+    }
+    case Change::KeyChanged:
+        writeFile(path, "[Job]\nName=newer\n" + kStored);
+        break;
+    case Change::RenamedOver: {
+        const QString newer = path + QStringLiteral(".newer");
+        writeFile(newer, kNewer);
+        ASSERT_EQ(
+            std::rename(QFile::encodeName(newer).constData(), QFile::encodeName(path).constData()),
+            0);
+        break;
+    }
+    }
+}
+
+class ChangedMeanwhile : public ::testing::TestWithParam<Meanwhile> {
+protected:
+    void TearDown() override { QDir(settingsFolder()).removeRecursively(); }
+    SimEnvironment sim;
+    QTemporaryDir dir;
+};
+
+TEST_P(ChangedMeanwhile, KeepsWhatTheOtherProgramWroteAndAddsTheEntries) {
+    CommandLine command;
+    if (GetParam().asProfile)
+        command.profile = dir.filePath(QStringLiteral("bridge.conf"));
+    const QString path = command.profile.value_or(settingsPath());
+    writeFile(path, "[Job]\nName=older\n" + kStored);
+
+    QSettingsStore store = settingsStoreFor(command, QStringLiteral("fleetwright"));
+    SimulatedWindow ui(store);
+    ASSERT_TRUE(ui.load());
+    ui.show();
+    EXPECT_EQ(ui.window.entries(), restored("12", "7", "9", 2));
+    control<QLineEdit>(ui.window, "txInterval").setText("4321");
+    const Entries closing = ui.window.entries();
+    changeMeanwhile(path, GetParam().change);
+    EXPECT_TRUE(ui.window.close());
+
+    EXPECT_TRUE(ui.shown.empty());
+    EXPECT_EQ(readEntries(QSettingsStore::inFile(path)), closing);
+    const QSettings written(path, QSettings::IniFormat);
+    EXPECT_EQ(written.value(QStringLiteral("Job/Name")).toString(), "newer");
+    EXPECT_FALSE(QFileInfo(path).isSymLink());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, ChangedMeanwhile,
+    ::testing::Values(Meanwhile{"GroupAppendedToTheUserStore", false, Change::GroupAppended},
+                      Meanwhile{"KeyChangedInTheUserStore", false, Change::KeyChanged},
+                      Meanwhile{"UserStoreRenamedOver", false, Change::RenamedOver},
+                      Meanwhile{"GroupAppendedToTheProfile", true, Change::GroupAppended},
+                      Meanwhile{"ProfileRenamedOver", true, Change::RenamedOver}),
+    fw::testing::RowName());
+
+// ---- a profile whose name the file system does not take --------------------------------
+
+struct LongName {
+    const char *name;
+    int length; // of the file name, in bytes
+};
+
+class ProfileNamedTooLong : public ::testing::TestWithParam<LongName> {
+protected:
+    SimEnvironment sim;
+    QTemporaryDir dir;
+};
+
+TEST_P(ProfileNamedTooLong, SaysSoAtTheCloseAndLeavesNothingBehind) {
+    CommandLine command;
+    command.profile = dir.filePath(QString(GetParam().length - 5, u'p') + QStringLiteral(".conf"));
+
+    QSettingsStore store = settingsStoreFor(command, QStringLiteral("fleetwright"));
+    SimulatedWindow ui(store);
+    ASSERT_TRUE(ui.load());
+    ui.show();
+    EXPECT_EQ(ui.window.entries(), Entries{});
+    EXPECT_TRUE(ui.window.close());
+
+    EXPECT_EQ(ui.shown, std::vector<Message>{messages::entriesNotSaved(
+                            command.profile->toStdString(),
+                            "its name is longer than the file system takes")});
+    EXPECT_TRUE(QDir(dir.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+}
+
+// The file systems the tests run on take names of up to 255 bytes.
+INSTANTIATE_TEST_SUITE_P(Names, ProfileNamedTooLong,
+                         ::testing::Values(LongName{"PastTheLimit", 300},
+                                           // the name fits; the save's copies beside it do not
+                                           LongName{"OnlyTheSaveCopiesPastTheLimit", 250}),
                          fw::testing::RowName());
 
 } // namespace
