@@ -6,6 +6,7 @@
 #include "hosted_provider.h"
 #include "main_frm.h"
 #include "messages.h"
+#include "support/child_status.h"
 #include "support/named_rows.h"
 #include "update_observer.h"
 
@@ -400,18 +401,7 @@ protected:
     }
 
     // The program's exit status once it has ended, or -1 after the limit.
-    int endedWithin(std::chrono::seconds limit) {
-        const Clock::time_point end = Clock::now() + limit;
-        while (Clock::now() < end) {
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid) {
-                pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        return -1;
-    }
+    int endedWithin(std::chrono::seconds limit) { return fw::test::exitStatusWithin(pid, limit); }
 
     std::string savedEntries() const { return fileText(config + "/fleetwright/fleetwright.conf"); }
 

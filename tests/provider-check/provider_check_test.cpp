@@ -3,6 +3,7 @@
 #include "device/sim_environment.h"
 #include "provider_library.h"
 #include "runner.h"
+#include "support/child_status.h"
 
 #include <algorithm>
 #include <array>
@@ -404,18 +405,7 @@ protected:
     }
 
     // The exit status, or -1 when it did not end by itself within the limit.
-    int status(std::chrono::seconds limit = 60s) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < end) {
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid) {
-                pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        return -1;
-    }
+    int status(std::chrono::seconds limit = 60s) { return fw::test::exitStatusWithin(pid, limit); }
 
     std::string output() const {
         std::ifstream file(out);
