@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <sys/prctl.h>
@@ -174,6 +175,11 @@ int main(int argc, char **argv) {
         return 0;
     fw::host::limitHostMemory();
     std::signal(SIGPIPE, SIG_IGN);
+    // A library that calls exit() ends the host with that status at once. What exit() runs
+    // after the handlers registered since (the loaded objects' destructors, the stream
+    // flushes) belongs to a process that is going anyway, and any of it that waits would
+    // hold the program until its deadline instead of telling it how the library ended.
+    ::on_exit([](int status, void *) { ::_exit(status); }, nullptr);
     const std::string library =
         fw::resolveProviderLibrary(argc > 1 ? std::optional<std::string>(argv[1]) : std::nullopt);
     Host host(kConnectionFd);

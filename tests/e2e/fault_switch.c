@@ -1,7 +1,8 @@
 /* A data-provider library that passes every call on to the simulator (the library named by
  * FW_TEST_DELEGATE) unless the file named by FW_TEST_FAULT_FILE holds a fault for that call:
  * a line "crash zdp_pair_module", "hang zdp_pair_module" or "exit zdp_read_module_command"
- * (exit status 3); the first line naming the call counts. The file is read on every call, so
+ * (exit status 3; "exit-stuck" also leaves a destructor that never returns); the first line
+ * naming the call counts. The file is read on every call, so
  * that a test can switch the fault on and off while the program runs. Faults that leave processes
  * behind the host's back carry on with the call: "fork" (a child that waits for ever), "setsid" (a
  * child that starts a session and forks again, as a daemon does), "own-group" (a child in a process
@@ -26,6 +27,13 @@ static void *delegate(const char *name) {
     return dlsym(simulator, name);
 }
 
+static int stuckAtUnload;
+
+__attribute__((destructor)) static void atUnload(void) {
+    while (stuckAtUnload)
+        pause();
+}
+
 static void faultIn(const char *call) {
     const char *path = getenv("FW_TEST_FAULT_FILE");
     FILE *file = path ? fopen(path, "r") : NULL;
@@ -46,6 +54,9 @@ static void faultIn(const char *call) {
         for (;;)
             pause();
     } else if (strcmp(action, "exit") == 0) {
+        exit(3);
+    } else if (strcmp(action, "exit-stuck") == 0) {
+        stuckAtUnload = 1;
         exit(3);
     } else if (strcmp(action, "fork") == 0) {
         if (fork() == 0)

@@ -213,6 +213,9 @@ INSTANTIATE_TEST_SUITE_P(
                                   "killed by signal 11 in zdp_pair_module"},
                       UpdateFault{"ExitInARead", "exit zdp_read_module_command",
                                   "exited with status 3 in zdp_read_module_command"},
+                      UpdateFault{"ExitWithADestructorThatNeverReturns",
+                                  "exit-stuck zdp_read_module_command",
+                                  "exited with status 3 in zdp_read_module_command"},
                       UpdateFault{"CrashReadingTheChannel", "crash zdp_get_base_channel",
                                   "killed by signal 11 in zdp_get_base_channel"}),
     fw::testing::RowName());
