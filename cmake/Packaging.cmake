@@ -93,7 +93,8 @@ configure_file(${packaging_dir}/copyright.in ${PROJECT_BINARY_DIR}/copyright @ON
 # Debian compresses changelogs always and other documents above 4 kB, reproducibly.
 set(docs_dir ${PROJECT_BINARY_DIR}/doc)
 set(compressed_docs "")
-foreach(pair "changelog|${packaging_dir}/changelog" "README.md|${PROJECT_SOURCE_DIR}/README.md"
+# The installed README is the operator's: the source tree's README is for developers.
+foreach(pair "changelog|${packaging_dir}/changelog" "README.md|${PROJECT_SOURCE_DIR}/docs/operator-readme.md"
              "simulator.md|${PROJECT_SOURCE_DIR}/docs/simulator.md")
     string(REPLACE "|" ";" pair "${pair}")
     list(GET pair 0 name)
@@ -141,6 +142,8 @@ set(CPACK_DEBIAN_DEV_PACKAGE_NAME "fleetwright-provider-dev")
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION "libdevel")
 set(CPACK_DEBIAN_DEV_PACKAGE_ARCHITECTURE "all")
 set(CPACK_DEBIAN_DEV_PACKAGE_SUGGESTS "fleetwright")
+# The kit's Makefile, its README and the manual page find the header through pkg-config.
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "pkgconf | pkg-config")
 file(READ ${packaging_dir}/description-fleetwright-provider-dev
      CPACK_DEBIAN_DEV_DESCRIPTION)
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The manual pages as a technician reads them at 80 columns: each renders without a warning
-# and without a longer line; fleetwright's page has the ENVIRONMENT and FILES sections,
-# shows the simulator's path whole and describes every option that the program's --help
-# names; the checker's page describes every check that its --list names.
+# The manual pages as a technician reads them at 80 columns: each renders without a warning,
+# without a longer line and without a word broken by hyphenation; fleetwright's page has the
+# ENVIRONMENT and FILES sections, shows the simulator's path whole and describes every
+# option that the program's --help names; the checker's page describes every check that its
+# --list names.
 # Usage: manual_test.sh FLEETWRIGHT FLEETWRIGHT_PAGE CHECKER CHECKER_PAGE [OTHER_PAGE...]
 # (programs as commands to run, pages as gzipped roff).
 set -euo pipefail
@@ -15,12 +16,16 @@ trap 'rm -rf "$scratch"' EXIT
 
 # render PAGE: the page's text at 80 columns, failing on a warning or a longer line.
 render() {
-    local text warnings long
+    local text warnings long broken
     text="$scratch/$(basename "$1").txt"
     warnings=$(man --warnings -l "$1" 2>&1 >"$text") || fail "$1 does not render: $warnings"
     [ -z "$warnings" ] || fail "$1 renders with warnings: $warnings"
     long=$(while IFS= read -r line; do ((${#line} <= 80)) || echo "$line"; done <"$text")
     [ -z "$long" ] || fail "$1 has lines over 80 columns: $long"
+    # A hyphen the formatter inserted (U+2010 at a line's end) breaks a word in two: an
+    # identifier, a command or a message copied from the page would no longer work.
+    broken=$(grep -E $'\u2010$' "$text" || true)
+    [ -z "$broken" ] || fail "$1 breaks words at line ends: $broken"
     cat "$text"
 }
 

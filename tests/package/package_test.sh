@@ -58,6 +58,8 @@ depends=$(dpkg-deb -f "${debs[0]}" Depends)
 for needed in fonts-liberation libqt6widgets6; do
     [[ "$depends" == *"$needed"* ]] || fail "fleetwright's Depends lacks $needed: $depends"
 done
+[[ "$(dpkg-deb -f "${debs[1]}" Depends)" == *pkgconf* ]] ||
+    fail "fleetwright-provider-dev does not depend on pkg-config, which its kit needs"
 [ "$(dpkg-deb -f "${debs[2]}" Depends)" == "fleetwright (= $version)" ] ||
     fail "fleetwright-dbgsym does not depend on this very fleetwright"
 description=$(dpkg-deb -f "${debs[0]}" Description)
@@ -160,6 +162,14 @@ for file in README.md.gz simulator.md.gz; do
     zgrep -q FLEETWRIGHT_SIM_FLEET "$scratch/root/usr/share/doc/fleetwright/$file" ||
         fail "/usr/share/doc/fleetwright/$file is missing or not the guide"
 done
+# What is installed speaks of installed things only: no source tree, build folder or
+# developer's script, and the README is the operator's.
+for text in "$scratch"/root/usr/share/doc/*/*.md.gz "${pages[@]}" "$man1"/*.gz; do
+    stray=$(zgrep -noE '(\./)?(src|build|scripts|tests)/[A-Za-z<]' "$text" || true)
+    [ -z "$stray" ] || fail "$text refers to files that are not installed: $stray"
+done
+zgrep -q -- '--simulator' "$scratch/root/usr/share/doc/fleetwright/README.md.gz" ||
+    fail "the installed README does not tell the operator how to start the simulator"
 
 # The provider header compiles on its own, as C.
 echo '#include <dataprovider_abi.h>' | g++ -x c -std=c99 -fsyntax-only -I/usr/include/fleetwright - ||
