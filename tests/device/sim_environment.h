@@ -27,11 +27,14 @@ public:
         for (const char *name : kVariables)
             unsetenv(name);
         std::remove(lockPath_.c_str());
+        std::remove(channelPath().c_str());
     }
     SimEnvironment(const SimEnvironment &) = delete;
     SimEnvironment &operator=(const SimEnvironment &) = delete;
 
     void set(const char *name, const std::string &value) { setenv(name, value.c_str(), 1); }
+    // Where the simulated base station keeps its channel between runs.
+    std::string channelPath() const { return lockPath_ + ".channel"; }
 
 private:
     static constexpr std::array<const char *, 6> kVariables{

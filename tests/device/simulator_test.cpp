@@ -144,6 +144,45 @@ TEST_F(SimulatorTest, FleetSettingGivesIdsModelsChannelsAndParameters) {
     EXPECT_EQ(readText(0x12AB, kLowPower), "1");
 }
 
+// The base station keeps its channel from one run to the next, as the hardware does; the
+// setting wins, and a kept file that holds no channel (or is no file) counts as none.
+struct KeptChannel {
+    const char *name;
+    const char *setInTheEarlierRun; // empty: the kept file is written by hand
+    const char *keptFile;           // nullptr: a named pipe in its place
+    const char *setting;            // FLEETWRIGHT_SIM_CHANNEL at the next start; empty: unset
+    uint8_t expected;
+};
+
+class ChannelBetweenRuns : public SimulatorTest,
+                           public ::testing::WithParamInterface<KeptChannel> {};
+
+TEST_P(ChannelBetweenRuns, StartsTheNextRunOnTheKeptChannel) {
+    const KeptChannel &row = GetParam();
+    if (*row.setInTheEarlierRun != '\0') {
+        ASSERT_NO_FATAL_FAILURE(createAndOpen());
+        ASSERT_EQ(zdp_set_base_channel(dp, 1, uint8_t(std::stoi(row.setInTheEarlierRun))), 0);
+        zdp_destroy(dp);
+        dp = nullptr;
+    } else if (row.keptFile == nullptr) {
+        ASSERT_EQ(::mkfifo(env.channelPath().c_str(), 0600), 0);
+    } else {
+        std::ofstream(env.channelPath()) << row.keptFile;
+    }
+    if (*row.setting != '\0')
+        env.set("FLEETWRIGHT_SIM_CHANNEL", row.setting);
+    ASSERT_NO_FATAL_FAILURE(createAndOpen());
+    EXPECT_EQ(baseChannel(), row.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Simulator, ChannelBetweenRuns,
+                         ::testing::Values(KeptChannel{"SetInTheEarlierRun", "7", "", "", 7},
+                                           KeptChannel{"SettingWins", "7", "", "3", 3},
+                                           KeptChannel{"ChannelOutOfRange", "", "17\n", "", 1},
+                                           KeptChannel{"NotANumber", "", "seven", "", 1},
+                                           KeptChannel{"NamedPipeInItsPlace", "", nullptr, "", 1}),
+                         RowName());
+
 // ---- module memory -----------------------------------------------------------------
 
 TEST_F(SimulatorTest, SaveKeepsWritesAndResetDropsUnsavedOnes) {

@@ -126,6 +126,7 @@ std::string lockFile;
 
 void removeLockFile() {
     unlink(lockFile.c_str());
+    unlink((lockFile + ".channel").c_str());
     rmdir(lockDir);
 }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fwsim {
@@ -154,6 +156,29 @@ std::string defaultLockPath() {
     return "/tmp/fleetwright-simulator-" + std::to_string(getuid()) + ".lock";
 }
 
+// The channel the base station kept from an earlier run; none when there is no such file
+// or it holds anything but a channel. A named pipe there must not stall zdp_create.
+std::optional<uint8_t> keptChannel(const std::string &path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat status {};
+    std::array<char, 8> text{};
+    ssize_t got = -1;
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode))
+        got = ::read(fd, text.data(), text.size());
+    ::close(fd);
+    if (got <= 0)
+        return std::nullopt;
+    std::string_view value(text.data(), static_cast<size_t>(got));
+    if (value.ends_with('\n'))
+        value.remove_suffix(1);
+    const std::optional<long> channel = decimal(value, kMinChannel, kMaxChannel);
+    if (!channel)
+        return std::nullopt;
+    return static_cast<uint8_t>(*channel);
+}
+
 } // namespace
 
 std::string escaped(std::string_view text) {
@@ -289,13 +314,16 @@ Config configFromEnvironment() {
     Config config;
     const std::optional<std::string> fleet = environment(kFleetVar);
     config.fleet = fleet ? parseFleet(*fleet) : defaultFleet();
-    if (const std::optional<std::string> channel = environment(kChannelVar))
-        config.baseChannel = parseChannel(*channel);
     if (const std::optional<std::string> wake = environment(kWakeVar))
         config.wakeDelay = parseWakeDelay(*wake);
     if (const std::optional<std::string> faults = environment(kFaultsVar))
         config.faults = parseFaults(*faults);
     config.lockPath = environment(kLockVar).value_or(defaultLockPath());
+    config.channelPath = config.lockPath + ".channel";
+    if (const std::optional<std::string> channel = environment(kChannelVar))
+        config.baseChannel = parseChannel(*channel);
+    else
+        config.baseChannel = keptChannel(config.channelPath).value_or(kMinChannel);
     config.statePath = environment(kStateVar).value_or("");
     return config;
 }

@@ -78,6 +78,9 @@ struct Config {
     std::chrono::milliseconds wakeDelay{2000};
     Faults faults;
     std::string lockPath;
+    // Where the base station keeps its radio channel from one run to the next, as the
+    // hardware does: beside the lock, which names the station.
+    std::string channelPath;
     std::string statePath; // empty: no state file
 };
 

@@ -283,6 +283,7 @@ ZDP_EXPORT int32_t zdp_set_base_channel(zdp_provider *dp, int32_t, uint8_t chann
         if (faults.has(CallFault::RefuseChannel) || channel < kMinChannel || channel > kMaxChannel)
             return;
         dp->world->baseChannel = channel;
+        dp->world->keepChannel();
         dp->world->writeState();
     });
 }

@@ -29,7 +29,8 @@ std::optional<Call> callNamed(std::string_view function) {
 }
 
 World::World(const Config &config)
-    : baseChannel(config.baseChannel), faults(config.faults), statePath(config.statePath) {
+    : baseChannel(config.baseChannel), faults(config.faults), channelPath(config.channelPath),
+      statePath(config.statePath) {
     for (const ModuleSpec &spec : config.fleet)
         modules.push_back({spec.id, spec.model, spec.channel, spec.parameters, spec.parameters});
 }
@@ -91,6 +92,40 @@ std::optional<std::string> fileBehind(const std::string &path, std::string &why)
     return std::nullopt;
 }
 
+// Puts content in place of the file that path names, whole or not at all: an observer
+// must never see half a file, so it is written beside it and renamed over it.
+bool replaceWhole(const std::string &path, const std::string &content, std::string &why) {
+    const std::optional<std::string> target = fileBehind(path, why);
+    if (!target)
+        return false;
+    std::string temporary = *target + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    int error = 0;
+    for (size_t written = 0; written < content.size() && error == 0;) {
+        const ssize_t n = ::write(fd, content.data() + written, content.size() - written);
+        if (n > 0)
+            written += static_cast<size_t>(n);
+        else if (n == 0 || errno != EINTR)
+            error = n == 0 ? EIO : errno;
+    }
+    if (error == 0 && ::fchmod(fd, 0644) != 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && std::rename(temporary.c_str(), target->c_str()) != 0)
+        error = errno;
+    if (error != 0) {
+        std::remove(temporary.c_str());
+        why = std::strerror(error);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool World::writeState(std::string *why) const {
@@ -110,40 +145,19 @@ bool World::writeState(std::string *why) const {
         for (size_t i = 0; i < kParameterCodes.size(); ++i)
             text << key << "saved." << int(kParameterCodes[i]) << "=" << module.saved[i] << "\n";
     }
-    const auto failed = [why](std::string reason) {
+    std::string reason;
+    if (!replaceWhole(statePath, text.str(), reason)) {
         if (why)
             *why = std::move(reason);
         return false;
-    };
-    std::string reason;
-    const std::optional<std::string> target = fileBehind(statePath, reason);
-    if (!target)
-        return failed(reason);
-    // An observer must never see half a file: write beside it, then rename over it.
-    std::string temporary = *target + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0)
-        return failed(std::strerror(errno));
-    const std::string content = text.str();
-    int error = 0;
-    for (size_t written = 0; written < content.size() && error == 0;) {
-        const ssize_t n = ::write(fd, content.data() + written, content.size() - written);
-        if (n > 0)
-            written += static_cast<size_t>(n);
-        else if (n == 0 || errno != EINTR)
-            error = n == 0 ? EIO : errno;
-    }
-    if (error == 0 && ::fchmod(fd, 0644) != 0)
-        error = errno;
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
-    if (error == 0 && std::rename(temporary.c_str(), target->c_str()) != 0)
-        error = errno;
-    if (error != 0) {
-        std::remove(temporary.c_str());
-        return failed(std::strerror(error));
     }
     return true;
+}
+
+void World::keepChannel() const {
+    std::string ignored; // the station still has the channel; the next run starts on 1
+    if (!channelPath.empty())
+        replaceWhole(channelPath, std::to_string(int(baseChannel)) + "\n", ignored);
 }
 
 std::shared_ptr<World> currentWorld() {

@@ -38,6 +38,8 @@ struct World {
     // Writes the state file, when there is one, by replacing it whole. Returns false
     // when it could not be written, with the reason in why. The caller holds mutex.
     bool writeState(std::string *why = nullptr) const;
+    // Keeps the base station's channel for the next run. The caller holds mutex.
+    void keepChannel() const;
 
     mutable std::mutex mutex;
     std::vector<Module> modules;
@@ -49,6 +51,7 @@ struct World {
     Faults faults;
     std::array<long, fw::host::kCalls.size()> calls{};
     std::deque<std::string> callLog; // the latest kCallLogLength calls
+    std::string channelPath;
     std::string statePath;
 };
 
