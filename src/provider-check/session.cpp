@@ -206,7 +206,8 @@ int32_t Session::setChannel(uint8_t channel) {
     });
 }
 
-int32_t Session::pair(int32_t channelMode, int32_t windowSeconds, uint32_t &moduleId) {
+int32_t Session::pair(int32_t channelMode, int32_t windowSeconds, uint32_t &moduleId,
+                      int32_t *extra) {
     return timed("zdp_pair_module", dp_, [&] {
         const auto paired = called<host::Call::Pair>({.provider = token(dp_),
                                                       .arg1 = kBaseStationArg,
@@ -214,6 +215,8 @@ int32_t Session::pair(int32_t channelMode, int32_t windowSeconds, uint32_t &modu
                                                       .windowSeconds = windowSeconds,
                                                       .moduleId = moduleId});
         moduleId = paired.moduleId;
+        if (extra)
+            *extra = paired.extra;
         return paired.status;
     });
 }
@@ -241,6 +244,7 @@ Session::Read Session::read(uint32_t moduleId, uint8_t command, size_t capacity)
                                          .moduleId = moduleId,
                                          .command = command,
                                          .capacity = static_cast<uint32_t>(capacity),
+                                         .fill = kUnwrittenByte,
                                          .flag = -1};
     answer.status = timed("zdp_read_module_command", dp_, [&] {
         host_.call(got);

@@ -72,7 +72,9 @@ public:
     int32_t close();
     int32_t getChannel(uint8_t &channel);
     int32_t setChannel(uint8_t channel);
-    int32_t pair(int32_t channelMode, int32_t windowSeconds, uint32_t &moduleId);
+    // extra, when given, gets the module's channel as the library reports it.
+    int32_t pair(int32_t channelMode, int32_t windowSeconds, uint32_t &moduleId,
+                 int32_t *extra = nullptr);
     int32_t write(uint32_t moduleId, uint8_t command, const std::string &value, int16_t &flag);
 
     struct Read {
@@ -83,6 +85,10 @@ public:
         std::string text;     // the answer up to its first NUL, cut to the capacity
         std::string bytes;    // the answer within its length and the capacity, NULs included
     };
+    // What every byte of a read's buffer holds before the library answers: no answer the
+    // program takes has it, so a length that counts bytes never written shows in the text.
+    static constexpr uint8_t kUnwrittenByte = 0x96;
+
     // Reads into a buffer of capacity bytes between guard regions.
     Read read(uint32_t moduleId, uint8_t command, size_t capacity = ZDP_MIN_READ_CAPACITY);
 

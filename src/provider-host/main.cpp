@@ -136,7 +136,7 @@ private:
             ::_exit(kProtocolFaultExit);
         const size_t capacity = c.capacity;
         std::vector<unsigned char> area(kGuardBytes + capacity + kGuardBytes, kGuard);
-        std::fill_n(area.begin() + kGuardBytes, capacity, 0);
+        std::fill_n(area.begin() + kGuardBytes, capacity, c.fill);
         char *value = reinterpret_cast<char *>(area.data() + kGuardBytes);
         auto length = static_cast<size_t>(c.length);
         c.status = fn(providerOf(c.provider), c.arg1, c.moduleId, c.command, value, capacity,
