@@ -26,6 +26,8 @@ constexpr uint32_t kStaleModuleId = 0x5A5A5A5Au;
 // No module is ever paired under this ID while the checker runs without one.
 constexpr uint32_t kUnpairedModuleId = 0xFFFFFFFEu;
 constexpr int kCreateCycles = 50;
+// Pairings the operator gets to bring the module moved to another channel back.
+constexpr int kSameModuleTries = 3;
 constexpr uint8_t kModelCommand = code(CommandCode::Model);
 constexpr int kLowestChannel = kChannelMin;
 constexpr int kHighestChannel = kChannelMax;
@@ -126,6 +128,23 @@ Outcome openCloseOpen(Session &s) {
     return Outcome::pass();
 }
 
+// The contract's answer to a second open, which a library that counts its openers, or
+// takes the device anew each time, gets wrong.
+Outcome openTwice(Session &s) {
+    if (std::optional<Outcome> failed = s.start(true))
+        return *failed;
+    int16_t flag = -1;
+    if (const int32_t status = s.open(flag); status != 0 || flag != 0)
+        return Outcome::fail("zdp_open_connection on an open base station failed",
+                             flagAndStatus(0, 0),
+                             status != 0 ? s.describe(status) : flagAndStatus(status, flag));
+    uint8_t channel = 0;
+    if (const int32_t status = s.getChannel(channel); status != 0)
+        return Outcome::fail("the base station was closed by the second zdp_open_connection",
+                             "status 0", s.describe(status));
+    return Outcome::pass();
+}
+
 bool inChannelList(int channel) {
     return isChannel(channel);
 }
@@ -186,22 +205,33 @@ Outcome channelSetAndRestore(Session &s) {
     return taken;
 }
 
-// The error text of a refusal is judged by the error-text check, so that one fault fails
-// one line.
+const std::string kRefusal = "status 0 and a failure flag other than 0";
+
+// A refusal is the device's answer, a failure flag: the program tells the operator of an
+// error status that the base station failed.
+std::optional<Outcome> refusedWithFlag(Session &s, const std::string &call, int32_t status,
+                                       int16_t flag) {
+    if (status != 0)
+        return Outcome::fail(call + " answered an error status: the operator would be told "
+                                    "that the base station failed",
+                             kRefusal, s.describe(status));
+    if (flag == 0)
+        return Outcome::fail(call + " was taken", kRefusal, flagAndStatus(status, flag));
+    return std::nullopt;
+}
+
 Outcome unknownModulesRefused(Session &s) {
     if (std::optional<Outcome> failed = s.start(true))
         return *failed;
     for (const uint32_t id : {0u, kUnpairedModuleId}) {
         const Session::Read answer = s.read(id, kModelCommand);
-        if (answer.status == 0 && answer.flag == 0)
-            return Outcome::fail("a read for module ID " + hexId(id) + " was answered",
-                                 "a failure flag or an error status",
-                                 flagAndStatus(answer.status, answer.flag));
+        if (auto failed =
+                refusedWithFlag(s, "a read for module ID " + hexId(id), answer.status, answer.flag))
+            return *failed;
         int16_t flag = -1;
         const int32_t status = s.write(id, kModelCommand, "", flag);
-        if (status == 0 && flag == 0)
-            return Outcome::fail("a write for module ID " + hexId(id) + " was taken",
-                                 "a failure flag or an error status", flagAndStatus(status, flag));
+        if (auto failed = refusedWithFlag(s, "a write for module ID " + hexId(id), status, flag))
+            return *failed;
     }
     return Outcome::pass();
 }
@@ -297,12 +327,14 @@ Outcome pairingAloneAnswersZero(Session &s) {
     return Outcome::pass();
 }
 
-// One pairing in the program's window, passing in what the program would hold.
-Outcome pairAsTheProgramDoes(Session &s, int32_t channelMode, const std::string &prompt) {
+// One pairing in the program's window, passing in what the program would hold; the
+// failure of the call itself. s.lastPairing is what it answered, 0 when nobody woke.
+std::optional<Outcome> pairInWindow(Session &s, int32_t channelMode, const std::string &prompt,
+                                    int32_t *extra) {
     std::cerr << prompt << " The checker waits up to " << kPairingWindow << " s." << std::endl;
     uint32_t id = s.lastPairing;
     const Clock::time_point begin = Clock::now();
-    const int32_t status = s.pair(channelMode, kPairingWindow, id);
+    const int32_t status = s.pair(channelMode, kPairingWindow, id, extra);
     const Clock::duration took = Clock::now() - begin;
     if (status != 0)
         return Outcome::fail("zdp_pair_module failed", "status 0", s.describe(status));
@@ -312,12 +344,21 @@ Outcome pairAsTheProgramDoes(Session &s, int32_t channelMode, const std::string 
                              "an answer within " +
                                  std::to_string(libraryPairingLimit(kPairingWindow).count()) + " s",
                              std::to_string(std::chrono::duration<double>(took).count()) + " s");
-    if (id == 0)
+    if (id != 0) {
+        std::cerr << "Paired with module " << hexId(id) << "." << std::endl;
+        s.pairedModule = id;
+    }
+    return std::nullopt;
+}
+
+Outcome pairAsTheProgramDoes(Session &s, int32_t channelMode, const std::string &prompt,
+                             int32_t *extra = nullptr) {
+    if (std::optional<Outcome> failed = pairInWindow(s, channelMode, prompt, extra))
+        return *failed;
+    if (s.lastPairing == 0)
         return Outcome::fail("no module paired within " + std::to_string(kPairingWindow) +
                                  " s: power-cycle the module when the checker asks",
                              "a non-zero module ID", "module ID 0");
-    std::cerr << "Paired with module " << hexId(id) << "." << std::endl;
-    s.pairedModule = id;
     return Outcome::pass();
 }
 
@@ -336,9 +377,46 @@ Outcome pairingAgainFindsModule(Session &s) {
                                     hexId(s.lastPairing) + ").");
 }
 
+// The program reads *extra after a pairing: a channel of the radio's that is not the one
+// the module should be on ends the update; one outside them is taken at its word.
+std::optional<Outcome> channelNotKept(int32_t reported, uint8_t channel,
+                                      const std::string &message) {
+    if (!isChannel(reported) || reported == channel)
+        return std::nullopt;
+    return Outcome::fail(message, "channel " + std::to_string(channel),
+                         "channel " + std::to_string(reported));
+}
+
+// The next pairing of the moved module, the base station back on its own channel: a
+// library that says it moved the module without moving it shows the old channel here.
+Outcome moduleStaysMoved(Session &s, uint8_t channel) {
+    const uint32_t moved = s.pairedModule;
+    for (int attempt = 0; attempt < kSameModuleTries; ++attempt) {
+        int32_t reported = 0;
+        if (std::optional<Outcome> failed = pairInWindow(s, kKeepModuleChannel,
+                                                         "Power-cycle module " + hexId(moved) +
+                                                             " again, the one moved to channel " +
+                                                             std::to_string(channel) + ".",
+                                                         &reported))
+            return *failed;
+        if (s.lastPairing == moved)
+            return channelNotKept(reported, channel,
+                                  "module " + hexId(moved) +
+                                      " was on another channel at its next pairing: the update "
+                                      "that moved it would have split the fleet")
+                .value_or(Outcome::pass());
+    }
+    return Outcome::fail("module " + hexId(moved) +
+                             " did not pair again: power-cycle the module "
+                             "moved to channel " +
+                             std::to_string(channel) + " when the checker asks",
+                         "module ID " + hexId(moved), "module ID " + hexId(s.lastPairing));
+}
+
 // An update on "Change the remote module RADIO channel": move the base station, read it
 // back, pair in channel mode 0, and read the model on the new channel. The base station
-// goes back to its channel afterwards; the module keeps the new one, unsaved.
+// goes back to its channel afterwards; the module keeps the new one, unsaved, and says so
+// at the next pairing.
 Outcome pairingMovesModule(Session &s) {
     uint8_t original = 0;
     if (const int32_t status = s.getChannel(original); status != 0)
@@ -350,13 +428,21 @@ Outcome pairingMovesModule(Session &s) {
     uint8_t now = 0;
     if (const int32_t status = s.getChannel(now); status != 0)
         return Outcome::fail("reading the channel back failed", "status 0", s.describe(status));
+    int32_t reported = 0;
     Outcome outcome = now != target
                           ? Outcome::skip("the base station did not take channel " +
                                           std::to_string(target) + ", so no module could be moved")
                           : pairAsTheProgramDoes(s, kMoveModuleToBaseChannel,
                                                  "Power-cycle a module once more: it is moved to "
                                                  "channel " +
-                                                     std::to_string(target) + ".");
+                                                     std::to_string(target) + ".",
+                                                 &reported);
+    if (outcome.state == State::Passed)
+        outcome = channelNotKept(reported, target,
+                                 "module " + hexId(s.pairedModule) +
+                                     " did not take the base station's channel in channel mode "
+                                     "0: every update that changes the channel would end there")
+                      .value_or(Outcome::pass());
     if (outcome.state == State::Passed) {
         const Session::Read answer = s.read(s.pairedModule, kModelCommand);
         if (answer.status != 0 || answer.flag != 0 || answer.text.empty())
@@ -370,7 +456,35 @@ Outcome pairingMovesModule(Session &s) {
     }
     if (std::optional<Outcome> failed = restoreChannel(s, original))
         return *failed;
-    return outcome;
+    return outcome.state == State::Passed ? moduleStaysMoved(s, target) : outcome;
+}
+
+// The program takes an answer's text whole: a model padded with blanks is refused on one
+// tab and recorded padded on the other. A length that counts bytes the library never
+// wrote brings the checker's fill into the text, a byte that cannot follow ASCII in UTF-8.
+std::optional<std::string> answerFault(std::string_view text) {
+    if (!isValidUtf8(text)) {
+        const size_t written =
+            text.find_last_not_of(static_cast<char>(Session::kUnwrittenByte)) + 1;
+        if (written < text.size() && isValidUtf8(text.substr(0, written)))
+            return "its length counts " + std::to_string(text.size() - written) +
+                   (text.size() - written == 1 ? " byte" : " bytes") +
+                   " after the answer that the library never wrote";
+        return "it is not valid UTF-8";
+    }
+    const auto isControl = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
+    if (std::any_of(text.begin(), text.end(), isControl))
+        return "it holds a control character";
+    if (!text.empty() && (text.front() == ' ' || text.back() == ' '))
+        return "it has blanks around it";
+    return std::nullopt;
+}
+
+const std::string kWholeAnswer =
+    "the value alone in UTF-8, no blank around it, no control character";
+
+std::string textOf(const Session::Read &answer) {
+    return "text \"" + answer.text + "\"";
 }
 
 Outcome modelReads(Session &s) {
@@ -381,6 +495,9 @@ Outcome modelReads(Session &s) {
         return Outcome::fail("the module gave no model", "failure flag 0 and a non-empty text",
                              "failure flag " + std::to_string(answer.flag) + ", text \"" +
                                  answer.text + "\"");
+    if (const std::optional<std::string> fault = answerFault(answer.text))
+        return Outcome::fail("the answer is not the model alone: " + *fault, kWholeAnswer,
+                             textOf(answer));
     return Outcome::pass();
 }
 
@@ -394,6 +511,9 @@ template <size_t Index> Outcome parameterReads(Session &s) {
         return Outcome::fail(
             "the module gave no decimal number", "failure flag 0 and a decimal number",
             "failure flag " + std::to_string(answer.flag) + ", text \"" + answer.text + "\"");
+    if (const std::optional<std::string> fault = answerFault(answer.text))
+        return Outcome::fail("the answer is not the value alone: " + *fault, kWholeAnswer,
+                             textOf(answer));
     s.moduleValues[command] = answer.text;
     return Outcome::pass();
 }
@@ -485,7 +605,9 @@ void addParameterReads(std::vector<Check> &checks, std::index_sequence<Index...>
     (checks.push_back(
          {.name = kept("module-read-" + std::to_string(code(kParameterCommands[Index]))),
           .description =
-              kept(commandName(kParameterCommands[Index]) + " reads as a decimal number"),
+              kept(commandName(kParameterCommands[Index]) +
+                   " reads as a decimal number, whole: no byte the library did not write, no "
+                   "blank or control character around it"),
           .needs = Needs::Module,
           .group = kModuleGroup,
           .calls = {Call::Read},
@@ -535,6 +657,12 @@ std::vector<Check> makeChecks() {
                         "again works",
          .calls = kOpen,
          .run = openCloseOpen},
+        {.name = "open-twice",
+         .description = "zdp_open_connection on an open base station answers status 0 and "
+                        "failure flag 0 and leaves it open",
+         .calls = with(kOpen, {Call::GetChannel}),
+         .after = {"open"},
+         .run = openTwice},
         {.name = "not-open",
          .description = "before zdp_open_connection and after zdp_close_connection, the channel, "
                         "pairing, read and write calls answer an error status",
@@ -556,7 +684,7 @@ std::vector<Check> makeChecks() {
          .run = channelSetAndRestore},
         {.name = "unknown-module",
          .description = "reads and writes for module ID 0 and an unpaired ID are refused with a "
-                        "failure flag or an error status",
+                        "failure flag and status 0",
          .calls = with(kOpen, {Call::Read, Call::Write}),
          .after = {"open"},
          .run = unknownModulesRefused},
@@ -596,7 +724,8 @@ std::vector<Check> makeChecks() {
          .limit = kPairingLimit,
          .run = pairingAgainFindsModule},
         {.name = "module-model",
-         .description = "command 51 (model) reads as a non-empty text",
+         .description = "command 51 (model) reads as a non-empty text, whole: no byte the library "
+                        "did not write, no blank or control character around it",
          .needs = Needs::Module,
          .group = kModuleGroup,
          .calls = {Call::Read},
@@ -630,7 +759,9 @@ std::vector<Check> makeChecks() {
     checks.push_back({.name = "module-pair-channel",
                       .description =
                           "after the base station moves to another channel, a pairing in channel "
-                          "mode 0 pairs a module that then answers, and the channel is restored",
+                          "mode 0 reports the module on that channel, the module answers, and "
+                          "its next pairing, the base station back on its own channel, still "
+                          "reports it",
                       .needs = Needs::Module,
                       .group = kModuleGroup,
                       .calls = {Call::Pair, Call::GetChannel, Call::SetChannel, Call::Read},

@@ -70,6 +70,14 @@ static int32_t refuse_closed(void) {
 }
 #endif
 
+#ifdef FW_REFUSES_WITH_STATUS
+/* No module is ever paired here, so every read and write is for an unknown one. */
+static int32_t refuse_unknown(void) {
+    error_text = "No such module";
+    return -5;
+}
+#endif
+
 uint32_t zdp_abi_version(void) {
     return FW_ABI_VERSION;
 }
@@ -130,6 +138,12 @@ int32_t zdp_open_connection(zdp_provider *dp, int32_t arg1, int32_t arg2, int16_
 #ifdef FW_OPEN_HANG
     hang();
 #endif
+#ifdef FW_REFUSES_SECOND_OPEN
+    if (open_station) {
+        *failure_flag = 1;
+        return 0;
+    }
+#endif
     open_station = 1;
     *failure_flag = 0;
     return 0;
@@ -181,8 +195,13 @@ int32_t zdp_write_module_command(zdp_provider *dp, uint8_t arg1, uint32_t module
                                  int16_t *failure_flag) {
     (void)dp, (void)arg1, (void)module_id, (void)command, (void)payload, (void)payload_len;
     REQUIRE_OPEN();
+#ifdef FW_REFUSES_WITH_STATUS
+    (void)failure_flag;
+    return refuse_unknown();
+#else
     *failure_flag = 1;
     return 0;
+#endif
 }
 
 #ifndef FW_OMIT_READ
@@ -191,16 +210,16 @@ int32_t zdp_read_module_command(zdp_provider *dp, uint8_t arg1, uint32_t module_
                                 int16_t *failure_flag) {
     (void)dp, (void)arg1, (void)module_id, (void)command, (void)value, (void)capacity;
     REQUIRE_OPEN();
-#ifdef FW_EMPTY_ERROR_TEXT
-    (void)value_len, (void)failure_flag;
-    return -1; /* an error status that zdp_error_text leaves undescribed */
-#else
 #ifdef FW_READ_EXIT
     exit(3);
 #endif
 #ifdef FW_READ_OVERRUN
     memset(value, 'x', capacity + 8);
 #endif
+#ifdef FW_REFUSES_WITH_STATUS
+    (void)value_len, (void)failure_flag;
+    return refuse_unknown();
+#else
     *value_len = 0;
     *failure_flag = 1;
     return 0;

@@ -4,6 +4,10 @@
  *   FW_REFUSES_SAVE_RESET    the module refuses 55 (save) and 54 (reset)
  *   FW_WAITS_FOR_INCOMING_ID pairing takes a non-zero incoming ID as the module to wait for
  *   FW_OVERRUNS_ANSWER       a real answer is written 44 bytes past the caller's capacity
+ *   FW_PADS_MODEL            the model comes padded with blanks, "RX-LC   "
+ *   FW_COUNTS_UNWRITTEN_NUL  the model is copied without its NUL, which *value_len counts
+ *   FW_CLAIMS_MOVE           channel mode 0 reports the module on the base channel but
+ *                            leaves it on its own
  * The modules wake in turn, at once in any window longer than 1 s (so a 1 s window stays
  * empty); otherwise the library keeps the contract. */
 #include "dataprovider_abi.h"
@@ -13,6 +17,7 @@
 #define NOT_OPEN (-2)
 
 static const uint32_t fleet[2] = {0x1A2B3C, 0x12AB};
+static uint8_t channel_of[2] = {3, 5};
 static int provider;
 static int open_station;
 static unsigned next_to_wake;
@@ -86,21 +91,28 @@ ZDP_EXPORT int32_t zdp_set_base_channel(zdp_provider *dp, int32_t arg1, uint8_t 
 ZDP_EXPORT int32_t zdp_pair_module(zdp_provider *dp, int32_t arg1, int32_t channel_mode,
                                    int32_t window_s, uint32_t *module_id, int32_t *extra,
                                    int32_t *result) {
-    (void)dp, (void)arg1, (void)channel_mode;
+    (void)dp, (void)arg1;
     if (!open_station)
         return refuse_closed();
     paired = 0;
+    unsigned woke = 0;
     if (window_s > 1) {
-        const uint32_t woke = fleet[next_to_wake++ % 2];
+        woke = next_to_wake++ % 2;
 #ifdef FW_WAITS_FOR_INCOMING_ID
-        if (*module_id == 0 || *module_id == woke)
-            paired = woke;
+        if (*module_id == 0 || *module_id == fleet[woke])
+            paired = fleet[woke];
 #else
-        paired = woke;
+        paired = fleet[woke];
 #endif
     }
     *module_id = paired;
-    *extra = paired ? base_channel : 0;
+    *extra = paired ? channel_of[woke] : 0;
+    if (paired && channel_mode == 0) {
+#ifndef FW_CLAIMS_MOVE
+        channel_of[woke] = base_channel;
+#endif
+        *extra = base_channel;
+    }
     *result = paired != 0;
     return 0;
 }
@@ -134,14 +146,22 @@ ZDP_EXPORT int32_t zdp_read_module_command(zdp_provider *dp, uint8_t arg1, uint3
     *failure_flag = 1;
     if (module_id == 0 || module_id != paired)
         return 0;
+#ifdef FW_PADS_MODEL
+    const char *answer = command == ZDP_CMD_MODEL ? "RX-LC   " : "60";
+#else
     const char *answer = command == ZDP_CMD_MODEL ? "RX-LC" : "60";
+#endif
     size_t length = strlen(answer) + 1;
 #ifdef FW_OVERRUNS_ANSWER
     memset(value, 0, capacity + 44); /* as if the answer were 300 bytes long */
 #endif
     if (length > capacity)
         length = capacity;
+#ifdef FW_COUNTS_UNWRITTEN_NUL
+    memcpy(value, answer, command == ZDP_CMD_MODEL ? length - 1 : length);
+#else
     memcpy(value, answer, length);
+#endif
     *value_len = length;
     *failure_flag = 0;
     return 0;

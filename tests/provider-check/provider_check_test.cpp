@@ -30,6 +30,11 @@ namespace {
 using namespace std::chrono_literals;
 using fw::testing::SimEnvironment;
 using Names = std::set<std::string>;
+using Environment = std::vector<std::pair<const char *, std::string>>;
+
+// One module at the bench, as a maker checks with: the channel check pairs the module it
+// moved once more, and the simulator wakes its fleet in turn.
+const char *const kOneModule = "1A2B3C:RX-LC:3";
 
 struct CheckerRun {
     int status = -1;
@@ -123,6 +128,7 @@ struct FaultCase {
     const char *options;
     Names failing;
     std::string got; // the YAML "got" line of the first failing check; empty: not compared
+    Environment environment = {}; // the simulator's settings
 };
 
 void PrintTo(const FaultCase &c, std::ostream *os) {
@@ -136,6 +142,8 @@ protected:
 
 TEST_P(CheckerFindsFault, FailsExactlyThatCheckWithStatus1) {
     const FaultCase &c = GetParam();
+    for (const auto &[name, value] : c.environment)
+        env.set(name, value);
     const CheckerRun run = runChecker(std::string(c.options) + " " + c.library);
     EXPECT_EQ(run.status, 1) << run.out;
     EXPECT_EQ(failedChecks(run), c.failing) << run.out;
@@ -229,7 +237,43 @@ INSTANTIATE_TEST_SUITE_P(
                   FW_TEST_PROVIDER_OVERRUNS_ANSWER,
                   "--module --write",
                   {"module-read-capacity"},
-                  "guard bytes changed (command 51)"}),
+                  "guard bytes changed (command 51)"},
+        FaultCase{"SecondOpenRefused",
+                  FW_TEST_PROVIDER_REFUSES_SECOND_OPEN,
+                  "",
+                  {"open-twice"},
+                  "status 0, failure flag 1"},
+        FaultCase{"RefusalIsAnErrorStatus",
+                  FW_TEST_PROVIDER_REFUSES_WITH_STATUS,
+                  "",
+                  {"unknown-module"},
+                  "status -5: No such module"},
+        // Answers as the program takes them: whole, within the bytes the library wrote.
+        FaultCase{"ModelPaddedWithBlanks",
+                  FW_TEST_PROVIDER_PADS_MODEL,
+                  "--module --write",
+                  {"module-model"},
+                  "text \\\"RX-LC   \\\""},
+        FaultCase{"LengthCountsAnUnwrittenNul",
+                  FW_TEST_PROVIDER_COUNTS_UNWRITTEN_NUL,
+                  "--module --write",
+                  {"module-model"},
+                  "text \\\"RX-LC\\x96\\\""},
+        // Channel mode 0 ignored: the pairing reports the module on its own channel.
+        FaultCase{"ModeZeroIgnored",
+                  FW_SIMULATOR,
+                  "--module",
+                  {"module-pair-channel"},
+                  "channel 3",
+                  {{"FLEETWRIGHT_SIM_FAULTS", "ignore-channel"},
+                   {"FLEETWRIGHT_SIM_FLEET", kOneModule},
+                   {"FLEETWRIGHT_SIM_WAKE_MS", "1500"}}},
+        // Reported as moved, and back on its own channel at the next pairing.
+        FaultCase{"MoveOnlyClaimed",
+                  FW_TEST_PROVIDER_CLAIMS_MOVE,
+                  "--module",
+                  {"module-pair-channel"},
+                  "channel 3"}),
     [](const auto &row) { return std::string(row.param.name); });
 
 // ---- the simulator and the maker's example pass everything ---------------------------------
@@ -255,6 +299,7 @@ TEST_P(GoodLibraryPasses, EveryCheckWithStatus0) {
     const PassCase &c = GetParam();
     // Late for the 1 s window that must stay empty, in time for the 10 s pairing.
     env.set("FLEETWRIGHT_SIM_WAKE_MS", "1500");
+    env.set("FLEETWRIGHT_SIM_FLEET", kOneModule);
     const CheckerRun run = runChecker(std::string(c.options) + " " + c.library);
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(failedChecks(run), Names{}) << run.out;
@@ -304,6 +349,7 @@ TEST(CheckerModule, RefusedWriteFailsOnlyThatWrite) {
     SimEnvironment env;
     env.set("FLEETWRIGHT_SIM_FAULTS", "write:77");
     env.set("FLEETWRIGHT_SIM_WAKE_MS", "1500");
+    env.set("FLEETWRIGHT_SIM_FLEET", kOneModule);
     const CheckerRun run = runChecker("--module --write " FW_SIMULATOR);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(failedChecks(run), Names{"module-write-77"}) << run.out;
