@@ -82,8 +82,8 @@
  *      the station open, opening it through another answers failure flag non-zero with
  *      status 0. Where the lock lives is the library's choice (the simulated station
  *      uses a lock file). Opening a provider that is open already answers 0 with flag 0
- *      [open]. The checker runs its groups one after another, one provider at a time;
- *      two checkers on one base station fail each other's open.
+ *      and leaves it open [open-twice]. The checker runs its groups one after another,
+ *      one provider at a time; two checkers on one base station fail each other's open.
  *  R7  A pairing that finds no module ends the previous pairing: reads and writes for the
  *      old ID answer a failure flag. The program ends an update at such a pairing.
  *  R8  Values come as the program writes them: 76, 78 and 77 as plain decimal text,
@@ -100,9 +100,13 @@
  *  R10 The channel that channel mode 0 gives a module is its own at once and stays through
  *      power cycles without 55: radio settings are not among the saved parameters. 55
  *      saves the four parameters; a power cycle or 54 brings back the saved ones, so
- *      writes not saved are lost.
- *  R11 An answer is the value alone: no blank, padding or control character before or
- *      after it (the program compares the model whole) [module-model, module-read-*].
+ *      writes not saved are lost. *extra says so: after mode 0 and at every pairing of
+ *      that module after it, the new channel [module-pair-channel].
+ *  R11 An answer is the value alone, in UTF-8: no blank, padding or control character
+ *      before or after it (the program compares the model whole), and *value_len counts
+ *      only bytes copied: one counted but not copied (a NUL left behind) is part of the
+ *      answer with whatever the buffer held, which the checker fills with 0x96
+ *      [module-model, module-read-*].
  *      The program checks the model against its list on the "Acquisition Modules" tab
  *      only; the "General" tab takes any model, as the operator's choice of tab says.
  *  R12 The models the program accepts are those under "Module commands" below (the manual

@@ -126,8 +126,9 @@ else
         fail "unexpected output without a provider library: $output"
 fi
 
-# The installed checker passes the installed simulator.
-output=$(env -u FLEETWRIGHT_PROVIDER FLEETWRIGHT_SIM_WAKE_MS=1500 \
+# The installed checker passes the installed simulator, with one module at the bench: the
+# channel check pairs the module it moved once more.
+output=$(env -u FLEETWRIGHT_PROVIDER FLEETWRIGHT_SIM_WAKE_MS=1500 FLEETWRIGHT_SIM_FLEET=1A2B3C:RX-LC:3 \
     FLEETWRIGHT_SIM_LOCK="$scratch/simulator.lock" timeout 120 fleetwright-provider-check \
     --module "$simulator" 2>/dev/null) || fail "the checker failed the installed simulator: $output"
 [[ "$output" == "TAP version 14"* ]] || fail "the checker printed no TAP: $output"
