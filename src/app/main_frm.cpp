@@ -155,7 +155,8 @@ void MainFrm::setUpEntryWarnings() {
 }
 
 void MainFrm::showEntryWarnings() {
-    const EntryWarnings warnings = entryWarnings(entries());
+    // Also called while the window is made: this class's own entries(), without dispatch.
+    const EntryWarnings warnings = entryWarnings(MainFrm::entries());
     const std::array<const std::string *, 4> texts{&warnings.txInterval, &warnings.sampleTime,
                                                    &warnings.sleepDelay, &warnings.lowPowerMode};
     for (size_t i = 0; i < flaggable_.size(); ++i) {
