@@ -42,14 +42,8 @@ constexpr Milliseconds kPauses{1500};
 // on "Acquisition Modules" with all four parameters entered.
 class BenchWindow : public fw::WindowPort {
 public:
-    int tab = 0;
-    int activeTab() const override { return tab; }
-    std::string txIntervalText() const override { return "333"; }
-    std::string sampleTimeText() const override { return "5"; }
-    std::string sleepDelayText() const override { return "0"; }
-    int lowPowerModePosition() const override { return 1; }
-    int rfChannelPosition() const override { return 0; }
-    bool leaveChannelSelected() const override { return true; }
+    fw::Entries form{.lowPowerModePosition = 1, .tab = 0};
+    fw::Entries entries() const override { return form; }
 
     void setStatus(const std::string &) override {}
     void setBusyPointer() override {}
@@ -166,7 +160,7 @@ Medians runUpdates(fw::DataProvider &dp, const Run &run = {}) {
     if (dp.OpenConnection(0, 0) != 0)
         throw std::runtime_error("The simulated base station did not open");
     BenchWindow window;
-    window.tab = run.tab;
+    window.form.tab = run.tab;
     fw::ModuleSession session;
     fw::UpdateSequence update(dp, window, session);
     std::vector<double> walls;

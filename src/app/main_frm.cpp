@@ -3,7 +3,7 @@
 #include "data_provider.h"
 #include "event_loop_waiter.h"
 #include "key_filter.h"
-#include "parameter_phase.h"
+#include "parameter_rules.h"
 #include "provider_thread.h"
 #include "ui_MainFrm.h"
 
@@ -155,7 +155,8 @@ void MainFrm::setUpEntryWarnings() {
 }
 
 void MainFrm::showEntryWarnings() {
-    const EntryWarnings warnings = entryWarnings(readEntries(*this));
+    // Also called while the window is made: this class's own entries(), without dispatch.
+    const EntryWarnings warnings = entryWarnings(MainFrm::entries());
     const std::array<const std::string *, 4> texts{&warnings.txInterval, &warnings.sampleTime,
                                                    &warnings.sleepDelay, &warnings.lowPowerMode};
     for (size_t i = 0; i < flaggable_.size(); ++i) {
@@ -231,40 +232,19 @@ void MainFrm::centreOnScreen() {
 
 Entries MainFrm::entries() const {
     Entries current;
+    current.txInterval = ui->txInterval->text().toStdString();
+    current.sampleTime = ui->SampleTime->text().toStdString();
+    current.sleepDelay = ui->SleepDelay->text().toStdString();
+    current.lowPowerModePosition = listPosition(*ui->LowPowerMode);
     current.changeChannel = Direction[1]->isChecked();
     current.rfChannelPosition = listPosition(*ui->RFChannel);
-    current.txInterval = ui->txInterval->text();
-    current.sampleTime = ui->SampleTime->text();
-    current.sleepDelay = ui->SleepDelay->text();
-    current.lowPowerModePosition = listPosition(*ui->LowPowerMode);
+    current.tab = ui->XTab->activeTab();
     current.verifyAfterWriting = ui->VerifyAfterWriting->isChecked();
     return current;
 }
 
 void MainFrm::saveEntriesUnlessSaved() {
     controller_.saveEntriesUnlessSaved(entries());
-}
-
-int MainFrm::activeTab() const {
-    return ui->XTab->activeTab();
-}
-std::string MainFrm::txIntervalText() const {
-    return ui->txInterval->text().toStdString();
-}
-std::string MainFrm::sampleTimeText() const {
-    return ui->SampleTime->text().toStdString();
-}
-std::string MainFrm::sleepDelayText() const {
-    return ui->SleepDelay->text().toStdString();
-}
-int MainFrm::lowPowerModePosition() const {
-    return listPosition(*ui->LowPowerMode);
-}
-int MainFrm::rfChannelPosition() const {
-    return listPosition(*ui->RFChannel);
-}
-bool MainFrm::leaveChannelSelected() const {
-    return Direction[0]->isChecked();
 }
 
 void MainFrm::setStatus(const std::string &text) {
@@ -301,10 +281,10 @@ MessageButton MainFrm::showMessage(const Message &message) {
     return presenter_(isVisible() ? this : nullptr, message);
 }
 
-void MainFrm::setEntries(const ParameterEntries &entries) {
-    ui->txInterval->setText(QString::fromStdString(entries.txInterval));
-    ui->SampleTime->setText(QString::fromStdString(entries.sampleTime));
-    ui->SleepDelay->setText(QString::fromStdString(entries.sleepDelay));
+void MainFrm::setEntries(const Entries &entries) {
+    ui->txInterval->setText(textOf(entries.txInterval));
+    ui->SampleTime->setText(textOf(entries.sampleTime));
+    ui->SleepDelay->setText(textOf(entries.sleepDelay));
     ui->LowPowerMode->setCurrentIndex(entries.lowPowerModePosition);
 }
 
@@ -352,10 +332,7 @@ void MainFrm::applyEntries(const Entries &entries) {
     if (entries.changeChannel)
         Direction[1]->setChecked(true);
     ui->RFChannel->setCurrentIndex(entries.rfChannelPosition);
-    ui->txInterval->setText(entries.txInterval);
-    ui->SampleTime->setText(entries.sampleTime);
-    ui->SleepDelay->setText(entries.sleepDelay);
-    ui->LowPowerMode->setCurrentIndex(entries.lowPowerModePosition);
+    setEntries(entries);
     ui->VerifyAfterWriting->setChecked(entries.verifyAfterWriting);
 }
 

@@ -47,19 +47,10 @@ public:
     // Places the window in the middle of its screen.
     void centreOnScreen();
 
-    // The entries as shutdown saves them.
-    Entries entries() const;
+    // WindowPort; also the entries as shutdown saves them.
+    Entries entries() const override;
     // Saves them now unless shutdown has, for a program that ends without its close.
     void saveEntriesUnlessSaved();
-
-    // WindowPort
-    int activeTab() const override;
-    std::string txIntervalText() const override;
-    std::string sampleTimeText() const override;
-    std::string sleepDelayText() const override;
-    int lowPowerModePosition() const override;
-    int rfChannelPosition() const override;
-    bool leaveChannelSelected() const override;
     void setStatus(const std::string &text) override;
     void setBusyPointer() override;
     void setDefaultPointer() override;
@@ -67,7 +58,7 @@ public:
     void processEvents() override;
     void pause(std::chrono::milliseconds duration) override;
     void entryRefused(EntryField field) override;
-    void setEntries(const ParameterEntries &entries) override;
+    void setEntries(const Entries &entries) override;
     void pairingStarted(std::chrono::seconds window) override;
     void pairingEnded() override;
 

@@ -340,11 +340,11 @@ Entries readEntries(const SettingsStore &store) {
         entries.rfChannelPosition =
             parseListPosition(*stored, kChannelCount).value_or(entries.rfChannelPosition);
     if (const auto stored = text(keys::kTXInterval))
-        entries.txInterval = *stored;
+        entries.txInterval = stored->toStdString();
     if (const auto stored = text(keys::kSampleTime))
-        entries.sampleTime = *stored;
+        entries.sampleTime = stored->toStdString();
     if (const auto stored = text(keys::kSleepDelay))
-        entries.sleepDelay = *stored;
+        entries.sleepDelay = stored->toStdString();
     if (const auto stored = text(keys::kLowPowerMode))
         entries.lowPowerModePosition =
             parseListPosition(*stored, kLowPowerModeCount).value_or(entries.lowPowerModePosition);
@@ -357,9 +357,9 @@ void writeEntries(SettingsStore &store, const Entries &entries) {
     store.write(QLatin1String(keys::kDirection),
                 entries.changeChannel ? QStringLiteral("True") : QStringLiteral("False"));
     store.write(QLatin1String(keys::kRFChannel), QString::number(entries.rfChannelPosition));
-    store.write(QLatin1String(keys::kTXInterval), entries.txInterval);
-    store.write(QLatin1String(keys::kSampleTime), entries.sampleTime);
-    store.write(QLatin1String(keys::kSleepDelay), entries.sleepDelay);
+    store.write(QLatin1String(keys::kTXInterval), QString::fromStdString(entries.txInterval));
+    store.write(QLatin1String(keys::kSampleTime), QString::fromStdString(entries.sampleTime));
+    store.write(QLatin1String(keys::kSleepDelay), QString::fromStdString(entries.sleepDelay));
     store.write(QLatin1String(keys::kLowPowerMode), QString::number(entries.lowPowerModePosition));
     store.write(QLatin1String(keys::kVerifyAfterWriting),
                 entries.verifyAfterWriting ? QStringLiteral("True") : QStringLiteral("False"));

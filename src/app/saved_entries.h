@@ -1,5 +1,6 @@
 #pragma once
 
+#include "entries.h"
 #include "module_protocol.h"
 
 #include <QSettings>
@@ -10,20 +11,6 @@
 #include <optional>
 
 namespace fw::app {
-
-// The operator's entries that survive from one run to the next, as the controls hold them.
-struct Entries {
-    bool changeChannel = false; // Direction index 1 selected
-    int rfChannelPosition = 0;
-    QString txInterval = QStringLiteral("333");
-    QString sampleTime = QStringLiteral("5");
-    QString sleepDelay = QStringLiteral("0");
-    int lowPowerModePosition = 0;
-    // The program's options, kept apart from the six entries above.
-    bool verifyAfterWriting = false;
-
-    friend bool operator==(const Entries &, const Entries &) = default;
-};
 
 // Sizes of the two lists; a stored position must fit them (-1 meaning no selection).
 inline constexpr int kChannelCount = fw::kChannelCount;

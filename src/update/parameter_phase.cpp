@@ -5,7 +5,6 @@
 #include "module_protocol.h"
 #include "number_text.h"
 #include "update_sequence.h"
-#include "window_port.h"
 
 #include <array>
 
@@ -20,7 +19,7 @@ struct Parameter {
 };
 
 // In the order the module is read and written.
-std::array<Parameter, 4> parameters(const ParameterEntries &entries) {
+std::array<Parameter, 4> parameters(const Entries &entries) {
     return {{
         {CommandCode::TxInterval, &StagedParameters::txInterval, entries.txInterval.empty()},
         {CommandCode::SampleTime, &StagedParameters::sampleTime, entries.sampleTime.empty()},
@@ -37,11 +36,6 @@ bool sameNumber(std::string_view written, std::string_view held) {
 
 } // namespace
 
-ParameterEntries readEntries(const WindowPort &window) {
-    return {window.txIntervalText(), window.sampleTimeText(), window.sleepDelayText(),
-            window.lowPowerModePosition()};
-}
-
 // An answer that is not a number could neither be checked nor be trusted.
 Ending readParameter(ModuleAccess &access, uint32_t moduleId, CommandCode parameter,
                      std::string &value) {
@@ -56,15 +50,15 @@ Ending readParameter(ModuleAccess &access, uint32_t moduleId, CommandCode parame
 }
 
 Ending readAllParameters(ModuleAccess &access, uint32_t moduleId, StagedParameters &values) {
-    for (const Parameter &parameter : parameters(ParameterEntries{}))
+    for (const Parameter &parameter : parameters(Entries{}))
         if (Ending failed =
                 readParameter(access, moduleId, parameter.command, values.*parameter.staged))
             return failed;
     return std::nullopt;
 }
 
-Ending runParameterPhase(ModuleAccess &access, ModuleSession &session,
-                         const ParameterEntries &entries, bool verify, UpdateReport &report) {
+Ending runParameterPhase(ModuleAccess &access, ModuleSession &session, const Entries &entries,
+                         bool verify, UpdateReport &report) {
     StagedParameters &written = report.written;
     // The window keeps the upper-case model; the completion message shows it.
     upperCaseInPlace(session.model);

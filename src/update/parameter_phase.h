@@ -6,11 +6,7 @@
 
 namespace fw {
 
-class WindowPort;
 struct ModuleSession;
-
-// The operator's four entries on the "Acquisition Modules" tab, as the window shows them now.
-ParameterEntries readEntries(const WindowPort &window);
 
 // The parameter work of an update on the "Acquisition Modules" tab, once the model is read:
 // refuses unsupported models, fills the blank parameters from the module, refuses
@@ -20,8 +16,8 @@ ParameterEntries readEntries(const WindowPort &window);
 // been changed by events run during the waits. report.written receives each value as soon
 // as the module has accepted it. With verify, every value written is then read back and
 // must be the number written; report.verified tells that it was.
-Ending runParameterPhase(ModuleAccess &access, ModuleSession &session,
-                         const ParameterEntries &entries, bool verify, UpdateReport &report);
+Ending runParameterPhase(ModuleAccess &access, ModuleSession &session, const Entries &entries,
+                         bool verify, UpdateReport &report);
 
 // Reads one of the four parameters; an answer that is not a number counts as a failed read.
 Ending readParameter(ModuleAccess &access, uint32_t moduleId, CommandCode parameter,

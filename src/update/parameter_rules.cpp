@@ -13,7 +13,7 @@ namespace {
 
 struct NumberField {
     EntryField field;
-    std::string ParameterEntries::*entry;
+    std::string Entries::*entry;
     std::string StagedParameters::*staged;
     std::string EntryWarnings::*warning;
     double minimum;
@@ -23,11 +23,11 @@ struct NumberField {
 
 // Staged and checked in this order; only the first field out of range is reported.
 constexpr std::array<NumberField, 3> kNumberFields{{
-    {EntryField::TxInterval, &ParameterEntries::txInterval, &StagedParameters::txInterval,
+    {EntryField::TxInterval, &Entries::txInterval, &StagedParameters::txInterval,
      &EntryWarnings::txInterval, 5, 60000, "The valid range for the TX Interval is 5 to 60000 ms"},
-    {EntryField::SampleTime, &ParameterEntries::sampleTime, &StagedParameters::sampleTime,
+    {EntryField::SampleTime, &Entries::sampleTime, &StagedParameters::sampleTime,
      &EntryWarnings::sampleTime, 5, 60000, "The valid range for the Sample Time is 5 to 60000 ms"},
-    {EntryField::SleepDelay, &ParameterEntries::sleepDelay, &StagedParameters::sleepDelay,
+    {EntryField::SleepDelay, &Entries::sleepDelay, &StagedParameters::sleepDelay,
      &EntryWarnings::sleepDelay, 0, 3600, "The valid range for the Sleep Delay is 0 to 3600 s"},
 }};
 
@@ -54,7 +54,7 @@ std::string stagedLowPowerMode(int position) {
 
 } // namespace
 
-std::optional<EntryField> firstOutOfRange(const ParameterEntries &entries) {
+std::optional<EntryField> firstOutOfRange(const Entries &entries) {
     for (const NumberField &field : kNumberFields) {
         const std::string &text = entries.*field.entry;
         if (!text.empty() && !inRange(field, stagedText(text)))
@@ -63,7 +63,7 @@ std::optional<EntryField> firstOutOfRange(const ParameterEntries &entries) {
     return std::nullopt;
 }
 
-EntryWarnings entryWarnings(const ParameterEntries &entries) {
+EntryWarnings entryWarnings(const Entries &entries) {
     EntryWarnings warnings;
     bool allInRange = true;
     StagedParameters staged;
@@ -92,7 +92,7 @@ EntryWarnings entryWarnings(const ParameterEntries &entries) {
     return warnings;
 }
 
-std::optional<Message> stageEntries(const ParameterEntries &entries, StagedParameters &staged) {
+std::optional<Message> stageEntries(const Entries &entries, StagedParameters &staged) {
     for (const NumberField &field : kNumberFields) {
         const std::string &text = entries.*field.entry;
         if (text.empty())
@@ -114,7 +114,7 @@ bool lowPowerOn(std::string_view stagedLowPowerMode) {
     return readNumber(stagedLowPowerMode) != 0.0;
 }
 
-ParameterEntries entriesFor(const StagedParameters &moduleValues) {
+Entries entriesFor(const StagedParameters &moduleValues) {
     constexpr int kNo = 1;
     constexpr int kYes = 2;
     return {decimalText(readNumber(moduleValues.txInterval)),

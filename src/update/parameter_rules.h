@@ -19,16 +19,6 @@ struct StagedParameters {
     friend bool operator==(const StagedParameters &, const StagedParameters &) = default;
 };
 
-// The operator's entries on the "Acquisition Modules" tab, as the controls hold them.
-struct ParameterEntries {
-    std::string txInterval;
-    std::string sampleTime;
-    std::string sleepDelay;
-    int lowPowerModePosition = -1; // 0 "Leave As Is", 1 "No", 2 "Yes", -1 none
-
-    friend bool operator==(const ParameterEntries &, const ParameterEntries &) = default;
-};
-
 // In low power mode the TX interval must be at least the sample time plus the margin,
 // and at least the minimum.
 inline constexpr double kLowPowerMarginMs = 25;
@@ -36,7 +26,7 @@ inline constexpr double kLowPowerMinimumTxMs = 41;
 
 // The first number box whose entry is out of range, as stageEntries() finds it; nothing
 // when every box holds a number in range or nothing.
-std::optional<EntryField> firstOutOfRange(const ParameterEntries &entries);
+std::optional<EntryField> firstOutOfRange(const Entries &entries);
 
 // What the window flags while the operator types: for each box, the text the update would
 // show about its entry; empty where the entry is fine. Every box that holds text is held to
@@ -50,7 +40,7 @@ struct EntryWarnings {
 
     friend bool operator==(const EntryWarnings &, const EntryWarnings &) = default;
 };
-EntryWarnings entryWarnings(const ParameterEntries &entries);
+EntryWarnings entryWarnings(const Entries &entries);
 
 // Stages the entries into staged: an empty text leaves its staged value alone, the
 // others stage the decimal text of their number. Returns the range message of the
@@ -58,7 +48,7 @@ EntryWarnings entryWarnings(const ParameterEntries &entries);
 // staged text), or nothing when all passed. A number too large for a double is out of
 // range. The low power mode always stages as its list position - 1; no selection at
 // all stages "-1" like "Leave As Is".
-std::optional<Message> stageEntries(const ParameterEntries &entries, StagedParameters &staged);
+std::optional<Message> stageEntries(const Entries &entries, StagedParameters &staged);
 
 // True when the low power choice leaves the module's own value in place: "Leave As Is",
 // or no selection at all.
@@ -69,7 +59,7 @@ bool lowPowerOn(std::string_view stagedLowPowerMode);
 
 // The entries that make the next updates write values like these from a module: the
 // numbers in their decimal text, the low power list on "No" or "Yes".
-ParameterEntries entriesFor(const StagedParameters &moduleValues);
+Entries entriesFor(const StagedParameters &moduleValues);
 
 // The supported models, compared whole and case-sensitively after upper-casing.
 bool isSupportedModel(std::string_view model);

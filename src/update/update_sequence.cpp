@@ -25,9 +25,10 @@ void UpdateSequence::run(const UpdateOptions &options) {
         return;
     const Hold hold(session_);
 
-    // 1. Check and stage the entries before anything is sent.
-    const bool staged = window_.activeTab() == kAcquisitionTab;
-    const ParameterEntries entries = staged ? readEntries(window_) : ParameterEntries{};
+    // 1. Check and stage the entries before anything is sent: the parameters written are
+    // always those of this click, whatever changes during the waits.
+    const Entries entries = window_.entries();
+    const bool staged = entries.tab == kAcquisitionTab;
     if (staged) {
         if (const auto refusal = stageEntries(entries, session_.staged)) {
             window_.showMessage(*refusal);
@@ -39,11 +40,11 @@ void UpdateSequence::run(const UpdateOptions &options) {
 
     Progress progress;
     progress.report.tab = staged ? UpdateTab::Acquisition : UpdateTab::General;
-    conclude(progress, [&] { return runSteps(staged, entries, options, progress); });
+    conclude(progress, [&] { return runSteps(entries, options, progress); });
 }
 
-Message UpdateSequence::runSteps(bool staged, const ParameterEntries &entries,
-                                 const UpdateOptions &options, Progress &progress) {
+Message UpdateSequence::runSteps(const Entries &entries, const UpdateOptions &options,
+                                 Progress &progress) {
     UpdateReport &report = progress.report;
 
     // 2. The base station's channel as it is now.
@@ -53,7 +54,8 @@ Message UpdateSequence::runSteps(bool staged, const ParameterEntries &entries,
     startWaiting();
 
     // 4 to 9. Pair while the operator power-cycles the module, show it and let it settle.
-    if (Ending failed = pairWithModule(baseChannel, progress))
+    // The channel choice is read here, once the base station has answered.
+    if (Ending failed = pairWithModule(baseChannel, window_.entries(), progress))
         return *failed;
 
     // 10. Read the model.
@@ -61,12 +63,9 @@ Message UpdateSequence::runSteps(bool staged, const ParameterEntries &entries,
     if (Ending failed = readModel(access, progress))
         return *failed;
 
-    // 11. The parameters, only when this update staged them: otherwise the staged values
-    // would be an earlier update's.
-    const bool parameters = staged && window_.activeTab() == kAcquisitionTab;
-    if (!parameters)
-        report.tab = UpdateTab::General;
-    if (parameters)
+    // 11. The tab is read again: the parameters are written only when it is still the
+    // one they were staged on at step 1.
+    if (entries.tab == kAcquisitionTab && window_.entries().tab == kAcquisitionTab)
         if (Ending failed =
                 runParameterPhase(access, session_, entries, options.verifyWrites, report))
             return *failed;
@@ -91,16 +90,17 @@ Message UpdateSequence::runSteps(bool staged, const ParameterEntries &entries,
     return messages::updateComplete(session_.model, session_.moduleId, report.verified);
 }
 
-Ending UpdateSequence::pairWithModule(uint8_t baseChannel, Progress &progress) {
+Ending UpdateSequence::pairWithModule(uint8_t baseChannel, const Entries &entries,
+                                      Progress &progress) {
     UpdateReport &report = progress.report;
-    if (window_.leaveChannelSelected()) {
+    if (!entries.changeChannel) {
         report.channelKept = true;
         return pairAndGreet(kKeepModuleChannel, baseChannel, progress);
     }
 
     // The list shows channel n at position n - 1; without a selection there is no channel
     // to move to, and channel 0 must never be sent.
-    const int target = window_.rfChannelPosition() + 1;
+    const int target = entries.rfChannelPosition + 1;
     if (target < 1 || target > std::numeric_limits<uint8_t>::max())
         return messages::channelNotSet();
     const auto channel = static_cast<uint8_t>(target);

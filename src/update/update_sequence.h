@@ -26,10 +26,9 @@ public:
 
 private:
     // The steps after the entry check; returns the message the update ends with.
-    Message runSteps(bool staged, const ParameterEntries &entries, const UpdateOptions &options,
-                     Progress &progress);
-    // Pairs under the chosen channel strategy.
-    Ending pairWithModule(uint8_t baseChannel, Progress &progress);
+    Message runSteps(const Entries &entries, const UpdateOptions &options, Progress &progress);
+    // Pairs under the channel strategy of entries.
+    Ending pairWithModule(uint8_t baseChannel, const Entries &entries, Progress &progress);
 };
 
 } // namespace fw

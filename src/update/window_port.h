@@ -1,5 +1,7 @@
 #pragma once
 
+#include "entries.h"
+
 #include <chrono>
 #include <string>
 
@@ -24,8 +26,6 @@ enum class MessageButton { Ok, Second };
 // The three number boxes of the "Acquisition Modules" tab.
 enum class EntryField { TxInterval, SampleTime, SleepDelay };
 
-struct ParameterEntries;
-
 // The window as the update sees it: its entries, the status label, the mouse pointer,
 // message boxes, pauses and event processing. MainFrm implements it over its widgets;
 // tests replace it with a recorder.
@@ -33,16 +33,8 @@ class WindowPort {
 public:
     virtual ~WindowPort() = default;
 
-    // Index of the active tab: 0 "General", 1 "Acquisition Modules".
-    virtual int activeTab() const = 0;
-    virtual std::string txIntervalText() const = 0;
-    virtual std::string sampleTimeText() const = 0;
-    virtual std::string sleepDelayText() const = 0;
-    // List positions, -1 when nothing is selected.
-    virtual int lowPowerModePosition() const = 0;
-    virtual int rfChannelPosition() const = 0;
-    // Direction index 0: leave the module's radio channel as it is.
-    virtual bool leaveChannelSelected() const = 0;
+    // Everything the operator entered, read from the controls at once.
+    virtual Entries entries() const = 0;
 
     // Sets the status label Found and repaints it at once.
     virtual void setStatus(const std::string &text) = 0;
@@ -58,8 +50,9 @@ public:
     // The update refused the entry of that box and the operator has dismissed the range
     // message: the box is the one to correct next.
     virtual void entryRefused(EntryField /*field*/) {}
-    // Puts entries into the boxes and the low power list of the "Acquisition Modules" tab.
-    virtual void setEntries(const ParameterEntries & /*entries*/) {}
+    // Puts the four parameters of entries into the boxes and the low power list of the
+    // "Acquisition Modules" tab; the other entries stay as the operator left them.
+    virtual void setEntries(const Entries & /*entries*/) {}
     // The pairing call waits up to window for a module to wake; pairingEnded follows when
     // it has returned, whatever its outcome.
     virtual void pairingStarted(std::chrono::seconds /*window*/) {}

@@ -235,7 +235,7 @@ TEST_F(Window, OpensInItsDesignTimeState) {
     EXPECT_TRUE(found->alignment() & Qt::AlignHCenter);
     EXPECT_EQ(control<QLabel>(window, "vlabel").text(), "vx.x.x");
     EXPECT_TRUE(control<QLabel>(window, "vlabel").alignment() & Qt::AlignRight);
-    EXPECT_EQ(window.activeTab(), 1);
+    EXPECT_EQ(window.entries().tab, 1);
     EXPECT_EQ(control<QPushButton>(window, "Command1").text(), "&Update");
     EXPECT_EQ(control<QPushButton>(window, "Command3").text(), "&Defaults");
     EXPECT_EQ(control(window, "Command1").toolTip(),
@@ -275,7 +275,7 @@ TEST_F(Window, TabsShowTheirOwnControlsAndKeepTheRestInPlace) {
                              "Found",      "Command1",   "ReadCommand"};
     for (const int tab : {1, 0, 1}) {
         tabs->setActiveTab(tab);
-        EXPECT_EQ(window.activeTab(), tab);
+        EXPECT_EQ(window.entries().tab, tab);
         for (const QString &name : general)
             EXPECT_EQ(control(window, qPrintable(name)).isVisibleTo(&window), tab == 0)
                 << name.toStdString();
@@ -456,9 +456,9 @@ TEST_F(ShownWindow, TabKeyLeavesTheOptionButtonsForTheChannelList) {
 TEST_F(ShownWindow, TabsAreReachableByKeyboard) {
     control<XTab>(window, "XTab").tabBar()->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
-    EXPECT_EQ(window.activeTab(), 0);
+    EXPECT_EQ(window.entries().tab, 0);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
-    EXPECT_EQ(window.activeTab(), 1);
+    EXPECT_EQ(window.entries().tab, 1);
 }
 
 TEST_F(ShownWindow, AccessKeysClickTheButtons) {
@@ -523,14 +523,18 @@ TEST_F(ShownWindow, ClipboardKeysPassAndPastedTextIsNotFiltered) {
 TEST_F(Window, DefaultsFillTheParametersAndLeaveTheChannelAlone) {
     testing::MapStore store;
     MainFrm window(store, recorder);
-    window.applyEntries({true, 4, "", "", "7", 0});
+    window.applyEntries({.txInterval = "",
+                         .sampleTime = "",
+                         .sleepDelay = "7",
+                         .changeChannel = true,
+                         .rfChannelPosition = 4});
     control<QPushButton>(window, "Command3").click();
-    EXPECT_EQ(window.txIntervalText(), "333");
-    EXPECT_EQ(window.sampleTimeText(), "5");
-    EXPECT_EQ(window.sleepDelayText(), "0");
-    EXPECT_EQ(window.lowPowerModePosition(), 2);
-    EXPECT_FALSE(window.leaveChannelSelected());
-    EXPECT_EQ(window.rfChannelPosition(), 4);
+    EXPECT_EQ(window.entries().txInterval, "333");
+    EXPECT_EQ(window.entries().sampleTime, "5");
+    EXPECT_EQ(window.entries().sleepDelay, "0");
+    EXPECT_EQ(window.entries().lowPowerModePosition, 2);
+    EXPECT_TRUE(window.entries().changeChannel);
+    EXPECT_EQ(window.entries().rfChannelPosition, 4);
 }
 
 TEST_F(Window, TheChannelListIsEnabledExactlyWhileChangingTheChannel) {
@@ -540,11 +544,11 @@ TEST_F(Window, TheChannelListIsEnabledExactlyWhileChangingTheChannel) {
     window.selectChannelPosition(6);
     window.Direction[1]->click();
     EXPECT_TRUE(channels->isEnabled());
-    EXPECT_FALSE(window.leaveChannelSelected());
+    EXPECT_TRUE(window.entries().changeChannel);
     window.Direction[0]->click();
     EXPECT_FALSE(channels->isEnabled());
-    EXPECT_TRUE(window.leaveChannelSelected());
-    EXPECT_EQ(window.rfChannelPosition(), 6);
+    EXPECT_FALSE(window.entries().changeChannel);
+    EXPECT_EQ(window.entries().rfChannelPosition, 6);
 }
 
 TEST_F(Window, TypedTextThatIsNotTheSelectedEntryHasNoPosition) {
@@ -552,9 +556,8 @@ TEST_F(Window, TypedTextThatIsNotTheSelectedEntryHasNoPosition) {
     MainFrm window(store, recorder);
     auto *lowPower = &control<QComboBox>(window, "LowPowerMode");
     lowPower->setCurrentIndex(1);
-    EXPECT_EQ(window.lowPowerModePosition(), 1);
+    EXPECT_EQ(window.entries().lowPowerModePosition, 1);
     lowPower->setEditText("Maybe");
-    EXPECT_EQ(window.lowPowerModePosition(), -1);
     EXPECT_EQ(window.entries().lowPowerModePosition, -1);
     EXPECT_EQ(lowPower->count(), 3);
 }
@@ -608,17 +611,17 @@ TEST_F(Window, FirstRunRestoresTheDefaultsAndSelectsTheBaseChannel) {
     MainFrm window(store, recorder);
     ASSERT_TRUE(window.load(baseStationOn(5), "fleetwright"));
     EXPECT_EQ(control<QLabel>(window, "vlabel").text(), "v1.1.0");
-    EXPECT_TRUE(window.leaveChannelSelected());
+    EXPECT_FALSE(window.entries().changeChannel);
     EXPECT_FALSE(control(window, "RFChannel").isEnabled());
-    EXPECT_EQ(window.rfChannelPosition(), 4);
+    EXPECT_EQ(window.entries().rfChannelPosition, 4);
     EXPECT_EQ(control<QComboBox>(window, "RFChannel").currentText(), "5");
-    EXPECT_EQ(window.txIntervalText(), "333");
-    EXPECT_EQ(window.sampleTimeText(), "5");
-    EXPECT_EQ(window.sleepDelayText(), "0");
-    EXPECT_EQ(window.lowPowerModePosition(), 0);
+    EXPECT_EQ(window.entries().txInterval, "333");
+    EXPECT_EQ(window.entries().sampleTime, "5");
+    EXPECT_EQ(window.entries().sleepDelay, "0");
+    EXPECT_EQ(window.entries().lowPowerModePosition, 0);
     EXPECT_EQ(control<QComboBox>(window, "LowPowerMode").currentText(), "Leave As Is");
     EXPECT_EQ(control<QLabel>(window, "Found").text(), "Ready");
-    EXPECT_EQ(window.activeTab(), 1);
+    EXPECT_EQ(window.entries().tab, 1);
     EXPECT_TRUE(shown.empty());
     EXPECT_EQ(settingsFile(), "<absent>");
 }
@@ -639,10 +642,10 @@ TEST_P(Restore, TakesTheStoredChoicesButAlwaysTheBaseStationsChannel) {
     QSettingsStore store("fleetwright");
     MainFrm window(store, recorder);
     ASSERT_TRUE(window.load(baseStationOn(GetParam().baseChannel), "fleetwright"));
-    EXPECT_EQ(!window.leaveChannelSelected(), GetParam().changeChannel);
+    EXPECT_EQ(window.entries().changeChannel, GetParam().changeChannel);
     EXPECT_EQ(control(window, "RFChannel").isEnabled(), GetParam().changeChannel);
-    EXPECT_EQ(window.rfChannelPosition(), GetParam().rfChannel);
-    EXPECT_EQ(window.lowPowerModePosition(), GetParam().lowPower);
+    EXPECT_EQ(window.entries().rfChannelPosition, GetParam().rfChannel);
+    EXPECT_EQ(window.entries().lowPowerModePosition, GetParam().lowPower);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -687,10 +690,10 @@ TEST_F(Window, ABlankBoxAndNoSelectionSurviveShutdownAndTheNextStart) {
     QSettingsStore store("fleetwright");
     MainFrm window(store, recorder);
     ASSERT_TRUE(window.load(baseStationOn(2), "fleetwright"));
-    EXPECT_FALSE(window.leaveChannelSelected());
-    EXPECT_EQ(window.sampleTimeText(), "");
-    EXPECT_EQ(window.sleepDelayText(), "1,2");
-    EXPECT_EQ(window.lowPowerModePosition(), -1);
+    EXPECT_TRUE(window.entries().changeChannel);
+    EXPECT_EQ(window.entries().sampleTime, "");
+    EXPECT_EQ(window.entries().sleepDelay, "1,2");
+    EXPECT_EQ(window.entries().lowPowerModePosition, -1);
     EXPECT_TRUE(shown.empty());
 }
 
@@ -835,15 +838,15 @@ TEST_F(ShownWindow, AfterARangeRefusalTheRefusedBoxHasTheFocusWithItsTextSelecte
 }
 
 TEST_F(ShownWindow, TabEntersTheOptionGroupAtTheSelectedOption) {
-    window.applyEntries({true, 4, "333", "5", "0", 2});
+    window.applyEntries({.lowPowerModePosition = 2, .changeChannel = true, .rfChannelPosition = 4});
     control(window, "VerifyAfterWriting").setFocus(); // the last of the focus chain
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(focused(), "Direction1");
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
-    EXPECT_FALSE(window.leaveChannelSelected()) << "Space keeps the saved strategy";
+    EXPECT_TRUE(window.entries().changeChannel) << "Space keeps the saved strategy";
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
     EXPECT_EQ(focused(), "Direction0") << "the arrows still move within the group";
-    EXPECT_TRUE(window.leaveChannelSelected());
+    EXPECT_FALSE(window.entries().changeChannel);
 }
 
 TEST_F(ShownWindow, ControlTabAndControlPageKeysSwitchTabsFromAnywhere) {
@@ -857,9 +860,9 @@ TEST_F(ShownWindow, ControlTabAndControlPageKeysSwitchTabsFromAnywhere) {
                                   Press{Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier},
                                   Press{Qt::Key_PageDown, Qt::ControlModifier},
                                   Press{Qt::Key_PageUp, Qt::ControlModifier}}) {
-            const int before = window.activeTab();
+            const int before = window.entries().tab;
             QTest::keyClick(QApplication::focusWidget(), press.key, press.modifiers);
-            EXPECT_NE(window.activeTab(), before) << from << " key " << press.key;
+            EXPECT_NE(window.entries().tab, before) << from << " key " << press.key;
         }
     }
 }
@@ -873,12 +876,12 @@ TEST_F(ShownWindow, EditableListsTakeOnlyTheStartOfAnEntry) {
     lowPower.lineEdit()->selectAll();
     QTest::keyClicks(&lowPower, "y");
     EXPECT_EQ(lowPower.currentText(), "Yes");
-    EXPECT_EQ(window.lowPowerModePosition(), 2);
+    EXPECT_EQ(window.entries().lowPowerModePosition, 2);
     QTest::keyClicks(&lowPower, "x"); // typed over the selected completion
     EXPECT_EQ(lowPower.currentText(), "Yes");
     lowPower.lineEdit()->selectAll();
     QTest::keyClicks(&lowPower, "LEAVE");
-    EXPECT_EQ(window.lowPowerModePosition(), 0);
+    EXPECT_EQ(window.entries().lowPowerModePosition, 0);
     QTest::keyClick(&lowPower, Qt::Key_End);
     QTest::keyClicks(&lowPower, "u");
     EXPECT_EQ(lowPower.currentText(), "Leave As Is");
@@ -889,7 +892,7 @@ TEST_F(ShownWindow, EditableListsTakeOnlyTheStartOfAnEntry) {
     channel.setFocus();
     channel.lineEdit()->selectAll();
     QTest::keyClicks(&channel, "12");
-    EXPECT_EQ(window.rfChannelPosition(), 11);
+    EXPECT_EQ(window.entries().rfChannelPosition, 11);
     QTest::keyClick(&channel, Qt::Key_Backspace);
     EXPECT_EQ(channel.currentText(), "1");
     QTest::keyClicks(&channel, "7");
@@ -904,7 +907,7 @@ TEST_F(ShownWindow, EditableListsTakeOnlyTheStartOfAnEntry) {
 }
 
 TEST_F(ShownWindow, APasteIntoARestoredTextAlreadyOverItsLimitIsRefused) {
-    window.applyEntries({false, 0, "", "123456", "", 0});
+    window.applyEntries({.txInterval = "", .sampleTime = "123456", .sleepDelay = ""});
     auto &sample = control<QLineEdit>(window, "SampleTime");
     EXPECT_EQ(sample.text(), "123456") << "the restored entry stays whole";
     sample.setFocus();
@@ -964,7 +967,7 @@ TEST_F(Window, AStoredLowPowerModeWithNoSelectionLeavesTheModulesModeAsItIs) {
     MainFrm window(store, recorder);
     MockProvider *dp = nullptr;
     ASSERT_TRUE(window.load(baseStationOn(2, &dp), "fleetwright"));
-    ASSERT_EQ(window.lowPowerModePosition(), -1);
+    ASSERT_EQ(window.entries().lowPowerModePosition, -1);
     std::vector<int> read;
     std::vector<int> written;
     ON_CALL(*dp, PairModule(1, 1, 10, _, _)).WillByDefault(SetArgReferee<3>(0x12ABu));
@@ -1039,7 +1042,7 @@ TEST_P(ReadOnTheWindow, UseTheseValuesPutsThemIntoTheEntries) {
               messages::moduleSettings("RX-LC", 0x12AB, std::nullopt, {"500", "20", "10", "1"}));
     EXPECT_EQ((QStringList{entry("txInterval"), entry("SampleTime"), entry("SleepDelay")}),
               GetParam().entries);
-    EXPECT_EQ(window.lowPowerModePosition(), GetParam().lowPowerPosition);
+    EXPECT_EQ(window.entries().lowPowerModePosition, GetParam().lowPowerPosition);
     EXPECT_EQ(calls, (std::vector<std::string>{"read 51", "read 76", "read 78", "read 77",
                                                "read 75", "write 54"}));
 }

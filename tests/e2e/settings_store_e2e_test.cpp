@@ -16,16 +16,16 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-namespace fw::app {
+namespace fw {
 
 // Found by the assertions on entries through their namespace.
 void PrintTo(const Entries &entries, std::ostream *out) {
     *out << "{" << entries.changeChannel << ", " << entries.rfChannelPosition << ", "
-         << entries.txInterval.toStdString() << ", " << entries.sampleTime.toStdString() << ", "
-         << entries.sleepDelay.toStdString() << ", " << entries.lowPowerModePosition << "}";
+         << entries.txInterval << ", " << entries.sampleTime << ", " << entries.sleepDelay << ", "
+         << entries.lowPowerModePosition << ", " << entries.verifyAfterWriting << "}";
 }
 
-namespace e2e {
+namespace app::e2e {
 namespace {
 
 using fw::testing::PrintTo;
@@ -394,5 +394,5 @@ INSTANTIATE_TEST_SUITE_P(Names, ProfileNamedTooLong,
                          fw::testing::RowName());
 
 } // namespace
-} // namespace e2e
-} // namespace fw::app
+} // namespace app::e2e
+} // namespace fw

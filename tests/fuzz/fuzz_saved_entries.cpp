@@ -20,7 +20,7 @@
 
 namespace {
 
-using fw::app::Entries;
+using fw::Entries;
 
 using fw::testing::MapStore;
 
@@ -35,10 +35,10 @@ constexpr uint8_t kSeparator = 0xFF;
     std::abort();
 }
 
-void checkText(const MapStore &store, const char *key, const QString &restored,
-               const QString &fallback) {
+void checkText(const MapStore &store, const char *key, const std::string &restored,
+               const std::string &fallback) {
     const std::optional<QString> stored = store.read(QLatin1String(key));
-    if (restored != stored.value_or(fallback))
+    if (QString::fromStdString(restored) != stored.value_or(QString::fromStdString(fallback)))
         fail("a free text was not restored as stored");
 }
 

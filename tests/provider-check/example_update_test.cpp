@@ -31,11 +31,11 @@ TEST_P(ExampleProvider, CompletesTwoUpdatesInARow) {
     const std::unique_ptr<DataProvider> dp = createDataProvider(FW_EXAMPLE_PROVIDER);
     ASSERT_EQ(dp->OpenConnection(0, 0), 0);
     testing::RecordingWindow window;
-    window.tab = c.tab;
-    window.leaveChannel = c.leaveChannel;
-    window.rfChannel = 6; // channel 7
-    window.txInterval = "333";
-    window.lowPowerMode = 1; // "No"
+    window.form.tab = c.tab;
+    window.form.changeChannel = !c.leaveChannel;
+    window.form.rfChannelPosition = 6; // channel 7
+    window.form.txInterval = "333";
+    window.form.lowPowerModePosition = 1; // "No"
     ModuleSession session;
     for (int update = 1; update <= 2; ++update) {
         window.messages.clear();

@@ -19,18 +19,12 @@ inline std::ostream &operator<<(std::ostream &out, const Message &m) {
 
 namespace fw::testing {
 
-// A window without widgets: entries are plain fields, and every visible effect is
+// A window without widgets: its entries are one plain struct, and every visible effect is
 // appended to `events` as one line, so a test can check the whole order of what the
 // operator saw ("status:Waiting...", "pointer:busy", "message:...", "pause:500").
 class RecordingWindow : public WindowPort {
 public:
-    int tab = 1;
-    std::string txInterval = "333";
-    std::string sampleTime = "5";
-    std::string sleepDelay = "0";
-    int lowPowerMode = 0;
-    int rfChannel = 0;
-    bool leaveChannel = true;
+    Entries form;
 
     std::string status = "Ready";
     bool busy = false;
@@ -38,13 +32,7 @@ public:
     std::vector<std::string> events;
     std::function<void()> onProcessEvents; // what a queued event does, if anything
 
-    int activeTab() const override { return tab; }
-    std::string txIntervalText() const override { return txInterval; }
-    std::string sampleTimeText() const override { return sampleTime; }
-    std::string sleepDelayText() const override { return sleepDelay; }
-    int lowPowerModePosition() const override { return lowPowerMode; }
-    int rfChannelPosition() const override { return rfChannel; }
-    bool leaveChannelSelected() const override { return leaveChannel; }
+    Entries entries() const override { return form; }
 
     void setStatus(const std::string &text) override {
         status = text;
@@ -76,8 +64,8 @@ public:
     // The aids beside the update's own steps, apart from events so that the order of
     // what the operator saw reads the same with or without them.
     std::vector<std::string> aids;
-    std::vector<ParameterEntries> entriesSet;
-    void setEntries(const ParameterEntries &entries) override { entriesSet.push_back(entries); }
+    std::vector<Entries> entriesSet;
+    void setEntries(const Entries &entries) override { entriesSet.push_back(entries); }
     void entryRefused(EntryField field) override {
         aids.push_back("refused:" + std::to_string(static_cast<int>(field)));
     }

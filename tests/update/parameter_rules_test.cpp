@@ -41,7 +41,7 @@ class StageOneField : public ::testing::TestWithParam<StageCase> {};
 
 TEST_P(StageOneField, StagesTheDecimalTextAndChecksItsRange) {
     const StageCase &c = GetParam();
-    ParameterEntries entries{"", "", "", 2};
+    Entries entries{"", "", "", 2};
     StagedParameters expected = kBefore;
     std::string &entry = c.field == Field::Tx       ? entries.txInterval
                          : c.field == Field::Sample ? entries.sampleTime
@@ -221,7 +221,7 @@ TEST(Compatibility, WarningGoesWholeIntoItsMessage) {
 
 struct FlagCase {
     const char *name;
-    ParameterEntries entries;
+    Entries entries;
     EntryWarnings warnings;
 };
 
@@ -266,9 +266,8 @@ INSTANTIATE_TEST_SUITE_P(
     fw::testing::RowName());
 
 TEST(EntryFlags, TheRefusedBoxIsTheOneWhoseMessageTheUpdateShows) {
-    for (const ParameterEntries &entries :
-         {ParameterEntries{"4", "0", "", 1}, ParameterEntries{"5", "0", "9999", 1},
-          ParameterEntries{"", "", "3601", 1}, ParameterEntries{"5", "5", "0", 1}}) {
+    for (const Entries &entries : {Entries{"4", "0", "", 1}, Entries{"5", "0", "9999", 1},
+                                   Entries{"", "", "3601", 1}, Entries{"5", "5", "0", 1}}) {
         StagedParameters staged;
         const std::optional<Message> refusal = stageEntries(entries, staged);
         const std::optional<EntryField> field = firstOutOfRange(entries);

@@ -70,7 +70,7 @@ auto answers(const std::string &text) {
 // Every provider call is expected exactly, in order.
 class UpdateCalls : public ::testing::Test {
 protected:
-    UpdateCalls() { window.tab = 0; }
+    UpdateCalls() { window.form.tab = 0; }
 
     void expectModuleToFinish(uint32_t id, const std::string &model) {
         EXPECT_CALL(dp, ReadModuleCommand(1, id, 51, _)).WillOnce(answers(model));
@@ -116,8 +116,8 @@ TEST_F(UpdateCalls, ThePairingWaitIsAnnouncedAroundThePairingCallOnly) {
 }
 
 TEST_F(UpdateCalls, APairingCallThatFailsStillEndsTheWait) {
-    window.leaveChannel = false;
-    window.rfChannel = 2;
+    window.form.changeChannel = true;
+    window.form.rfChannelPosition = 2;
     EXPECT_CALL(dp, GetBaseChannel(1)).WillRepeatedly(Return(3));
     EXPECT_CALL(dp, PairModule(1, 0, 10, _, _)).WillOnce(Throw(ProviderError(-5, "gone")));
     update.run();
@@ -138,8 +138,8 @@ class ChangingTheChannel : public UpdateCalls, public WithParamInterface<Channel
 TEST_P(ChangingTheChannel, SetsItOnlyWhenDifferentAndAlwaysReadsItBack) {
     const ChannelCase &c = GetParam();
     const auto target = static_cast<uint8_t>(c.listPosition + 1);
-    window.leaveChannel = false;
-    window.rfChannel = c.listPosition;
+    window.form.changeChannel = true;
+    window.form.rfChannelPosition = c.listPosition;
     {
         InSequence order;
         EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Return(c.baseChannel));
@@ -162,8 +162,8 @@ INSTANTIATE_TEST_SUITE_P(Channels, ChangingTheChannel,
                          fw::testing::RowName());
 
 TEST_F(UpdateCalls, AChannelTheBaseStationDidNotTakeEndsBeforePairing) {
-    window.leaveChannel = false;
-    window.rfChannel = 6;
+    window.form.changeChannel = true;
+    window.form.rfChannelPosition = 6;
     {
         InSequence order;
         EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Return(3));
@@ -177,8 +177,8 @@ TEST_F(UpdateCalls, AChannelTheBaseStationDidNotTakeEndsBeforePairing) {
 }
 
 TEST_F(UpdateCalls, NoChosenChannelSendsNoChannelAndEndsBeforePairing) {
-    window.leaveChannel = false;
-    window.rfChannel = -1; // channel 0 would be the result, and it is no channel
+    window.form.changeChannel = true;
+    window.form.rfChannelPosition = -1; // channel 0 would be the result, and it is no channel
     EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Return(3));
     update.run();
 
@@ -379,11 +379,11 @@ struct ErrorPoint {
 class ProviderErrorAt : public UpdateRun, public WithParamInterface<ErrorPoint> {};
 
 TEST_P(ProviderErrorAt, ReportsTheCommunicationFailureAndLeavesTheWindowUsable) {
-    window.tab = GetParam().tab;
-    window.txInterval = ""; // read from the module on the "Acquisition Modules" tab
-    window.lowPowerMode = 2;
-    window.leaveChannel = false;
-    window.rfChannel = 6;
+    window.form.tab = GetParam().tab;
+    window.form.txInterval = ""; // read from the module on the "Acquisition Modules" tab
+    window.form.lowPowerModePosition = 2;
+    window.form.changeChannel = true;
+    window.form.rfChannelPosition = 6;
     station.failAt = GetParam().failAt;
     update.run();
 
@@ -413,8 +413,8 @@ INSTANTIATE_TEST_SUITE_P(Calls, ProviderErrorAt,
                          fw::testing::RowName());
 
 TEST_F(UpdateRun, AnEntryOutOfRangeShowsOnlyItsMessageAndSendsNothing) {
-    window.txInterval = "4";
-    window.sampleTime = "0"; // also out of range; only the first field is reported
+    window.form.txInterval = "4";
+    window.form.sampleTime = "0"; // also out of range; only the first field is reported
     update.run();
 
     EXPECT_EQ(window.aids, (Events{"refused:0"})) << "the refused box is named after the message";
@@ -427,8 +427,8 @@ TEST_F(UpdateRun, AnEntryOutOfRangeShowsOnlyItsMessageAndSendsNothing) {
 }
 
 TEST_F(UpdateRun, TheRefusedBoxIsTheFirstOneOutOfRange) {
-    window.sampleTime = "70000";
-    window.sleepDelay = "3601";
+    window.form.sampleTime = "70000";
+    window.form.sleepDelay = "3601";
     update.run();
 
     EXPECT_EQ(window.messages, (Messages{{"The valid range for the Sample Time is 5 to 60000 ms",
@@ -437,7 +437,7 @@ TEST_F(UpdateRun, TheRefusedBoxIsTheFirstOneOutOfRange) {
 }
 
 TEST_F(UpdateRun, BlankFieldsAreReadInOrderAndNeverWrittenBack) {
-    window.txInterval = window.sampleTime = window.sleepDelay = "";
+    window.form.txInterval = window.form.sampleTime = window.form.sleepDelay = "";
     update.run();
 
     EXPECT_EQ(station.log,
@@ -456,9 +456,9 @@ struct WriteCase {
 class EnteredParameters : public UpdateRun, public WithParamInterface<WriteCase> {};
 
 TEST_P(EnteredParameters, AreWrittenInOrderAsTheirStagedText) {
-    window.txInterval = "0333";
-    window.sleepDelay = "12";
-    window.lowPowerMode = GetParam().lowPowerPosition;
+    window.form.txInterval = "0333";
+    window.form.sleepDelay = "12";
+    window.form.lowPowerModePosition = GetParam().lowPowerPosition;
     update.run();
 
     EXPECT_EQ(station.log, (Events{"GetBaseChannel", "PairModule 1", "read 51",
@@ -475,7 +475,7 @@ INSTANTIATE_TEST_SUITE_P(LowPower, EnteredParameters,
 class LowPowerFromTheModule : public UpdateRun, public WithParamInterface<int> {};
 
 TEST_P(LowPowerFromTheModule, IsCheckedButNeverWritten) {
-    window.lowPowerMode = GetParam();
+    window.form.lowPowerModePosition = GetParam();
     station.answers[75] = "1";
     update.run();
 
@@ -486,8 +486,8 @@ TEST_P(LowPowerFromTheModule, IsCheckedButNeverWritten) {
 }
 
 TEST_P(LowPowerFromTheModule, AppliesTheLowPowerRules) {
-    window.lowPowerMode = GetParam();
-    window.txInterval = "35";
+    window.form.lowPowerModePosition = GetParam();
+    window.form.txInterval = "35";
     station.answers[75] = "1";
     update.run();
 
@@ -503,9 +503,9 @@ INSTANTIATE_TEST_SUITE_P(Positions, LowPowerFromTheModule, ::testing::Values(0, 
                          });
 
 TEST_F(UpdateRun, IncompatibleValuesAreRefusedBeforeAnyWrite) {
-    window.txInterval = "";
-    window.sampleTime = "600";
-    window.lowPowerMode = 1;
+    window.form.txInterval = "";
+    window.form.sampleTime = "600";
+    window.form.lowPowerModePosition = 1;
     update.run();
 
     EXPECT_EQ(station.log.back(), "read 76");
@@ -551,7 +551,7 @@ struct BadAnswer {
 class NonNumericAnswer : public UpdateRun, public WithParamInterface<BadAnswer> {};
 
 TEST_P(NonNumericAnswer, CountsAsAFailedReadAndWritesNothing) {
-    window.txInterval = window.sampleTime = window.sleepDelay = "";
+    window.form.txInterval = window.form.sampleTime = window.form.sleepDelay = "";
     session.staged.txInterval = "old";
     station.answers[GetParam().command] = GetParam().answer;
     update.run();
@@ -569,58 +569,59 @@ INSTANTIATE_TEST_SUITE_P(
                       BadAnswer{"LowPowerWord", 75, "on", "Cannot read Low Power Mode!"}),
     fw::testing::RowName());
 
-// A window whose active tab changes between the two reads of an update.
-class TabSwitchingWindow : public RecordingWindow {
-public:
-    mutable std::vector<int> tabs;
-    int activeTab() const override {
-        const int current = tabs.front();
-        if (tabs.size() > 1)
-            tabs.erase(tabs.begin());
-        return current;
-    }
-};
-
-TEST_F(UpdateRun, ParametersAreWrittenOnlyWhenStagedByTheSameUpdate) {
-    for (const std::vector<int> &tabs : {std::vector<int>{0, 1}, std::vector<int>{1, 0}}) {
-        SCOPED_TRACE(::testing::PrintToString(tabs));
-        TabSwitchingWindow switching;
-        switching.tabs = tabs;
-        ModuleSession fresh;
-        UpdateSequence switched(dp, switching, fresh);
-        station.log.clear();
-        station.answers[51] = "rx-lc";
-        switched.run();
-
-        EXPECT_EQ(station.log, (Events{"GetBaseChannel", "PairModule 1", "read 51",
-                                       "write 55 \\0\\0", "write 54 \\0\\0"}));
-        EXPECT_EQ(switching.messages, Messages{completed("rx-lc", "12AB")});
-    }
-}
-
-// A window whose entries change during the update's first pause, as a timer or an
-// accessibility action could change them.
+// A window whose entries change during the update's pauses, as a timer or an accessibility
+// action could change them.
 class EntriesChangedWhileWaiting : public RecordingWindow {
 public:
+    Entries later;
     void pause(std::chrono::milliseconds duration) override {
         RecordingWindow::pause(duration);
-        txInterval = "";
-        sampleTime = "9";
-        lowPowerMode = 2;
+        form = later;
     }
 };
 
-TEST_F(UpdateRun, TheParametersAreThoseReadAtTheStartOfTheUpdate) {
+struct ChangeWhileWaiting {
+    const char *name;
+    Entries atTheClick;
+    Entries inThePauses;
+    Events calls;
+    std::string model; // as the completion message shows it
+};
+
+const Events kGeneralCalls{"GetBaseChannel", "PairModule 1", "read 51", "write 55 \\0\\0",
+                           "write 54 \\0\\0"};
+const Events kDefaultParameterCalls{"GetBaseChannel",   "PairModule 1",       "read 51",
+                                    "read 75",          "write 76 333\\0\\0", "write 78 5\\0\\0",
+                                    "write 77 0\\0\\0", "write 55 \\0\\0",    "write 54 \\0\\0"};
+
+class ChangedWhileWaiting : public UpdateRun, public WithParamInterface<ChangeWhileWaiting> {};
+
+// The parameters written are those staged at the click, and only while the tab read again
+// after the model is still the one they were staged on: never an earlier update's.
+TEST_P(ChangedWhileWaiting, TheUpdateWritesTheParametersOfItsClickOnTheTabStillActive) {
     EntriesChangedWhileWaiting changing;
+    changing.form = GetParam().atTheClick;
+    changing.later = GetParam().inThePauses;
     ModuleSession fresh;
     UpdateSequence changed(dp, changing, fresh);
+    station.answers[51] = "rx-lc";
     changed.run();
 
-    EXPECT_EQ(station.log, (Events{"GetBaseChannel", "PairModule 1", "read 51", "read 75",
-                                   "write 76 333\\0\\0", "write 78 5\\0\\0", "write 77 0\\0\\0",
-                                   "write 55 \\0\\0", "write 54 \\0\\0"}));
-    EXPECT_EQ(changing.messages, Messages{completed("RX-LC", "12AB")});
+    EXPECT_EQ(station.log, GetParam().calls);
+    EXPECT_EQ(changing.messages, Messages{completed(GetParam().model, "12AB")});
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, ChangedWhileWaiting,
+    ::testing::Values(
+        ChangeWhileWaiting{"GeneralThenAcquisition", {.tab = 0}, {}, kGeneralCalls, "rx-lc"},
+        ChangeWhileWaiting{"AcquisitionThenGeneral", {}, {.tab = 0}, kGeneralCalls, "rx-lc"},
+        ChangeWhileWaiting{"OtherParameters",
+                           {},
+                           {.txInterval = "", .sampleTime = "9", .lowPowerModePosition = 2},
+                           kDefaultParameterCalls,
+                           "RX-LC"}),
+    fw::testing::RowName());
 
 // Keeps every report together with what the operator had seen when it came.
 class ReportKeeper : public UpdateObserver {
@@ -678,9 +679,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ReportCase{"AcquisitionTabOnAChosenChannel",
                    [](RecordingWindow &w, Station &st) {
-                       w.leaveChannel = false;
-                       w.rfChannel = 6;
-                       w.lowPowerMode = 2;
+                       w.form.changeChannel = true;
+                       w.form.rfChannelPosition = 6;
+                       w.form.lowPowerModePosition = 2;
                        st.answers[51] = "rx-lc";
                    },
                    {"12AB",
@@ -693,7 +694,7 @@ INSTANTIATE_TEST_SUITE_P(
                     completed("RX-LC", "12AB")}},
         ReportCase{"AWriteRefusedMidway",
                    [](RecordingWindow &w, Station &st) {
-                       w.lowPowerMode = 1;
+                       w.form.lowPowerModePosition = 1;
                        st.refusedCommand = 77;
                    },
                    {"12AB",
@@ -717,15 +718,15 @@ INSTANTIATE_TEST_SUITE_P(
                      "Warning", MessageIcon::Warning}}},
         ReportCase{"TheBaseStationFailsBeforePairing",
                    [](RecordingWindow &w, Station &st) {
-                       w.leaveChannel = false;
-                       w.rfChannel = 6;
+                       w.form.changeChannel = true;
+                       w.form.rfChannelPosition = 6;
                        st.failAt = 1;
                    },
                    {"", "", UpdateTab::Acquisition, false, 0, kNothingWritten, false, kUnplugged}}),
     fw::testing::RowName());
 
 TEST_F(UpdateReports, AnEntryOutOfRangeIsNotReported) {
-    window.txInterval = "4";
+    window.form.txInterval = "4";
     observed.run();
     EXPECT_EQ(window.messages.size(), 1u);
     EXPECT_TRUE(keeper.reports.empty());
@@ -768,8 +769,8 @@ class PairedChannel : public UpdateReports, public WithParamInterface<PairedChan
 
 TEST_P(PairedChannel, AModuleLeftOnAnotherChannelIsNeverReportedComplete) {
     const PairedChannelCase &c = GetParam();
-    window.leaveChannel = c.leaveChannel;
-    window.rfChannel = 6; // channel 7
+    window.form.changeChannel = !c.leaveChannel;
+    window.form.rfChannelPosition = 6; // channel 7
     station.reportedChannel = c.reported;
     observed.run();
 
@@ -842,7 +843,7 @@ class Verification : public UpdateReports, public WithParamInterface<VerifyCase>
 
 TEST_P(Verification, ReadsEveryWrittenValueBackBeforeTheSave) {
     const VerifyCase &c = GetParam();
-    window.lowPowerMode = 2;
+    window.form.lowPowerModePosition = 2;
     c.arrange(window, station);
     observed.run({.verifyWrites = c.verify});
 
@@ -875,8 +876,8 @@ INSTANTIATE_TEST_SUITE_P(
         VerifyCase{"OnlyTheWrittenAreReadBack",
                    true,
                    [](RecordingWindow &w, Station &) {
-                       w.sampleTime = w.sleepDelay = "";
-                       w.lowPowerMode = 0;
+                       w.form.sampleTime = w.form.sleepDelay = "";
+                       w.form.lowPowerModePosition = 0;
                    },
                    {"GetBaseChannel", "PairModule 1", "read 51", "read 78", "read 77", "read 75",
                     "write 76 333\\0\\0", "read 76", "write 55 \\0\\0", "write 54 \\0\\0"},
@@ -885,13 +886,13 @@ INSTANTIATE_TEST_SUITE_P(
         VerifyCase{
             "NothingWrittenNothingVerified", true,
             [](RecordingWindow &w, Station &) {
-                w.txInterval = w.sampleTime = w.sleepDelay = "";
-                w.lowPowerMode = 0;
+                w.form.txInterval = w.form.sampleTime = w.form.sleepDelay = "";
+                w.form.lowPowerModePosition = 0;
             },
             joined({{"GetBaseChannel", "PairModule 1", "read 51"}, kReadBack, kSaveAndReset}),
             completed("RX-LC", "12AB"), false},
         VerifyCase{"TheGeneralTabWritesNothing", true,
-                   [](RecordingWindow &w, Station &) { w.tab = 0; },
+                   [](RecordingWindow &w, Station &) { w.form.tab = 0; },
                    joined({{"GetBaseChannel", "PairModule 1", "read 51"}, kSaveAndReset}),
                    completed("RX-LC", "12AB"), false},
         VerifyCase{"OffTrustsTheModule", false,
@@ -928,8 +929,8 @@ class ReadEnding : public ReadRun, public WithParamInterface<ReadCase> {};
 
 TEST_P(ReadEnding, PairsWithoutMovingTheModuleAndNeverSaves) {
     const ReadCase &c = GetParam();
-    window.leaveChannel = false; // a Read leaves the module's channel whatever the strategy
-    window.rfChannel = 6;
+    window.form.changeChannel = true; // a Read leaves the module's channel whatever the strategy
+    window.form.rfChannelPosition = 6;
     c.arrange(window, station);
     read.run();
 
@@ -991,7 +992,7 @@ struct UseCase {
     const char *name;
     MessageButton answer;
     std::map<uint8_t, std::string> answers;
-    std::vector<ParameterEntries> entries;
+    std::vector<Entries> entries;
 };
 
 class UseTheseValues : public ReadRun, public WithParamInterface<UseCase> {};

@@ -39,7 +39,7 @@ protected:
         dp = createDataProvider(FW_SIMULATOR);
         ASSERT_EQ(dp->OpenConnection(0, 0), 0);
         ASSERT_EQ(fwsim_set_faults(faults.c_str()), 0) << faults;
-        window.rfChannel = kChosenPosition;
+        window.form.rfChannelPosition = kChosenPosition;
     }
 
     static Values values(bool saved) {
@@ -76,7 +76,7 @@ class ModuleMovedOnTheSimulator : public OnTheSimulator,
 TEST_P(ModuleMovedOnTheSimulator, IsCompleteOnlyOnTheChosenChannel) {
     const ChannelCase &c = GetParam();
     ASSERT_NO_FATAL_FAILURE(start(c.faults));
-    window.leaveChannel = false;
+    window.form.changeChannel = true;
     UpdateSequence(*dp, window, session).run();
 
     EXPECT_EQ(window.messages, std::vector<Message>{c.message});
@@ -100,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(OnTheSimulator, AModuleLeftOnItsChannelIsSentNothing) {
     ASSERT_NO_FATAL_FAILURE(start("ignore-channel"));
-    window.leaveChannel = false;
+    window.form.changeChannel = true;
     const long before = writes();
     UpdateSequence(*dp, window, session).run();
     EXPECT_EQ(writes(), before);
@@ -162,8 +162,8 @@ class ReadOnTheSimulator : public OnTheSimulator, public ::testing::WithParamInt
 
 TEST_P(ReadOnTheSimulator, ShowsTheModuleAndLeavesItAsItCame) {
     ASSERT_NO_FATAL_FAILURE(start(""));
-    window.tab = GetParam().tab;
-    window.leaveChannel = GetParam().leaveChannel;
+    window.form.tab = GetParam().tab;
+    window.form.changeChannel = !GetParam().leaveChannel;
     const Values working = values(false);
     const Values saved = values(true);
     fwsim_clear_call_log();
