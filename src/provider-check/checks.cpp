@@ -3,6 +3,7 @@
 #include "module_protocol.h"
 #include "number_text.h"
 #include "provider_text.h"
+#include "update_checks.h"
 
 #include <algorithm>
 #include <array>
@@ -637,6 +638,7 @@ std::vector<Check> makeChecks() {
                       .after = {"module-pair", "channel-set"},
                       .limit = kPairingLimit,
                       .run = pairingMovesModule});
+    addUpdateChecks(checks);
     // Judged last, over the calls of every check before them.
     checks.push_back({.name = "error-text",
                       .description =
