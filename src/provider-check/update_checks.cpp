@@ -482,7 +482,8 @@ void addUpdateChecks(std::vector<Check> &checks) {
              "updates on the Acquisition Modules tab that write each form of value the "
              "program sends (both ends of each range, fractions, blanks filled from the "
              "module, low power mode 0 and 1) end \"Update Complete\", verified, and read "
-             "back as written; a refused value is noted; the module's values are restored"),
+             "back as written (a value refused with a failure flag is noted), and the module's values "
+             "are restored"),
          .needs = Needs::Write,
          .group = kUpdateGroup,
          .calls = calls,
