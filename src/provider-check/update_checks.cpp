@@ -67,8 +67,7 @@ public:
         std::this_thread::sleep_for(duration);
     }
     void pairingStarted(std::chrono::seconds window) override {
-        std::cerr << prompt_ << " The checker waits up to " << window.count() << " s."
-                  << std::endl;
+        std::cerr << prompt_ << " The checker waits up to " << window.count() << " s." << std::endl;
     }
 
     std::vector<Message> shown;
@@ -171,9 +170,8 @@ std::string commandName(uint8_t command) {
 // the contract allows: that passes with a note of what the operator sees. refused tells.
 std::optional<Outcome> runUpdate(Rig &rig, const Entries &entries, bool &refused) {
     refused = false;
-    PromptedWindow window(entries,
-                          "Power-cycle the module now: the checker runs an update (" +
-                              entries.form + ").");
+    PromptedWindow window(entries, "Power-cycle the module now: the checker runs an update (" +
+                                       entries.form + ").");
     rig.dp->refused.reset();
     UpdateSequence update(*rig.dp, window, rig.module);
     update.run({.verifyWrites = entries.tab == kAcquisitionTab});
@@ -185,8 +183,8 @@ std::optional<Outcome> runUpdate(Rig &rig, const Entries &entries, bool &refused
         if (ending == messages::moduleFailure(commandInfo(parameter).writeFailure)) {
             rig.notes.push_back(commandName(refusal->command) + " refused \"" + refusal->value +
                                 "\" with failure flag " + std::to_string(refusal->flag) +
-                                " in the update (" + entries.form +
-                                "): the operator sees \"" + ending.text + "\"");
+                                " in the update (" + entries.form + "): the operator sees \"" +
+                                ending.text + "\"");
             refused = true;
             return std::nullopt;
         }
@@ -247,10 +245,9 @@ std::optional<Outcome> channelTaken(Rig &rig, int32_t reported, int wanted,
     }
     if (reported == wanted)
         return std::nullopt;
-    return Outcome::fail("the module moved to channel " + std::to_string(wanted) +
-                             " is on another one " + when,
-                         "channel " + std::to_string(wanted),
-                         "channel " + std::to_string(reported));
+    return Outcome::fail(
+        "the module moved to channel " + std::to_string(wanted) + " is on another one " + when,
+        "channel " + std::to_string(wanted), "channel " + std::to_string(reported));
 }
 
 // Starts the library as the program does, runs the check's steps and closes the base
@@ -258,8 +255,8 @@ std::optional<Outcome> channelTaken(Rig &rig, int32_t reported, int wanted,
 Outcome withRig(Session &s, std::optional<Outcome> (*steps)(Rig &)) {
     Rig rig;
     try {
-        rig.dp = std::make_unique<WatchedProvider>(
-            createHostedProvider(s.hostExecutable, s.library));
+        rig.dp =
+            std::make_unique<WatchedProvider>(createHostedProvider(s.hostExecutable, s.library));
         if (const int16_t flag = rig.dp->OpenConnection(0, 0); flag != 0)
             return Outcome::fail("the base station did not open as the program opens it",
                                  "failure flag 0", "failure flag " + std::to_string(flag));
@@ -273,8 +270,7 @@ Outcome withRig(Session &s, std::optional<Outcome> (*steps)(Rig &)) {
                              "an answer to every call", stopped.happened());
     } catch (const ProviderError &error) {
         return Outcome::fail("the library failed under the checker's own calls", "status 0",
-                             "status " + std::to_string(error.code()) + ": " +
-                                 error.description());
+                             "status " + std::to_string(error.code()) + ": " + error.description());
     }
 }
 
@@ -314,10 +310,9 @@ std::optional<Outcome> generalChange(Rig &rig) {
     if (rig.dp->GetBaseChannel(kBaseStationArg) != original) {
         rig.dp->SetBaseChannel(kBaseStationArg, static_cast<uint8_t>(original));
         if (!failed && rig.dp->GetBaseChannel(kBaseStationArg) != original)
-            failed = Outcome::fail("the original channel was not restored",
-                                   "channel " + std::to_string(original),
-                                   "channel " +
-                                       std::to_string(rig.dp->GetBaseChannel(kBaseStationArg)));
+            failed = Outcome::fail(
+                "the original channel was not restored", "channel " + std::to_string(original),
+                "channel " + std::to_string(rig.dp->GetBaseChannel(kBaseStationArg)));
     }
     return failed;
 }
@@ -338,12 +333,11 @@ std::vector<Entries> acquisitionForms() {
     return {
         acquisition("blanks filled from the module, sleep delay 1.5",
                     {"", "", "1.5", kLowPowerLeftAsIs}),
-        acquisition("the lowest values, low power mode 0",
-                    {number(tx.minimum), number(sample.minimum), number(sleep.minimum),
-                     kLowPowerNo}),
-        acquisition("the highest values",
-                    {number(tx.maximum), number(sample.maximum), number(sleep.maximum),
-                     kLowPowerNo}),
+        acquisition(
+            "the lowest values, low power mode 0",
+            {number(tx.minimum), number(sample.minimum), number(sleep.minimum), kLowPowerNo}),
+        acquisition("the highest values", {number(tx.maximum), number(sample.maximum),
+                                           number(sleep.maximum), kLowPowerNo}),
         acquisition("TX interval 7.5", {"7.5", number(sample.minimum), "", kLowPowerNo}),
         acquisition("low power mode 1", {number(tx.maximum), number(sample.minimum),
                                          number(sleep.minimum), kLowPowerYes}),
@@ -452,38 +446,39 @@ std::string_view kept(std::string text) {
 
 void addUpdateChecks(std::vector<Check> &checks) {
     using host::Call;
-    const std::vector<Call> calls = {Call::Open,       Call::Close, Call::Pair, Call::Read,
-                                     Call::Write,      Call::GetChannel, Call::SetChannel};
+    const std::vector<Call> calls = {Call::Open,  Call::Close,      Call::Pair,      Call::Read,
+                                     Call::Write, Call::GetChannel, Call::SetChannel};
     const auto limit = hostPairingDeadline(kPairingWindowSeconds);
-    checks.push_back(
-        {.name = "update-general-leave",
-         .description = "an update on the General tab that leaves the module's channel ends "
-                        "\"Update Complete\", and the program's Read then reads the module",
-         .needs = Needs::Write,
-         .group = kUpdateGroup,
-         .calls = calls,
-         .after = {"module-save-reset"},
-         .limit = limit,
-         .run = [](Session &s) { return withRig(s, generalLeave); }});
-    checks.push_back(
-        {.name = "update-general-change",
-         .description = "updates on the General tab that move the module to another channel "
-                        "and back end \"Update Complete\", the pairing reports the base "
-                        "channel then and at the next pairing, and the channel is restored",
-         .needs = Needs::Write,
-         .group = kUpdateGroup,
-         .calls = calls,
-         .after = {"module-save-reset", "channel-set"},
-         .limit = limit,
-         .run = [](Session &s) { return withRig(s, generalChange); }});
+    checks.push_back({.name = "update-general-leave",
+                      .description =
+                          "an update on the General tab that leaves the module's channel ends "
+                          "\"Update Complete\", and the program's Read then reads the module",
+                      .needs = Needs::Write,
+                      .group = kUpdateGroup,
+                      .calls = calls,
+                      .after = {"module-save-reset"},
+                      .limit = limit,
+                      .run = [](Session &s) { return withRig(s, generalLeave); }});
+    checks.push_back({.name = "update-general-change",
+                      .description =
+                          "updates on the General tab that move the module to another channel "
+                          "and back end \"Update Complete\", the pairing reports the base "
+                          "channel then and at the next pairing, and the channel is restored",
+                      .needs = Needs::Write,
+                      .group = kUpdateGroup,
+                      .calls = calls,
+                      .after = {"module-save-reset", "channel-set"},
+                      .limit = limit,
+                      .run = [](Session &s) { return withRig(s, generalChange); }});
     checks.push_back(
         {.name = "update-acquisition-forms",
-         .description = kept(
-             "updates on the Acquisition Modules tab that write each form of value the "
-             "program sends (both ends of each range, fractions, blanks filled from the "
-             "module, low power mode 0 and 1) end \"Update Complete\", verified, and read "
-             "back as written (a value refused with a failure flag is noted), and the module's values "
-             "are restored"),
+         .description =
+             kept("updates on the Acquisition Modules tab that write each form of value the "
+                  "program sends (both ends of each range, fractions, blanks filled from the "
+                  "module, low power mode 0 and 1) end \"Update Complete\", verified, and read "
+                  "back as written (a value refused with a failure flag is noted), and the "
+                  "module's values "
+                  "are restored"),
          .needs = Needs::Write,
          .group = kUpdateGroup,
          .calls = calls,

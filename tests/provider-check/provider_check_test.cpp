@@ -355,7 +355,8 @@ TEST_P(UpdateChecksPass, WithTheNotesTheMakerNeeds) {
     EXPECT_EQ(failedChecks(run), Names{}) << run.out;
     for (const std::string &note : c.notes)
         EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), note), run.lines.end())
-            << note << "\n" << run.out;
+            << note << "\n"
+            << run.out;
     for (const std::string &text : c.never)
         EXPECT_EQ(run.out.find(text), std::string::npos) << text << "\n" << run.out;
 }
