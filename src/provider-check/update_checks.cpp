@@ -328,7 +328,8 @@ std::vector<Entries> acquisitionForms() {
     const EntryRange sample = entryRange(EntryField::SampleTime);
     const EntryRange sleep = entryRange(EntryField::SleepDelay);
     const auto acquisition = [](std::string form, ParameterEntries parameters) {
-        return Entries{.form = std::move(form), .tab = kAcquisitionTab, .parameters = parameters};
+        return Entries{
+            .form = std::move(form), .tab = kAcquisitionTab, .parameters = std::move(parameters)};
     };
     return {
         acquisition("blanks filled from the module, sleep delay 1.5",

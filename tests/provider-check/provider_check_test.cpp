@@ -340,6 +340,10 @@ struct NotedCase {
     std::vector<std::string> never; // texts no line may hold
 };
 
+void PrintTo(const NotedCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
 class UpdateChecksPass : public ::testing::TestWithParam<NotedCase> {
 protected:
     SimEnvironment env;
