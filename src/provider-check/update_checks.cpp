@@ -30,6 +30,8 @@ constexpr int kLowPowerLeftAsIs = 0;
 constexpr int kLowPowerNo = 1;
 constexpr int kLowPowerYes = 2;
 constexpr int kUpdateGroup = 2;
+// A sleep delay small enough to be staged in exponent form.
+constexpr double kTinySleepDelay = 0.000001;
 
 // What the operator enters and chooses for one update, and what the report calls it.
 struct Entries {
@@ -340,6 +342,9 @@ std::vector<Entries> acquisitionForms() {
         acquisition("the highest values", {number(tx.maximum), number(sample.maximum),
                                            number(sleep.maximum), kLowPowerNo}),
         acquisition("TX interval 7.5", {"7.5", number(sample.minimum), "", kLowPowerNo}),
+        // The one value the program sends in exponent form: "1E-06".
+        acquisition("sleep delay " + number(kTinySleepDelay),
+                    {"", "", number(kTinySleepDelay), kLowPowerLeftAsIs}),
         acquisition("low power mode 1", {number(tx.maximum), number(sample.minimum),
                                          number(sleep.minimum), kLowPowerYes}),
     };
@@ -475,7 +480,8 @@ void addUpdateChecks(std::vector<Check> &checks) {
         {.name = "update-acquisition-forms",
          .description =
              kept("updates on the Acquisition Modules tab that write each form of value the "
-                  "program sends (both ends of each range, fractions, blanks filled from the "
+                  "program sends (both ends of each range, fractions, exponent form, blanks filled "
+                  "from the "
                   "module, low power mode 0 and 1) end \"Update Complete\", verified, and read "
                   "back as written (a value refused with a failure flag is noted), and the "
                   "module's values "
