@@ -31,11 +31,12 @@ target_link_libraries(fw_provider_manual PRIVATE fw_protocol)
 set(provider_manual ${PROJECT_BINARY_DIR}/fleetwright-provider.7)
 add_custom_command(OUTPUT ${provider_manual}.gz
     COMMAND fw_provider_manual ${PROJECT_SOURCE_DIR}/docs/fleetwright-provider.7.in
-            ${provider_manual} version=${PROJECT_VERSION} providerdir=${KIT_PROVIDERDIR}
+            ${provider_manual} ${PROJECT_SOURCE_DIR}/src/device/dataprovider_abi.h version=${PROJECT_VERSION} providerdir=${KIT_PROVIDERDIR}
             includedir=${KIT_PREFIX}/${CMAKE_INSTALL_INCLUDEDIR}/fleetwright
             pcdir=${KIT_PREFIX}/${KIT_PCDIR} exampledir=${KIT_PREFIX}/${KIT_EXAMPLEDIR}
     COMMAND gzip -9nkf ${provider_manual}
     DEPENDS fw_provider_manual ${PROJECT_SOURCE_DIR}/docs/fleetwright-provider.7.in
+            ${PROJECT_SOURCE_DIR}/src/device/dataprovider_abi.h
     COMMENT "Writing the manual page fleetwright-provider(7)"
     VERBATIM)
 add_custom_target(fleetwright-provider-manual ALL DEPENDS ${provider_manual}.gz)

@@ -61,14 +61,20 @@ struct zdp_provider {
 /* zdp_error_text(NULL): why the last zdp_create failed. */
 static char create_error[256];
 
-/* Records the description of an error status and returns the status. */
+/* Records the description of an error status on dp and returns the status. A call given
+ * no provider has nowhere to keep one: zdp_error_text(NULL) describes zdp_create only. */
 static int32_t fail(zdp_provider *dp, int32_t status, const char *format, ...) {
-    char *text = dp ? dp->error : create_error;
-    size_t size = dp ? sizeof dp->error : sizeof create_error;
+    if (!dp)
+        return status;
     va_list arguments;
     va_start(arguments, format);
-    vsnprintf(text, size, format, arguments);
+    vsnprintf(dp->error, sizeof dp->error, format, arguments);
     va_end(arguments);
+    return status;
+}
+
+static int32_t fail_create(int32_t status, const char *text) {
+    snprintf(create_error, sizeof create_error, "%s", text);
     return status;
 }
 
@@ -98,10 +104,10 @@ ZDP_EXPORT uint32_t zdp_abi_version(void) {
 
 ZDP_EXPORT int32_t zdp_create(zdp_provider **out) {
     if (!out)
-        return fail(NULL, EXAMPLE_ERR_BAD_ARGUMENT, "zdp_create: no place for the provider");
+        return fail_create(EXAMPLE_ERR_BAD_ARGUMENT, "zdp_create: no place for the provider");
     zdp_provider *dp = calloc(1, sizeof *dp);
     if (!dp)
-        return fail(NULL, EXAMPLE_ERR_NO_MEMORY, "zdp_create: out of memory");
+        return fail_create(EXAMPLE_ERR_NO_MEMORY, "zdp_create: out of memory");
     /* A real library finds its USB device here, without opening it yet. */
     dp->base_channel = ZDP_CHANNEL_MIN;
     dp->module.id = 0x1A2B3C;
@@ -186,6 +192,9 @@ ZDP_EXPORT int32_t zdp_pair_module(zdp_provider *dp, int32_t arg1, int32_t chann
     (void)arg1;
     if (!dp || !module_id || !extra || !result)
         return fail(dp, EXAMPLE_ERR_BAD_ARGUMENT, "zdp_pair_module: NULL argument");
+    if (channel_mode != 0 && channel_mode != 1)
+        return fail(dp, EXAMPLE_ERR_BAD_ARGUMENT,
+                    "zdp_pair_module: channel mode %d is neither 0 nor 1", (int)channel_mode);
     int32_t status = require_open(dp, "zdp_pair_module");
     if (status != 0)
         return status;

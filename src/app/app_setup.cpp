@@ -4,6 +4,7 @@
 #include "event_loop_waiter.h"
 #include "hosted_provider.h"
 #include "main_frm.h"
+#include "message_box.h"
 #include "off_thread.h"
 #include "private_paths.h"
 #include "provider_thread.h"
@@ -109,17 +110,26 @@ int runFleetwright(const QString &applicationName, const ProviderFactory &create
     const std::unique_ptr<UpdateObserver> record = updateRecordFor(command);
     MainFrm window(store, presenter, record.get());
     window.setProfilePath(command.profile);
-    // A termination signal closes the window as its close button does: entries saved, base
-    // station closed. One during start-up is carried out once the window is ready.
+    // A termination signal closes the window as its close button does (entries saved, base
+    // station closed), with no box on the way waiting for a click; one during start-up is
+    // carried out once the window is ready. A second one saves the entries unless the close
+    // has, and ends the program.
     bool loaded = false;
-    const TerminationSignals terminations([&] {
-        if (loaded)
-            window.close();
-    });
+    const TerminationSignals terminations(
+        [&] {
+            endMessageBoxes();
+            // Later: the close waits for the base station, and the next signal must find
+            // its notifier free meanwhile.
+            if (loaded)
+                QMetaObject::invokeMethod(
+                    &window, [&window] { window.close(); }, Qt::QueuedConnection);
+        },
+        [&window] { window.saveEntriesUnlessSaved(); });
     if (!window.load(provider, applicationName))
         return kStartupFailedExit;
     loaded = true;
     if (TerminationSignals::received()) {
+        endMessageBoxes();
         window.close();
         return 0;
     }

@@ -41,9 +41,15 @@ void FleetController::runRead() {
 void FleetController::shutDown(const Entries &entries) {
     if (!provider_)
         return;
+    shutDownBegun_ = true;
     update_.reset();
     read_.reset();
     app::shutDown(provider_, store_, entries, window_);
+}
+
+void FleetController::saveEntriesUnlessSaved(const Entries &entries) {
+    if (provider_ && !shutDownBegun_)
+        saveEntries(store_, entries);
 }
 
 } // namespace fw::app

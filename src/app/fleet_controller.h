@@ -40,6 +40,9 @@ public:
     void runRead();
     // Saves the entries and releases the base station; nothing when none was opened.
     void shutDown(const Entries &entries);
+    // Saves the entries unless shutdown has, for a program that ends without it; nothing
+    // before start-up has opened the base station, whose entries they would replace.
+    void saveEntriesUnlessSaved(const Entries &entries);
 
 private:
     SettingsStore &store_;
@@ -50,6 +53,7 @@ private:
     std::unique_ptr<DataProvider> provider_;
     std::unique_ptr<UpdateSequence> update_;
     std::unique_ptr<ReadSequence> read_;
+    bool shutDownBegun_ = false;
 };
 
 } // namespace fw::app

@@ -241,6 +241,10 @@ Entries MainFrm::entries() const {
     return current;
 }
 
+void MainFrm::saveEntriesUnlessSaved() {
+    controller_.saveEntriesUnlessSaved(entries());
+}
+
 int MainFrm::activeTab() const {
     return ui->XTab->activeTab();
 }

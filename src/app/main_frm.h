@@ -49,6 +49,8 @@ public:
 
     // The entries as shutdown saves them.
     Entries entries() const;
+    // Saves them now unless shutdown has, for a program that ends without its close.
+    void saveEntriesUnlessSaved();
 
     // WindowPort
     int activeTab() const override;

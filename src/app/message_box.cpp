@@ -1,11 +1,14 @@
 #include "message_box.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QGridLayout>
 #include <QMessageBox>
 #include <QStyle>
 #include <QWindow>
+#include <algorithm>
+#include <vector>
 
 namespace fw::app {
 
@@ -23,6 +26,25 @@ QMessageBox::Icon iconOf(MessageIcon icon) {
     }
     return QMessageBox::NoIcon;
 }
+
+bool gEnded = false;
+
+// The boxes showMessageBox shows now, innermost last.
+std::vector<QMessageBox *> &openBoxes() {
+    static std::vector<QMessageBox *> boxes;
+    return boxes;
+}
+
+class OpenBox {
+public:
+    explicit OpenBox(QMessageBox &box) : box_(box) { openBoxes().push_back(&box_); }
+    ~OpenBox() { std::erase(openBoxes(), &box_); }
+    OpenBox(const OpenBox &) = delete;
+    OpenBox &operator=(const OpenBox &) = delete;
+
+private:
+    QMessageBox &box_;
+};
 
 bool isInput(QEvent::Type type) {
     switch (type) {
@@ -98,7 +120,10 @@ bool InputDiscarder::eventFilter(QObject *receiver, QEvent *event) {
 }
 
 MessageButton showMessageBox(QWidget *parent, const Message &message) {
+    if (gEnded)
+        return MessageButton::Ok;
     const std::unique_ptr<QMessageBox> box = messageBoxFor(parent, message);
+    const OpenBox open(*box);
     const auto chosen = [&box] {
         const QAbstractButton *clicked = box->clickedButton();
         return clicked && clicked != box->button(QMessageBox::Ok) ? MessageButton::Second
@@ -115,6 +140,12 @@ MessageButton showMessageBox(QWidget *parent, const Message &message) {
     box->show();
     loop.exec();
     return chosen();
+}
+
+void endMessageBoxes() {
+    gEnded = true;
+    for (QMessageBox *box : openBoxes())
+        box->button(QMessageBox::Ok)->click();
 }
 
 } // namespace fw::app

@@ -23,6 +23,10 @@ using MessagePresenter = std::function<MessageButton(QWidget *parent, const Mess
 // close now remembers it instead of losing it.
 MessageButton showMessageBox(QWidget *parent, const Message &message);
 
+// For a program that is ending: every box showMessageBox has open is closed as its OK would
+// close it, and from now on it shows none and answers OK at once.
+void endMessageBoxes();
+
 // The box showMessageBox shows, wide enough for its whole title as the window manager
 // draws it (see titleBarButtonsWidth).
 std::unique_ptr<QMessageBox> messageBoxFor(QWidget *parent, const Message &message);

@@ -93,13 +93,17 @@ std::unique_ptr<DataProvider> startUp(const ProviderFactory &createProvider,
     return provider;
 }
 
+FlushResult saveEntries(SettingsStore &store, const Entries &entries) {
+    writeEntries(store, entries);
+    return store.flush();
+}
+
 void shutDown(std::unique_ptr<DataProvider> &provider, SettingsStore &store, const Entries &entries,
               WindowPort &window) {
     window.setBusyPointer();
-    writeEntries(store, entries);
     // An unwritable store loses this run's entries; the close goes on regardless, and the
     // operator hears of it once the base station is released.
-    const FlushResult saved = store.flush();
+    const FlushResult saved = saveEntries(store, entries);
     if (provider) {
         try {
             provider->CloseConnection();

@@ -49,6 +49,9 @@ std::unique_ptr<DataProvider> startUp(const ProviderFactory &createProvider,
                                       const SettingsStore &store, std::string_view applicationName,
                                       EntryTarget &target, WindowPort &window);
 
+// Writes the entries and flushes the store.
+FlushResult saveEntries(SettingsStore &store, const Entries &entries);
+
 // Saves the entries, closes the base station, lets it settle for a second and releases it,
 // all under the busy pointer. Never refuses: the program is ending.
 void shutDown(std::unique_ptr<DataProvider> &provider, SettingsStore &store, const Entries &entries,

@@ -14,7 +14,7 @@
  *    tests). Compile with -fvisibility=hidden so that nothing else leaks out by accident;
  *    the declarations below carry ZDP_EXPORT, and a definition may repeat it.
  *        cc $(pkg-config --cflags fleetwright-provider) -fvisibility=hidden -shared -fPIC \
- *           -o libzarvik-dataprovider.so.1 provider.c
+ *           -Wl,-soname,libzarvik-dataprovider.so.1 -o libzarvik-dataprovider.so.1 provider.c
  *  - The program loads the library given by its option --provider FILE or named by the
  *    environment variable FLEETWRIGHT_PROVIDER (a path, or a name for the dynamic linker),
  *    else libzarvik-dataprovider.so.1 from the dynamic linker's search path: install it
@@ -61,6 +61,63 @@
  *    and returns 0; zdp_open_connection on one that is open returns 0 with failure flag 0.
  *  - Strings returned by the library stay owned by the library; the caller never frees
  *    them.
+ *
+ * Rules that settle what the above leaves open (in brackets: the checker's check that
+ * holds a library to the rule, where one does)
+ *  R1  The error text of dp describes the last error status on dp until the next one; a
+ *      success in between may leave it or empty it. Before any error status it is empty.
+ *      [error-text]
+ *  R2  zdp_error_text is not "the next call": asking again gives the same text, and the
+ *      string stays valid until a call of another function on that provider.
+ *  R3  dp == NULL: every call that takes a provider answers an error status and writes no
+ *      output; zdp_destroy(NULL) does nothing [destroy-null]. Such calls leave the text of
+ *      zdp_error_text(NULL), which describes the last failed zdp_create only. The program
+ *      never passes NULL.
+ *  R4  A channel mode other than 0 or 1 answers an error status. The program passes only
+ *      0 and 1.
+ *  R5  arg1 of the channel, pairing, read and write calls, and both arguments of
+ *      zdp_open_connection, carry no meaning: the program passes the values named at each
+ *      call (1; 0 and 0 for opening), the checker the same, and a library may ignore them.
+ *  R6  Opening is exclusive per base station: while one provider, in any process, holds
+ *      the station open, opening it through another answers failure flag non-zero with
+ *      status 0. Where the lock lives is the library's choice (the simulated station
+ *      uses a lock file). Opening a provider that is open already answers 0 with flag 0
+ *      [open]. The checker runs its groups one after another, one provider at a time;
+ *      two checkers on one base station fail each other's open.
+ *  R7  A pairing that finds no module ends the previous pairing: reads and writes for the
+ *      old ID answer a failure flag. The program ends an update at such a pairing.
+ *  R8  Values come as the program writes them: 76, 78 and 77 as plain decimal text,
+ *      digits with at most one "." ("333", "7.5", "1.5", "0"), no sign, no blanks, up to
+ *      15 significant digits and 22 characters; only a sleep delay below 0.00001 comes in
+ *      exponent form ("1E-06"). 75 comes as "0" or "1". A module may refuse a form it
+ *      cannot run (a fraction, say) with a failure flag; the operator then reads "Cannot
+ *      write TX Interval!" or the like. A value taken must read back as the same number.
+ *      [update checks of --module --write]
+ *  R9  Refusals are failure flags with status 0: a read or write for an unpaired or
+ *      unknown module ID (0 among them), a malformed payload (not ending in
+ *      ZDP_PAYLOAD_NULS NULs, or a NUL inside) and a refused value. An error status there
+ *      tells the operator that the base station failed. [unknown-module]
+ *  R10 The channel that channel mode 0 gives a module is its own at once and stays through
+ *      power cycles without 55: radio settings are not among the saved parameters. 55
+ *      saves the four parameters; a power cycle or 54 brings back the saved ones, so
+ *      writes not saved are lost.
+ *  R11 An answer is the value alone: no blank, padding or control character before or
+ *      after it (the program compares the model whole) [module-model, module-read-*].
+ *      The program checks the model against its list on the "Acquisition Modules" tab
+ *      only; the "General" tab takes any model, as the operator's choice of tab says.
+ *  R12 The models the program accepts are those under "Module commands" below (the manual
+ *      page's MODELS): RX,IM with its comma, as the module answers it.
+ *  R13 No status value is reserved: any non-zero status is the library's own and the
+ *      operator sees it with its number. An error status from zdp_probe_provider ends
+ *      start-up with its text; one from zdp_close_connection at the close is not shown,
+ *      since the program is ending, and the close goes on.
+ *  R14 The program opens with 0, 0 and passes no settings of its own: a library reads its
+ *      configuration (a device path, a log level) from environment variables or files of
+ *      its own, at zdp_create. The host keeps the program's environment.
+ *  R15 A SONAME is not needed (the program loads the library by path, or by the name
+ *      libzarvik-dataprovider.so.1), but setting it to that name, as the example's
+ *      Makefile does with -Wl,-soname,libzarvik-dataprovider.so.1, lets ldconfig and
+ *      packaging tools handle the library as usual.
  */
 #ifndef FLEETWRIGHT_DATAPROVIDER_ABI_H
 #define FLEETWRIGHT_DATAPROVIDER_ABI_H

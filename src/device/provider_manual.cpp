@@ -1,6 +1,7 @@
 // Writes fleetwright-provider(7) from its template, filling in the protocol's facts from
-// module_protocol.h so that the page cannot say other than the program does.
-//   fw_provider_manual TEMPLATE OUTPUT [NAME=VALUE]...
+// module_protocol.h and the contract's rules from the ABI header, so that the page cannot
+// say other than the program and the header do.
+//   fw_provider_manual TEMPLATE OUTPUT HEADER [NAME=VALUE]...
 // Each @NAME@ of the template becomes its value; the given pairs add the install paths.
 
 #include "data_provider.h"
@@ -62,12 +63,54 @@ std::string models() {
     return text;
 }
 
+// The numbered rules of the header's comment ("R1  text", continued on the lines below
+// it), one tagged paragraph each.
+std::string rules(std::istream &header) {
+    std::string rows;
+    std::string line;
+    bool inRule = false;
+    while (std::getline(header, line)) {
+        std::string_view text(line);
+        if (!text.starts_with(" *")) {
+            inRule = false;
+            continue;
+        }
+        text.remove_prefix(2);
+        const size_t start = text.find_first_not_of(' ');
+        if (start == std::string_view::npos || text.starts_with("/")) {
+            inRule = false;
+            continue;
+        }
+        text.remove_prefix(start);
+        const size_t digits = text.size() > 1 && text[0] == 'R'
+                                  ? text.find_first_not_of("0123456789", 1)
+                                  : std::string_view::npos;
+        if (start == 2 && digits != std::string_view::npos && digits > 1 &&
+            text.substr(digits).starts_with(' ')) {
+            rows += ".TP\n.B " + std::string(text.substr(0, digits)) + "\n";
+            text.remove_prefix(text.find_first_not_of(' ', digits));
+            inRule = true;
+        } else if (!inRule || start <= 2) {
+            inRule = false;
+            continue;
+        }
+        rows += troff(text) + "\n";
+    }
+    return rows;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc < 3) {
-        std::cerr << "usage: fw_provider_manual TEMPLATE OUTPUT [NAME=VALUE]...\n";
+    if (argc < 4) {
+        std::cerr << "usage: fw_provider_manual TEMPLATE OUTPUT HEADER [NAME=VALUE]...\n";
         return 2;
+    }
+    std::ifstream header(argv[3]);
+    const std::string headerRules = rules(header);
+    if (headerRules.empty()) {
+        std::cerr << "fw_provider_manual: no rules in " << argv[3] << "\n";
+        return 1;
     }
     std::map<std::string, std::string> values{
         {"abi_version", std::to_string(ZDP_ABI_VERSION)},
@@ -81,8 +124,9 @@ int main(int argc, char **argv) {
         {"library_name", troff(fw::kDefaultProviderLibrary)},
         {"commands", commandRows()},
         {"models", models()},
+        {"rules", headerRules},
     };
-    for (int i = 3; i < argc; ++i) {
+    for (int i = 4; i < argc; ++i) {
         const std::string pair = argv[i];
         const size_t equals = pair.find('=');
         if (equals == std::string::npos) {

@@ -17,11 +17,13 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -74,6 +76,14 @@ std::vector<pid_t> childrenOf(pid_t pid) {
 bool alive(pid_t pid) {
     return ::kill(pid, 0) == 0 &&
            fileText("/proc/" + std::to_string(pid) + "/stat").find(") Z") == std::string::npos;
+}
+
+// Whether pid is still alive after it was given until the limit to go.
+bool aliveAfter(pid_t pid, std::chrono::seconds limit) {
+    const Clock::time_point end = Clock::now() + limit;
+    while (alive(pid) && Clock::now() < end)
+        std::this_thread::sleep_for(20ms);
+    return alive(pid);
 }
 
 // The live processes that have library mapped and the fault file in their environment
@@ -382,8 +392,10 @@ protected:
     void start(const std::string &library) {
         setenv(kProviderEnvVar, library.c_str(), 1);
         std::string program = FW_PROGRAM;
-        std::string option = "--no-record";
-        std::array<char *, 3> argv{program.data(), option.data(), nullptr};
+        std::vector<char *> argv{program.data()};
+        for (std::string &option : options)
+            argv.push_back(option.data());
+        argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         if (closed >= 0)
@@ -411,6 +423,7 @@ protected:
     SimEnvironment sim;
     std::string config;
     int closed = -1; // a standard descriptor the program starts without
+    std::vector<std::string> options{"--no-record"};
     pid_t pid = -1;
     pid_t host = -1;
 };
@@ -445,12 +458,111 @@ TEST_F(Program, ASecondSignalDuringShutdownEndsItAtOnce) {
     ::kill(pid, SIGTERM);
     EXPECT_EQ(endedWithin(2s), 128 + SIGTERM);
     EXPECT_NE(savedEntries().find("TXInterval="), std::string::npos) << "saved before closing";
-    // The host goes with its parent.
-    const Clock::time_point end = Clock::now() + 2s;
-    while (alive(host) && Clock::now() < end)
-        std::this_thread::sleep_for(20ms);
-    EXPECT_FALSE(alive(host));
+    EXPECT_FALSE(aliveAfter(host, 2s)) << "the host goes with its parent";
 }
+
+// ---- termination signals ----------------------------------------------------------------
+
+// What is under way when the signals come, and how the program must end: no box waits for a
+// click, an update that runs reaches its end, and the close follows.
+struct SignalCase {
+    const char *name;
+    const char *faults;  // the simulator's injected failures
+    const char *wakeMs;  // until the module wakes once the pairing starts
+    bool update;         // an Update is clicked once the window shows
+    bool unsaveable;     // the settings file is made a folder once the window shows
+    const char *awaited; // the window driver's line that the signals wait for; "": none
+    int signal;
+    int second; // another signal half a second later (lest the kernel merge them)
+    int status;
+    std::chrono::seconds within; // from the last signal
+    bool saved;                  // the entries are in the settings file
+    bool recorded;               // the update has its line in the record
+};
+
+class ProgramUnderSignals : public Program, public ::testing::WithParamInterface<SignalCase> {
+protected:
+    void SetUp() override {
+        Program::SetUp();
+        std::filesystem::remove_all(config);
+        const std::string base = ::testing::TempDir() + "fw-signals-" + std::to_string(getpid());
+        log = base + ".log";
+        record = base + ".csv";
+        std::remove(log.c_str());
+        std::remove(record.c_str());
+        options = {"--record", record};
+        setenv("QT_PLUGIN_PATH", FW_DRIVER_PLUGINS, 1);
+        setenv("QT_QPA_GENERIC_PLUGINS", "fwdriver", 1);
+        setenv("FW_DRIVER_LOG", log.c_str(), 1);
+        if (GetParam().update)
+            setenv("FW_DRIVER_CLICK", "Command1", 1);
+    }
+    void TearDown() override {
+        Program::TearDown();
+        for (const char *name :
+             {"QT_PLUGIN_PATH", "QT_QPA_GENERIC_PLUGINS", "FW_DRIVER_LOG", "FW_DRIVER_CLICK"})
+            unsetenv(name);
+        std::remove(log.c_str());
+        std::remove(record.c_str());
+        std::filesystem::remove_all(config);
+    }
+
+    bool driverWrote(const std::string &line, std::chrono::seconds limit) const {
+        const Clock::time_point end = Clock::now() + limit;
+        while (fileText(log).find(line + '\n') == std::string::npos) {
+            if (Clock::now() >= end)
+                return false;
+            std::this_thread::sleep_for(20ms);
+        }
+        return true;
+    }
+
+    // The lines after the header.
+    size_t recordLines() const {
+        const std::string text = fileText(record);
+        const auto lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+        return lines > 0 ? lines - 1 : 0;
+    }
+
+    std::string log;
+    std::string record;
+};
+
+TEST_P(ProgramUnderSignals, EndsWithoutWaitingOnABoxAndKeepsTheEntries) {
+    const SignalCase &row = GetParam();
+    sim.set("FLEETWRIGHT_SIM_WAKE_MS", row.wakeMs);
+    sim.set("FLEETWRIGHT_SIM_FAULTS", row.faults);
+    start(FW_SIMULATOR);
+    if (row.unsaveable) {
+        ASSERT_TRUE(std::filesystem::create_directories(config + "/fleetwright/fleetwright.conf"));
+    }
+    if (*row.awaited) {
+        ASSERT_TRUE(driverWrote(row.awaited, 15s)) << fileText(log);
+    }
+    ::kill(pid, row.signal);
+    if (row.second) {
+        std::this_thread::sleep_for(500ms);
+        ::kill(pid, row.second);
+    }
+    EXPECT_EQ(endedWithin(row.within), row.status) << fileText(log);
+    EXPECT_EQ(savedEntries().find("TXInterval=") != std::string::npos, row.saved) << savedEntries();
+    EXPECT_EQ(recordLines(), row.recorded ? 1U : 0U) << fileText(record);
+    EXPECT_FALSE(aliveAfter(host, 2s));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, ProgramUnderSignals,
+    ::testing::Values(SignalCase{"SigtermDuringPairing", "", "3000", true, false, "pairing",
+                                 SIGTERM, 0, 0, 10s, true, true},
+                      SignalCase{"SighupWhileTheFinalBoxShows", "", "0", true, false,
+                                 "box Update Complete", SIGHUP, 0, 0, 5s, true, true},
+                      SignalCase{"SigtermWhileTheStartUpErrorShows", "open", "0", false, false,
+                                 "box Warning", SIGTERM, 0, kStartupFailedExit, 5s, false, false},
+                      SignalCase{"SigintWithEntriesThatCannotBeSaved", "", "0", false, true, "",
+                                 SIGINT, 0, 0, 5s, false, false},
+                      SignalCase{"TwoSigtermsDuringPairing", "", "3000", true, false, "pairing",
+                                 SIGTERM, SIGTERM, 128 + SIGTERM, 2s, true, false}),
+    fw::testing::RowName());
 
 std::string target(pid_t pid, int fd) {
     char link[256] = "";

@@ -104,8 +104,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     MapStore saved;
     fw::app::writeEntries(saved, entries);
-    if (saved.values.size() != kKeys.size())
-        fail("saving did not write all six keys");
+    for (const char *key : kKeys)
+        if (!saved.values.contains(QLatin1String(key)))
+            fail("saving did not write all six keys");
     if (fw::app::readEntries(saved) != entries)
         fail("restored entries do not survive a save and a restore");
     if ((flags & kFileRoundTrip) && throughFile(entries) != entries)
