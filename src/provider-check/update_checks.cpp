@@ -30,6 +30,8 @@ constexpr int kLowPowerLeftAsIs = 0;
 constexpr int kLowPowerNo = 1;
 constexpr int kLowPowerYes = 2;
 constexpr int kUpdateGroup = 2;
+// How often an update is run again when a module of a model the program refuses answered.
+constexpr int kOtherModelAttempts = 2;
 // A sleep delay small enough to be staged in exponent form.
 constexpr double kTinySleepDelay = 0.000001;
 
@@ -172,12 +174,27 @@ std::string commandName(uint8_t command) {
 // the contract allows: that passes with a note of what the operator sees. refused tells.
 std::optional<Outcome> runUpdate(Rig &rig, const Entries &entries, bool &refused) {
     refused = false;
-    PromptedWindow window(entries, "Power-cycle the module now: the checker runs an update (" +
-                                       entries.form + ").");
-    rig.dp->refused.reset();
-    UpdateSequence update(*rig.dp, window, rig.module);
-    update.run({.verifyWrites = entries.tab == kAcquisitionTab});
-    const Message ending = window.shown.empty() ? Message{} : window.shown.back();
+    std::string prompt =
+        "Power-cycle the module now: the checker runs an update (" + entries.form + ").";
+    Message ending;
+    // A module of a model the program refuses says nothing about the library: another one
+    // is asked for, as the operator would take one.
+    for (int attempt = 0; attempt <= kOtherModelAttempts; ++attempt) {
+        PromptedWindow window(entries, prompt);
+        rig.dp->refused.reset();
+        UpdateSequence update(*rig.dp, window, rig.module);
+        update.run({.verifyWrites = entries.tab == kAcquisitionTab});
+        ending = window.shown.empty() ? Message{} : window.shown.back();
+        if (ending != messages::unsupportedModel(rig.module.model) ||
+            attempt == kOtherModelAttempts)
+            break;
+        rig.notes.push_back("module " + hexId(rig.module.moduleId) + " is a " + rig.module.model +
+                            ", which the program does not update: the update (" + entries.form +
+                            ") was run again");
+        prompt = "Power-cycle a module of a model the program supports: the checker runs the "
+                 "update (" +
+                 entries.form + ") again.";
+    }
     if (ending.title == messages::updateComplete("", 0).title)
         return std::nullopt;
     if (const auto &refusal = rig.dp->refused; refusal && isParameter(refusal->command)) {
