@@ -318,19 +318,45 @@ std::string gotLine(const Message &message) {
     return "  got: " + yamlQuoted("title \"" + message.title + "\", text \"" + message.text + "\"");
 }
 
-// The simulator's module keeps a TX interval above 100 as 100: the program's verification
-// ends the update that writes the top of the range, and no other check sees it.
-TEST(CheckerUpdates, AValueKeptAsAnotherNumberFailsOnlyTheAcquisitionUpdates) {
+// A simulator fault that only the program's own updates meet fails the one check whose
+// update ends with the program's message, quoted whole.
+struct UpdateFaultCase {
+    const char *name;
+    const char *faults;
+    const char *failing;
+    Message ending;
+};
+
+void PrintTo(const UpdateFaultCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class UpdateCheckFindsFault : public ::testing::TestWithParam<UpdateFaultCase> {
+protected:
     SimEnvironment env;
-    env.set("FLEETWRIGHT_SIM_FAULTS", "clamp:76");
+};
+
+TEST_P(UpdateCheckFindsFault, FailsOnlyThatUpdateCheckWithTheProgramsMessage) {
+    const UpdateFaultCase &c = GetParam();
+    env.set("FLEETWRIGHT_SIM_FAULTS", c.faults);
     env.set("FLEETWRIGHT_SIM_WAKE_MS", "1500");
     const CheckerRun run = runChecker("--module --write " FW_SIMULATOR);
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(failedChecks(run), Names{"update-acquisition-forms"}) << run.out;
-    EXPECT_EQ(gotOf(run, "update-acquisition-forms"),
-              gotLine(messages::verificationFailed(CommandCode::TxInterval, "60000", "100")))
-        << run.out;
+    EXPECT_EQ(failedChecks(run), Names{c.failing}) << run.out;
+    EXPECT_EQ(gotOf(run, c.failing), gotLine(c.ending)) << run.out;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Simulator, UpdateCheckFindsFault,
+    ::testing::Values(
+        // The module keeps a TX interval above 100 as 100: the program's verification ends
+        // the update that writes the top of the range.
+        UpdateFaultCase{"ValueKeptAsAnotherNumber", "clamp:76", "update-acquisition-forms",
+                        messages::verificationFailed(CommandCode::TxInterval, "60000", "100")},
+        // Pairing in channel mode 0 leaves the module on its own channel 1.
+        UpdateFaultCase{"ModuleNotMoved", "ignore-channel", "update-general-change",
+                        messages::moduleChannelNotTaken(2, 1)}),
+    [](const auto &row) { return std::string(row.param.name); });
 
 struct NotedCase {
     const char *name;
