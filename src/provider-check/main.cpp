@@ -54,7 +54,8 @@ int main(int argc, char **argv) {
     const QCommandLineOption writeOption(
         QStringLiteral("write"),
         QStringLiteral("With --module: also make an update's writes: the values just read, "
-                       "then save (55) and reset (54)."));
+                       "then save (55) and reset (54); then run the program's own updates and "
+                       "put the module's values back."));
     const QCommandLineOption listOption(QStringLiteral("list"),
                                         QStringLiteral("Print the checks without running them."));
     parser.addOptions({moduleOption, writeOption, listOption});

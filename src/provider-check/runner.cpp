@@ -97,6 +97,8 @@ void Run::record(const Check &check, const Outcome &outcome) {
         out_ << "  ...\n";
         break;
     }
+    for (const std::string &note : outcome.notes)
+        out_ << "# " << oneLine(note) << "\n";
     out_.flush();
 }
 
@@ -120,6 +122,8 @@ void Run::runGroup(const std::vector<const Check *> &group) {
         return;
     }
     Session session(*host);
+    session.hostExecutable = options_.host;
+    session.library = options_.library;
     Outcome last;
     try {
         for (; index < group.size(); ++index) {

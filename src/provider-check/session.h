@@ -25,6 +25,9 @@ struct Outcome {
     State state = State::Passed;
     std::string skipReason;
     std::vector<Diagnostic> diagnostics;
+    // Lines for the maker under the check's line, "# " before each: what passed only as
+    // the contract allows.
+    std::vector<std::string> notes;
 
     static Outcome pass() { return {}; }
     static Outcome fail(std::string message, std::string expected, std::string got);
@@ -99,6 +102,10 @@ public:
     uint32_t pairedModule = 0; // the last module paired, never 0 once one paired
     uint32_t lastPairing = 0;  // what the last pairing answered, as the program keeps it
     std::map<int, std::string> moduleValues;
+    // The host and the library of the run, for checks that drive the library through the
+    // program's own provider, in a host of its own.
+    std::string hostExecutable;
+    std::string library;
 
 private:
     template <typename Call> int32_t timed(const char *name, const zdp_provider *dp, Call &&call);

@@ -54,6 +54,12 @@ std::string stagedLowPowerMode(int position) {
 
 } // namespace
 
+EntryRange entryRange(EntryField field) {
+    const auto found = std::find_if(kNumberFields.begin(), kNumberFields.end(),
+                                    [field](const NumberField &f) { return f.field == field; });
+    return {found->minimum, found->maximum};
+}
+
 std::optional<EntryField> firstOutOfRange(const Entries &entries) {
     for (const NumberField &field : kNumberFields) {
         const std::string &text = entries.*field.entry;

@@ -24,6 +24,13 @@ struct StagedParameters {
 inline constexpr double kLowPowerMarginMs = 25;
 inline constexpr double kLowPowerMinimumTxMs = 41;
 
+// The numbers a box admits, as stageEntries() holds its staged number to them.
+struct EntryRange {
+    double minimum;
+    double maximum;
+};
+EntryRange entryRange(EntryField field);
+
 // The first number box whose entry is out of range, as stageEntries() finds it; nothing
 // when every box holds a number in range or nothing.
 std::optional<EntryField> firstOutOfRange(const Entries &entries);

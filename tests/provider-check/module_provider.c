@@ -8,8 +8,11 @@
  *   FW_COUNTS_UNWRITTEN_NUL  the model is copied without its NUL, which *value_len counts
  *   FW_CLAIMS_MOVE           channel mode 0 reports the module on the base channel but
  *                            leaves it on its own
+ *   FW_REFUSES_FRACTIONS     the module refuses a value with a decimal point (failure flag 1),
+ *                            which the contract allows
  * The modules wake in turn, at once in any window longer than 1 s (so a 1 s window stays
- * empty); otherwise the library keeps the contract. */
+ * empty), and each keeps the parameters written to it; otherwise the library keeps the
+ * contract. */
 #include "dataprovider_abi.h"
 
 #include <string.h>
@@ -23,6 +26,20 @@ static int open_station;
 static unsigned next_to_wake;
 static uint32_t paired;
 static const char *error_text = "";
+
+/* Each module's parameters by command code, as text. */
+#define PARAMETERS 4
+static const uint8_t parameter_codes[PARAMETERS] = {ZDP_CMD_TX_INTERVAL, ZDP_CMD_SAMPLE_TIME,
+                                                    ZDP_CMD_SLEEP_DELAY, ZDP_CMD_LOW_POWER_MODE};
+static char values[2][PARAMETERS][33] = {{"1000", "10", "60", "0"}, {"1000", "10", "60", "0"}};
+
+static char *value_of(uint32_t module_id, uint8_t command) {
+    for (unsigned m = 0; m < 2; ++m)
+        for (unsigned p = 0; p < PARAMETERS; ++p)
+            if (fleet[m] == module_id && parameter_codes[p] == command)
+                return values[m][p];
+    return NULL;
+}
 
 static int32_t refuse_closed(void) {
     error_text = "The base station is not open";
@@ -120,7 +137,7 @@ ZDP_EXPORT int32_t zdp_pair_module(zdp_provider *dp, int32_t arg1, int32_t chann
 ZDP_EXPORT int32_t zdp_write_module_command(zdp_provider *dp, uint8_t arg1, uint32_t module_id,
                                             uint8_t command, const char *payload,
                                             size_t payload_len, int16_t *failure_flag) {
-    (void)dp, (void)arg1, (void)payload;
+    (void)dp, (void)arg1;
     if (!open_station)
         return refuse_closed();
     *failure_flag = 1;
@@ -129,9 +146,16 @@ ZDP_EXPORT int32_t zdp_write_module_command(zdp_provider *dp, uint8_t arg1, uint
 #ifdef FW_REFUSES_SAVE_RESET
     if (command == ZDP_CMD_SAVE || command == ZDP_CMD_RESET)
         return 0;
-#else
-    (void)command;
 #endif
+#ifdef FW_REFUSES_FRACTIONS
+    if (memchr(payload, '.', payload_len))
+        return 0;
+#endif
+    char *kept = value_of(module_id, command);
+    if (kept && payload_len - ZDP_PAYLOAD_NULS < sizeof values[0][0]) {
+        memcpy(kept, payload, payload_len - ZDP_PAYLOAD_NULS);
+        kept[payload_len - ZDP_PAYLOAD_NULS] = '\0';
+    }
     *failure_flag = 0;
     return 0;
 }
@@ -147,10 +171,12 @@ ZDP_EXPORT int32_t zdp_read_module_command(zdp_provider *dp, uint8_t arg1, uint3
     if (module_id == 0 || module_id != paired)
         return 0;
 #ifdef FW_PADS_MODEL
-    const char *answer = command == ZDP_CMD_MODEL ? "RX-LC   " : "60";
+    const char *model = "RX-LC   ";
 #else
-    const char *answer = command == ZDP_CMD_MODEL ? "RX-LC" : "60";
+    const char *model = "RX-LC";
 #endif
+    const char *kept = value_of(module_id, command);
+    const char *answer = command == ZDP_CMD_MODEL ? model : kept ? kept : "60";
     size_t length = strlen(answer) + 1;
 #ifdef FW_OVERRUNS_ANSWER
     memset(value, 0, capacity + 44); /* as if the answer were 300 bytes long */

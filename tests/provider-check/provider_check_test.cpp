@@ -1,6 +1,7 @@
 #include "checks.h"
 #include "data_provider.h"
 #include "device/sim_environment.h"
+#include "messages.h"
 #include "provider_library.h"
 #include "runner.h"
 #include "support/child_status.h"
@@ -355,6 +356,110 @@ TEST(CheckerModule, RefusedWriteFailsOnlyThatWrite) {
     EXPECT_EQ(failedChecks(run), Names{"module-write-77"}) << run.out;
     EXPECT_EQ(gotOf(run, "module-write-77"), "  got: \"failure flag 1\"");
 }
+
+// ---- the program's own updates --------------------------------------------------------------
+
+// The YAML "got" line of an update check whose update ended with message.
+std::string gotLine(const Message &message) {
+    return "  got: " + yamlQuoted("title \"" + message.title + "\", text \"" + message.text + "\"");
+}
+
+// A simulator fault that only the program's own updates meet fails the one check whose
+// update ends with the program's message, quoted whole.
+struct UpdateFaultCase {
+    const char *name;
+    const char *faults;
+    const char *failing;
+    Message ending;
+};
+
+void PrintTo(const UpdateFaultCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class UpdateCheckFindsFault : public ::testing::TestWithParam<UpdateFaultCase> {
+protected:
+    SimEnvironment env;
+};
+
+TEST_P(UpdateCheckFindsFault, FailsOnlyThatUpdateCheckWithTheProgramsMessage) {
+    const UpdateFaultCase &c = GetParam();
+    env.set("FLEETWRIGHT_SIM_FAULTS", c.faults);
+    env.set("FLEETWRIGHT_SIM_WAKE_MS", "1500");
+    const CheckerRun run = runChecker("--module --write " FW_SIMULATOR);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(failedChecks(run), Names{c.failing}) << run.out;
+    EXPECT_EQ(gotOf(run, c.failing), gotLine(c.ending)) << run.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Simulator, UpdateCheckFindsFault,
+    ::testing::Values(
+        // The module keeps a TX interval above 100 as 100: the program's verification ends
+        // the update that writes the top of the range.
+        UpdateFaultCase{"ValueKeptAsAnotherNumber", "clamp:76", "update-acquisition-forms",
+                        messages::verificationFailed(CommandCode::TxInterval, "60000", "100")},
+        // Pairing in channel mode 0 leaves the module on its own channel 1.
+        UpdateFaultCase{"ModuleNotMoved", "ignore-channel", "update-general-change",
+                        messages::moduleChannelNotTaken(2, 1)}),
+    [](const auto &row) { return std::string(row.param.name); });
+
+struct NotedCase {
+    const char *name;
+    const char *library;
+    const char *fleet;              // the simulator's fleet; empty: its own
+    std::vector<std::string> notes; // lines the report must hold
+    std::vector<std::string> never; // texts no line may hold
+};
+
+void PrintTo(const NotedCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class UpdateChecksPass : public ::testing::TestWithParam<NotedCase> {
+protected:
+    SimEnvironment env;
+};
+
+TEST_P(UpdateChecksPass, WithTheNotesTheMakerNeeds) {
+    const NotedCase &c = GetParam();
+    env.set("FLEETWRIGHT_SIM_WAKE_MS", "1500");
+    if (*c.fleet)
+        env.set("FLEETWRIGHT_SIM_FLEET", c.fleet);
+    const CheckerRun run = runChecker(std::string("--module --write ") + c.library);
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(failedChecks(run), Names{}) << run.out;
+    for (const std::string &note : c.notes)
+        EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), note), run.lines.end())
+            << note << "\n"
+            << run.out;
+    for (const std::string &text : c.never)
+        EXPECT_EQ(run.out.find(text), std::string::npos) << text << "\n" << run.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Updates, UpdateChecksPass,
+    ::testing::Values(
+        // The contract lets a module refuse a value with a failure flag: the maker learns
+        // which form and what the operator sees.
+        NotedCase{"RefusedFractionsAreNoted",
+                  FW_TEST_PROVIDER_REFUSES_FRACTIONS,
+                  "",
+                  {"# command 77 (sleep delay) refused \"1.5\" with failure flag 1 in the update "
+                   "(blanks filled from the module, sleep delay 1.5): the operator sees \"Cannot "
+                   "write Sleep Delay! / Try again.\"",
+                   "# command 76 (TX interval) refused \"7.5\" with failure flag 1 in the update "
+                   "(TX interval 7.5): the operator sees \"Cannot write TX Interval! / Try "
+                   "again.\""},
+                  {"refused \"60000\""}},
+        // One module answers every pairing: each update is read back, and the module put
+        // back as it was.
+        NotedCase{"OneModuleIsReadBackAndRestored",
+                  FW_SIMULATOR,
+                  "12AB:GHMTX:5",
+                  {},
+                  {"not read back", "keep the checker's"}}),
+    [](const auto &row) { return std::string(row.param.name); });
 
 // An ok line is evidence: a property that no call exercised is skipped, with the reason.
 TEST(CheckerEvidence, TextsNeverSeenAfterAnErrorStatusAreSkippedNotPassed) {
