@@ -261,8 +261,8 @@ Outcome errorTexts(const LibraryFacts &facts) {
     if (facts.observations.textFaults.empty())
         return Outcome::pass();
     return Outcome::fail("zdp_error_text broke its contract",
-                         "never NULL, empty after success, a description after every error "
-                         "status, valid UTF-8",
+                         "never NULL, empty before any error status, a description after every "
+                         "error status, valid UTF-8",
                          joined(facts.observations.textFaults));
 }
 
@@ -776,8 +776,8 @@ std::vector<Check> makeChecks() {
     // Judged last, over the calls of every check before them.
     checks.push_back({.name = "error-text",
                       .description =
-                          "zdp_error_text is never NULL, is empty after success, describes every "
-                          "error status and is valid UTF-8",
+                          "zdp_error_text is never NULL, is empty before any error status, "
+                          "describes every error status and is valid UTF-8",
                       .judge = errorTexts});
     checks.push_back({.name = "timing",
                       .description = kept("every call except pairing returns within " +

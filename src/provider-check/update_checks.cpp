@@ -491,6 +491,11 @@ void addUpdateChecks(std::vector<Check> &checks) {
                       .after = {"module-save-reset", "channel-set"},
                       .limit = limit,
                       .run = [](Session &s) { return withRig(s, generalChange); }});
+    // A model or a parameter write that its own check refused fails these updates too; the
+    // library has been told once, by that check.
+    std::vector<std::string_view> acquisitionAfter = {"module-save-reset", "module-model"};
+    for (const CommandCode command : kParameterCommands)
+        acquisitionAfter.push_back(kept("module-write-" + std::to_string(code(command))));
     checks.push_back(
         {.name = "update-acquisition-forms",
          .description =
@@ -504,7 +509,7 @@ void addUpdateChecks(std::vector<Check> &checks) {
          .needs = Needs::Write,
          .group = kUpdateGroup,
          .calls = calls,
-         .after = {"module-save-reset"},
+         .after = acquisitionAfter,
          .limit = limit,
          .run = [](Session &s) { return withRig(s, acquisitionUpdates); }});
 }
