@@ -301,7 +301,8 @@ std::optional<Outcome> generalChange(Rig &rig) {
     for (const int channel : {other, original}) {
         const UpdateCase entries{
             .form = "General tab, the module moved to channel " + std::to_string(channel),
-            .entries = {.changeChannel = true, .rfChannelPosition = channel - 1, .tab = kGeneralTab}};
+            .entries = {
+                .changeChannel = true, .rfChannelPosition = channel - 1, .tab = kGeneralTab}};
         bool refused = false;
         failed = runUpdate(rig, entries, refused);
         if (!failed)
