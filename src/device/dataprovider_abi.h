@@ -92,7 +92,7 @@
  *      exponent form ("1E-06"). 75 comes as "0" or "1". A module may refuse a form it
  *      cannot run (a fraction, say) with a failure flag; the operator then reads "Cannot
  *      write TX Interval!" or the like. A value taken must read back as the same number.
- *      [update checks of --module --write]
+ *      [update-acquisition-forms]
  *  R9  Refusals are failure flags with status 0: a read or write for an unpaired or
  *      unknown module ID (0 among them), a malformed payload (not ending in
  *      ZDP_PAYLOAD_NULS NULs, or a NUL inside) and a refused value. An error status there
