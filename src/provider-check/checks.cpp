@@ -593,17 +593,6 @@ constexpr int kModuleGroup = 1;
 constexpr auto kQuietLimit = std::chrono::seconds(kQuietWindow) + kHostCallDeadline;
 constexpr auto kPairingLimit = hostPairingDeadline(kPairingWindow);
 
-// Names and descriptions made from the command table live here, where they never move.
-std::string_view kept(std::string text) {
-    static std::deque<std::string> texts;
-    return texts.emplace_back(std::move(text));
-}
-
-std::string commandName(CommandCode command) {
-    return "command " + std::to_string(code(command)) + " (" +
-           std::string(commandInfo(command).meaning) + ")";
-}
-
 template <size_t... Index>
 void addParameterReads(std::vector<Check> &checks, std::index_sequence<Index...>) {
     (checks.push_back(
@@ -788,6 +777,16 @@ std::vector<Check> makeChecks() {
 
 const std::vector<Check> kChecks = makeChecks();
 } // namespace
+
+std::string_view kept(std::string text) {
+    static std::deque<std::string> texts;
+    return texts.emplace_back(std::move(text));
+}
+
+std::string commandName(CommandCode command) {
+    return "command " + std::to_string(code(command)) + " (" +
+           std::string(commandInfo(command).meaning) + ")";
+}
 
 std::span<const Check> allChecks() {
     return kChecks;

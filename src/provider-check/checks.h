@@ -41,6 +41,13 @@ struct Check {
     Outcome (*judge)(const LibraryFacts &) = nullptr;
 };
 
+// Names and descriptions made at start-up (from the command table) live here, where they
+// never move, so that a Check can hold a view of them.
+std::string_view kept(std::string text);
+
+// "command 76 (TX interval)": how the report names a module command.
+std::string commandName(CommandCode command);
+
 // Every check, in the order they run and are numbered.
 std::span<const Check> allChecks();
 

@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <array>
-#include <deque>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -23,8 +22,6 @@ namespace fw::check {
 
 namespace {
 
-constexpr int kGeneralTab = 0;
-constexpr int kAcquisitionTab = 1;
 // Positions in the low power list.
 constexpr int kLowPowerLeftAsIs = 0;
 constexpr int kLowPowerNo = 1;
@@ -149,17 +146,6 @@ std::string quotedMessage(const Message &message) {
     return "title \"" + message.title + "\", text \"" + message.text + "\"";
 }
 
-bool sameNumber(std::string_view a, std::string_view b) {
-    return decimalText(readNumber(a)) == decimalText(readNumber(b));
-}
-
-std::string commandName(uint8_t command) {
-    for (const CommandInfo &info : kCommands)
-        if (code(info.command) == command)
-            return "command " + std::to_string(command) + " (" + std::string(info.meaning) + ")";
-    return "command " + std::to_string(command);
-}
-
 // Runs one update as the window would; the failure when it ends with anything but
 // "Update Complete", except a value that the module refused with a failure flag, which
 // the contract allows: that passes with a note of what the operator sees. refused tells.
@@ -191,7 +177,7 @@ std::optional<Outcome> runUpdate(Rig &rig, const UpdateCase &entries, bool &refu
     if (const auto &refusal = rig.dp->refused; refusal && isParameter(refusal->command)) {
         const CommandCode parameter = static_cast<CommandCode>(refusal->command);
         if (ending == messages::moduleFailure(commandInfo(parameter).writeFailure)) {
-            rig.notes.push_back(commandName(refusal->command) + " refused \"" + refusal->value +
+            rig.notes.push_back(commandName(parameter) + " refused \"" + refusal->value +
                                 "\" with failure flag " + std::to_string(refusal->flag) +
                                 " in the update (" + entries.form + "): the operator sees \"" +
                                 ending.text + "\"");
@@ -402,7 +388,8 @@ std::optional<Outcome> restoreModule(Rig &rig) {
     };
     for (const auto &[command, value] : held->second)
         if (Ending failed = written(static_cast<CommandCode>(command), value))
-            return Outcome::fail("restoring the module's " + commandName(command) + " failed",
+            return Outcome::fail("restoring the module's " +
+                                     commandName(static_cast<CommandCode>(command)) + " failed",
                                  "failure flag 0", quotedMessage(*failed));
     if (Ending failed = written(CommandCode::Save, ""))
         return Outcome::fail("saving the restored values failed", "failure flag 0",
@@ -456,12 +443,6 @@ std::optional<Outcome> acquisitionUpdates(Rig &rig) {
                             "until they are set again");
     }
     return failed ? failed : restored;
-}
-
-// Descriptions live here, where they never move.
-std::string_view kept(std::string text) {
-    static std::deque<std::string> texts;
-    return texts.emplace_back(std::move(text));
 }
 
 } // namespace

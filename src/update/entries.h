@@ -4,9 +4,13 @@
 
 namespace fw {
 
-// The operator's entries as the window holds them, taken in one go: an update works from
-// the entries of its click whatever events run during its waits, and the saved settings
-// keep them from one run to the next. The defaults are a first run's.
+// The tabs as Entries::tab counts them.
+inline constexpr int kGeneralTab = 0;
+inline constexpr int kAcquisitionTab = 1;
+
+// The operator's entries as the window holds them, taken in one go: an update stages its
+// parameters from those of its click, and the saved settings keep them from one run to the
+// next. The defaults are a first run's.
 struct Entries {
     // The "Acquisition Modules" tab, in the order its parameters are read and written.
     std::string txInterval = "333";
@@ -16,8 +20,8 @@ struct Entries {
     // Direction index 1: move the module to the listed channel, shown at position n - 1.
     bool changeChannel = false;
     int rfChannelPosition = 0; // -1 none
-    // The active tab, 0 "General", 1 "Acquisition Modules"; never saved.
-    int tab = 1;
+    // The active tab, kGeneralTab or kAcquisitionTab; never saved.
+    int tab = kAcquisitionTab;
     // The program's option, saved apart from the six entries before the tab.
     bool verifyAfterWriting = false;
 

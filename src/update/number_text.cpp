@@ -174,6 +174,10 @@ double readNumber(std::string_view text) {
     return readLeadingNumber(text).value;
 }
 
+bool sameNumber(std::string_view written, std::string_view held) {
+    return decimalText(readNumber(written)) == decimalText(readNumber(held));
+}
+
 std::string decimalText(double value) {
     if (std::isnan(value) || value == 0.0)
         return "0";

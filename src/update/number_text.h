@@ -34,4 +34,7 @@ double readNumber(std::string_view text);
 // text reads back as its number; NaN, which no reading produces, gives "0".
 std::string decimalText(double value);
 
+// A module holds the value written when both texts are the same number ("333", "333.0").
+bool sameNumber(std::string_view written, std::string_view held);
+
 } // namespace fw

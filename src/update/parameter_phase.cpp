@@ -29,11 +29,6 @@ std::array<Parameter, 4> parameters(const Entries &entries) {
     }};
 }
 
-// The value that comes back from the module is the one written when both are the same number.
-bool sameNumber(std::string_view written, std::string_view held) {
-    return decimalText(readNumber(written)) == decimalText(readNumber(held));
-}
-
 } // namespace
 
 // An answer that is not a number could neither be checked nor be trusted.

@@ -14,7 +14,6 @@ namespace fw {
 
 namespace {
 
-constexpr int kAcquisitionTab = 1;
 constexpr int32_t kBaseStation = kBaseStationArg;
 
 } // namespace
