@@ -3,11 +3,15 @@
 #include "data_provider.h"
 #include "event_loop_waiter.h"
 #include "key_filter.h"
+#include "messages.h"
+#include "off_thread.h"
 #include "parameter_rules.h"
 #include "provider_thread.h"
 #include "ui_MainFrm.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QScreen>
@@ -27,6 +31,8 @@ namespace {
 // The text of an entry the update would refuse: the red that desktops use for errors, dark
 // enough to read at 6:1 on the boxes' white.
 const QColor kErrorText(192, 0, 0);
+// A module that a run has configured: a green that reads at 6:1 on the window's white.
+const QColor kSuccessText(0, 112, 0);
 
 // The form holds the controls' colours; their fonts are set here because a form's font
 // sizes are whole points, and these faces are 9.75 points.
@@ -60,7 +66,7 @@ MainFrm::MainFrm(SettingsStore &store, MessagePresenter presenter, UpdateObserve
     ui->setupUi(this);
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
-    setFixedSize(630, 410);
+    setFixedSize(630, 472);
     // Our icons are PNG: guessing the format would load every image-format plugin first.
     QIcon icon;
     for (const int size : {16, 24, 32, 48}) {
@@ -84,6 +90,8 @@ MainFrm::MainFrm(SettingsStore &store, MessagePresenter presenter, UpdateObserve
     setTabOrder(ui->Command1, ui->ReadCommand);
     setTabOrder(ui->ReadCommand, ui->XTab->tabBar());
     setTabOrder(ui->XTab->tabBar(), ui->LowPowerMode);
+    setTabOrder(ui->VerifyAfterWriting, ui->NextModuleAutomatically);
+    setTabOrder(ui->NextModuleAutomatically, ui->ShowSession);
 
     for (QComboBox *list : {ui->RFChannel, ui->LowPowerMode}) {
         list->setCurrentIndex(-1);
@@ -105,6 +113,9 @@ MainFrm::MainFrm(SettingsStore &store, MessagePresenter presenter, UpdateObserve
     connect(ui->Command1, &QPushButton::clicked, this, &MainFrm::Command1_Click);
     connect(ui->Command3, &QPushButton::clicked, this, &MainFrm::Command3_Click);
     connect(ui->ReadCommand, &QPushButton::clicked, this, &MainFrm::ReadCommand_Click);
+    stopKey_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    stopKey_->setEnabled(false);
+    connect(stopKey_, &QShortcut::activated, this, &MainFrm::stopRun);
 
     ui->RFChannel->acceptOnlyEntries();
     ui->LowPowerMode->acceptOnlyEntries();
@@ -201,7 +212,8 @@ void applyControlFonts(Ui::MainFrm &ui) {
              ui.Label2, ui.Direction0, ui.Direction1, ui.RFChannel, ui.Command1, ui.Label4,
              ui.Label5, ui.Label60, ui.Label61, ui.Label62, ui.Label63, ui.Label64, ui.Label65,
              ui.txInterval, ui.SampleTime, ui.SleepDelay, ui.Command3, ui.ReadCommand,
-             ui.VerifyAfterWriting})
+             ui.VerifyAfterWriting, ui.NextModuleAutomatically, ui.ShowSession, ui.PairingPrompt,
+             ui.RunNote})
         control->setFont(narrow);
     ui.Found->setFont(face(QStringLiteral("Arial"), 24, true));
 }
@@ -240,6 +252,7 @@ Entries MainFrm::entries() const {
     current.rfChannelPosition = listPosition(*ui->RFChannel);
     current.tab = ui->XTab->activeTab();
     current.verifyAfterWriting = ui->VerifyAfterWriting->isChecked();
+    current.nextModuleAutomatically = ui->NextModuleAutomatically->isChecked();
     return current;
 }
 
@@ -314,13 +327,95 @@ void MainFrm::pairingStarted(std::chrono::seconds window) {
 void MainFrm::pairingEnded() {
     countdown_->stop();
     ui->PairingCountdown->hide();
+    ui->PairingPrompt->clear();
+    ui->PairingPrompt->setAccessibleName(QStringLiteral("Pairing prompt"));
 }
 
 void MainFrm::showPairingTimeLeft() {
     const auto left =
         std::chrono::ceil<std::chrono::seconds>(pairingEnds_ - std::chrono::steady_clock::now());
-    ui->PairingCountdown->setValue(
-        std::clamp(static_cast<int>(left.count()), 0, ui->PairingCountdown->maximum()));
+    const int seconds = std::clamp(static_cast<int>(left.count()), 0, ui->PairingCountdown->maximum());
+    ui->PairingCountdown->setValue(seconds);
+    const QString prompt = textOf(messages::pairingPrompt(seconds));
+    if (ui->PairingPrompt->text() != prompt) {
+        ui->PairingPrompt->setText(prompt);
+        ui->PairingPrompt->setAccessibleName(prompt);
+    }
+}
+
+void MainFrm::guardEntries(bool guarded) {
+    guards_ += guarded ? 1 : -1;
+    if (guards_ != (guarded ? 1 : 0))
+        return;
+    QWidget *const entryControls[] = {ui->txInterval,  ui->SampleTime,         ui->SleepDelay,
+                                      ui->LowPowerMode, ui->Direction0,         ui->Direction1,
+                                      ui->Command3,     ui->VerifyAfterWriting, ui->NextModuleAutomatically};
+    QWidget *const focused = focusWidget();
+    const bool entryFocused =
+        focused == ui->RFChannel ||
+        std::find(std::begin(entryControls), std::end(entryControls), focused) != std::end(entryControls);
+    if (guarded && entryFocused) {
+        // Disabling the focused box would hand the focus, and the keys typed meanwhile, to the
+        // next control in the chain, such as Update.
+        focusBeforeGuard_ = focused;
+        setFocus(Qt::OtherFocusReason);
+    }
+    for (QWidget *control : entryControls)
+        control->setEnabled(!guarded);
+    ui->RFChannel->setEnabled(!guarded && Direction[1]->isChecked());
+    if (!guarded && focusBeforeGuard_) {
+        if (QApplication::focusWidget() == this)
+            focusBeforeGuard_->setFocus(Qt::OtherFocusReason);
+        focusBeforeGuard_.clear();
+    }
+}
+
+bool MainFrm::admitsDuringARun(QObject *receiver, QEvent *event) const {
+    // The window-system window gets the input first and hands it to its widgets.
+    if (qobject_cast<QWindow *>(receiver))
+        return true;
+    const auto *widget = qobject_cast<QWidget *>(receiver);
+    if (!widget || widget->window() != this)
+        return false;
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease ||
+        event->type() == QEvent::ShortcutOverride) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const bool stopKey = key->key() == Qt::Key_Escape ||
+                             (key->key() == Qt::Key_S && key->modifiers() == Qt::AltModifier);
+        return stopKey || widget == ui->Command1;
+    }
+    return widget == ui->Command1;
+}
+
+void MainFrm::runStarted() {
+    ui->Command1->setText(QStringLiteral("&Stop"));
+    ui->Command1->setAccessibleName(QStringLiteral("Stop"));
+    stopKey_->setEnabled(true);
+    inputDuringRun_ = std::make_unique<InputDuringWaits>(
+        [this](QObject *receiver, QEvent *event) { return admitsDuringARun(receiver, event); });
+}
+
+void MainFrm::runEnded() {
+    inputDuringRun_.reset();
+    stopKey_->setEnabled(false);
+    ui->Command1->setEnabled(true);
+    ui->Command1->setText(QStringLiteral("&Update"));
+    ui->Command1->setAccessibleName(QStringLiteral("Update"));
+}
+
+void MainFrm::setNote(const std::string &text, NoteTone tone) {
+    QPalette palette = ui->RunNote->palette();
+    const QColor colour = tone == NoteTone::Success   ? kSuccessText
+                          : tone == NoteTone::Failure ? kErrorText
+                                                      : ui->PairingPrompt->palette().color(QPalette::WindowText);
+    for (const auto group : {QPalette::Active, QPalette::Inactive})
+        palette.setColor(group, QPalette::WindowText, colour);
+    ui->RunNote->setPalette(palette);
+    ui->RunNote->setText(textOf(text));
+    ui->RunNote->setAccessibleName(text.empty() ? QStringLiteral("Last module") : textOf(text));
+    ui->RunNote->repaint();
+    if (tone == NoteTone::Failure)
+        QApplication::beep();
 }
 
 void MainFrm::setVersionText(const QString &text) {
@@ -334,6 +429,7 @@ void MainFrm::applyEntries(const Entries &entries) {
     ui->RFChannel->setCurrentIndex(entries.rfChannelPosition);
     setEntries(entries);
     ui->VerifyAfterWriting->setChecked(entries.verifyAfterWriting);
+    ui->NextModuleAutomatically->setChecked(entries.nextModuleAutomatically);
 }
 
 void MainFrm::selectChannelPosition(int position) {
@@ -355,6 +451,7 @@ void MainFrm::closeEvent(QCloseEvent *event) {
     // station from under it: it is carried out when the update returns.
     if (controller_.updating()) {
         closeRequested_ = true;
+        controller_.stopRun();
         event->ignore();
         return;
     }
@@ -373,8 +470,27 @@ void MainFrm::closeEvent(QCloseEvent *event) {
 }
 
 void MainFrm::Command1_Click() {
-    controller_.runUpdate({.verifyWrites = ui->VerifyAfterWriting->isChecked()});
+    // The click that the button took as Stop.
+    if (controller_.runningContinuously()) {
+        stopRun();
+        return;
+    }
+    const UpdateOptions options{.verifyWrites = ui->VerifyAfterWriting->isChecked()};
+    if (ui->NextModuleAutomatically->isChecked() && !controller_.updating())
+        controller_.runContinuously(options);
+    else
+        controller_.runUpdate(options);
     closeIfAsked();
+}
+
+void MainFrm::stopRun() {
+    if (!controller_.runningContinuously())
+        return;
+    controller_.stopRun();
+    // Taken: the run ends once the module under way is done with.
+    ui->Command1->setText(QStringLiteral("Stopping..."));
+    ui->Command1->setAccessibleName(QStringLiteral("Stopping"));
+    ui->Command1->setEnabled(false);
 }
 
 void MainFrm::ReadCommand_Click() {

@@ -5,6 +5,7 @@
 #include "startup.h"
 #include "window_port.h"
 
+#include <QPointer>
 #include <QWidget>
 #include <array>
 #include <chrono>
@@ -12,6 +13,7 @@
 #include <optional>
 
 class QComboBox;
+class QShortcut;
 class QLineEdit;
 class QTimer;
 class QRadioButton;
@@ -26,6 +28,7 @@ class ProviderInTheMaking;
 
 namespace fw::app {
 
+class InputDuringWaits;
 class NumericKeyFilter;
 
 // The program's one window. Start-up runs in load() before it is shown; closing it saves
@@ -61,6 +64,10 @@ public:
     void setEntries(const Entries &entries) override;
     void pairingStarted(std::chrono::seconds window) override;
     void pairingEnded() override;
+    void guardEntries(bool guarded) override;
+    void runStarted() override;
+    void runEnded() override;
+    void setNote(const std::string &text, NoteTone tone) override;
 
     // EntryTarget
     void setVersionText(const QString &text) override;
@@ -84,6 +91,10 @@ protected:
 private:
     bool startUpWith(const ProviderFactory &onItsOwnThread, const QString &applicationName);
     void Command1_Click();
+    // Stop or Esc during a continuous run.
+    void stopRun();
+    // The input that a continuous run's waits deliver: what stops the run.
+    bool admitsDuringARun(QObject *receiver, QEvent *event) const;
     void Command3_Click();
     void ReadCommand_Click();
     // Carries out a close that came while an update or a Read ran.
@@ -111,6 +122,10 @@ private:
     bool shuttingDown_ = false;
     std::array<Flaggable, 4> flaggable_{}; // txInterval, SampleTime, SleepDelay, LowPowerMode
     QTimer *countdown_;
+    QShortcut *stopKey_;
+    int guards_ = 0;
+    QPointer<QWidget> focusBeforeGuard_;
+    std::unique_ptr<InputDuringWaits> inputDuringRun_;
     std::chrono::steady_clock::time_point pairingEnds_;
     std::optional<QString> profilePath_;
     bool simulated_ = false;

@@ -21,7 +21,62 @@ std::vector<QEventLoop *> &waits() {
     return loops;
 }
 
+// The filter of the InputDuringWaits that lives, if one does.
+QObject *&inputFilter() {
+    static QObject *filter = nullptr;
+    return filter;
+}
+
 } // namespace
+
+bool isUserInput(const QEvent &event) {
+    switch (event.type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+    case QEvent::ContextMenu:
+    case QEvent::InputMethod:
+        return true;
+    default:
+        return false;
+    }
+}
+
+class InputDuringWaits::Filter : public QObject {
+public:
+    explicit Filter(Admits admits) : admits_(std::move(admits)) {}
+
+protected:
+    bool eventFilter(QObject *receiver, QEvent *event) override {
+        return !waits().empty() && isUserInput(*event) && !admits_(receiver, event);
+    }
+
+private:
+    Admits admits_;
+};
+
+InputDuringWaits::InputDuringWaits(Admits admits)
+    : filter_(std::make_unique<Filter>(std::move(admits))) {
+    if (QCoreApplication *application = QCoreApplication::instance())
+        application->installEventFilter(filter_.get());
+    inputFilter() = filter_.get();
+}
+
+InputDuringWaits::~InputDuringWaits() {
+    inputFilter() = nullptr;
+}
 
 void serveEventsUntil(const std::function<bool()> &done, Clock::time_point deadline) {
     const QCoreApplication *application = QCoreApplication::instance();
@@ -38,7 +93,9 @@ void serveEventsUntil(const std::function<bool()> &done, Clock::time_point deadl
         if (deadline != Clock::time_point::max())
             timer.start(std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
         // exec() refuses to start (-1) once the application is exiting.
-        if (loop.exec(QEventLoop::ExcludeUserInputEvents) == -1)
+        const auto input =
+            inputFilter() ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents;
+        if (loop.exec(input) == -1)
             break;
     }
     waits().erase(std::find(waits().begin(), waits().end(), &loop));

@@ -2,6 +2,10 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
+
+class QEvent;
+class QObject;
 
 namespace fw::app {
 
@@ -14,6 +18,26 @@ namespace fw::app {
 void serveEventsUntil(
     const std::function<bool()> &done,
     std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
+
+// While one lives, the waits of serveEventsUntil() also deliver the input that admits() lets
+// through, to the object it was sent to; the rest of the input that comes during a wait is
+// dropped rather than kept for later. Outside the waits input goes where it always goes. A
+// continuous run uses it so that Stop and the session list answer while a module is awaited.
+class InputDuringWaits {
+public:
+    using Admits = std::function<bool(QObject *receiver, QEvent *event)>;
+    explicit InputDuringWaits(Admits admits);
+    ~InputDuringWaits();
+    InputDuringWaits(const InputDuringWaits &) = delete;
+    InputDuringWaits &operator=(const InputDuringWaits &) = delete;
+
+private:
+    class Filter;
+    std::unique_ptr<Filter> filter_;
+};
+
+// Whether an event is the operator's input: keys, the mouse, touch, a tablet, a context menu.
+bool isUserInput(const QEvent &event);
 
 // Makes every serveEventsUntil() under way look at its condition again; from any thread.
 // A wait nested in another (an event served during the first waits too) may hold the loop

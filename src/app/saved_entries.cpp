@@ -350,6 +350,9 @@ Entries readEntries(const SettingsStore &store) {
             parseListPosition(*stored, kLowPowerModeCount).value_or(entries.lowPowerModePosition);
     if (const auto stored = text(keys::kVerifyAfterWriting))
         entries.verifyAfterWriting = parseTruthValue(*stored).value_or(entries.verifyAfterWriting);
+    if (const auto stored = text(keys::kNextModuleAutomatically))
+        entries.nextModuleAutomatically =
+            parseTruthValue(*stored).value_or(entries.nextModuleAutomatically);
     return entries;
 }
 
@@ -363,6 +366,8 @@ void writeEntries(SettingsStore &store, const Entries &entries) {
     store.write(QLatin1String(keys::kLowPowerMode), QString::number(entries.lowPowerModePosition));
     store.write(QLatin1String(keys::kVerifyAfterWriting),
                 entries.verifyAfterWriting ? QStringLiteral("True") : QStringLiteral("False"));
+    store.write(QLatin1String(keys::kNextModuleAutomatically),
+                entries.nextModuleAutomatically ? QStringLiteral("True") : QStringLiteral("False"));
 }
 
 } // namespace fw::app

@@ -28,6 +28,7 @@ inline constexpr const char *kLowPowerMode = "LowPowerMode";
 // The options, in a section of their own, so that the six entries of kSection stay as they
 // are: a key that names its section ("Options/...") is kept there.
 inline constexpr const char *kVerifyAfterWriting = "Options/VerifyAfterWriting";
+inline constexpr const char *kNextModuleAutomatically = "Options/NextModuleAutomatically";
 } // namespace keys
 
 // What a flush did; false when the writes could not be stored, and then why.

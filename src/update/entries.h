@@ -22,8 +22,9 @@ struct Entries {
     int rfChannelPosition = 0; // -1 none
     // The active tab, kGeneralTab or kAcquisitionTab; never saved.
     int tab = kAcquisitionTab;
-    // The program's option, saved apart from the six entries before the tab.
+    // The program's options, saved apart from the six entries before the tab.
     bool verifyAfterWriting = false;
+    bool nextModuleAutomatically = false;
 
     friend bool operator==(const Entries &, const Entries &) = default;
 };

@@ -51,6 +51,52 @@ Message updateComplete(std::string_view model, uint32_t moduleId, bool verified)
     return {text, "Update Complete", MessageIcon::None};
 }
 
+Message pairedAgain(uint32_t moduleId) {
+    return {"ID: " + hexId(moduleId) +
+                " paired again right after its update: it was not updated a second time.",
+            "Next Module", MessageIcon::Information};
+}
+
+Message stoppedBeforeUpdate(uint32_t moduleId) {
+    return {"ID: " + hexId(moduleId) + " was not updated: the run was stopped.", "Stopped",
+            MessageIcon::Information};
+}
+
+std::string moduleNote(const UpdateReport &report, std::string_view remark) {
+    std::string note = "ID: " + report.moduleId;
+    if (!report.model.empty())
+        note += " (" + libraryText(report.model) + ")";
+    if (report.complete) {
+        note += report.verified ? ": Update Complete, verified" : ": Update Complete";
+    } else {
+        // The first line of the message says what went wrong; the rest says what to do.
+        const std::string &text = report.message.text;
+        note += ": " + text.substr(0, text.find(kLineBreak));
+    }
+    if (!remark.empty())
+        note.append(" (").append(remark).append(")");
+    return note;
+}
+
+std::string noModuleNote(int count, int most) {
+    return "No module answered (" + std::to_string(count) + " of " + std::to_string(most) +
+           "): power-cycle the next module.";
+}
+
+std::string runEndedWithoutModules(int windows) {
+    return "No new module in " + std::to_string(windows) +
+           " pairing windows in a row: the run has ended.";
+}
+
+std::string runStopped(int complete, int failed) {
+    return "Run stopped: " + std::to_string(complete) + " complete, " + std::to_string(failed) +
+           " failed.";
+}
+
+std::string pairingPrompt(int secondsLeft) {
+    return "Power-cycle the module now: " + std::to_string(secondsLeft) + " s";
+}
+
 std::string_view parameterName(CommandCode parameter) {
     switch (parameter) {
     case CommandCode::TxInterval:

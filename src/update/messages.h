@@ -3,6 +3,7 @@
 #include "module_protocol.h"
 #include "parameter_rules.h"
 #include "provider_text.h"
+#include "update_observer.h"
 #include "window_port.h"
 
 #include <cstdint>
@@ -31,6 +32,23 @@ Message notPaired();
 Message moduleChannelNotTaken(int wanted, int reported);
 // verified: the written values were read back and found as written.
 Message updateComplete(std::string_view model, uint32_t moduleId, bool verified = false);
+
+// A continuous run: the module just updated paired again (as it does when it restarts after
+// its reset) and was left alone.
+Message pairedAgain(uint32_t moduleId);
+// The operator stopped the run once that module had paired, before anything was written.
+Message stoppedBeforeUpdate(uint32_t moduleId);
+// How one module of a run ended, for the status area: its ID, model and outcome, then remark
+// when there is one ("updated again; first at 14:03").
+std::string moduleNote(const UpdateReport &report, std::string_view remark);
+// Nobody paired in the window that just ended; count in a row, of the most the run waits.
+std::string noModuleNote(int count, int most);
+// The run ended by itself after that many pairing windows in a row without a new module.
+std::string runEndedWithoutModules(int windows);
+// The operator stopped the run.
+std::string runStopped(int complete, int failed);
+// What to do while the pairing waits, and the seconds left.
+std::string pairingPrompt(int secondsLeft);
 
 // A parameter read back after writing that the module holds otherwise.
 Message verificationFailed(CommandCode parameter, std::string_view written, std::string_view held);

@@ -13,6 +13,21 @@ namespace fw {
 class DataProvider;
 class WindowPort;
 
+// How one run of the Update ended, as a continuous run tells its endings apart.
+enum class UpdateEnd {
+    NotStarted,   // another run held the session, or an entry was refused
+    Complete,     // "Update Complete"
+    ModuleFailed, // the module refused a command, failed a check or is not supported
+    NoModule,     // nobody woke within the pairing window
+    SameModule,   // the module just updated paired again: left alone, nothing reported
+    Stopped,      // a continuous run was stopped before anything was written: nothing reported
+    NotTheModule, // the base station or the library failed, or no channel was chosen
+};
+
+// The endings that a continuous run shows in the status area instead of a box: the module's
+// own, and its Stop.
+bool shownByTheRun(UpdateEnd end);
+
 // What the window keeps from one update to the next.
 struct ModuleSession {
     uint32_t moduleId = 0; // never cleared by the window; PairModule writes it
@@ -55,6 +70,11 @@ protected:
         UpdateReport report;
         bool modelRead = false;
         int32_t pairedChannel = 0; // the pairing's word on the module's channel
+        UpdateEnd end = UpdateEnd::ModuleFailed; // until a step says otherwise
+        // Part of a continuous run: an ending of the module's own shows no box, and a
+        // pairing with passOver (the module just updated) ends the update at once.
+        bool continuous = false;
+        uint32_t passOver = 0;
     };
 
     // Runs the steps and ends the run with their message, or with the message of a

@@ -83,16 +83,19 @@ EntryWarnings entryWarnings(const Entries &entries) {
             allInRange = false;
         }
     }
-    // An update stops at the first range message, so it would never reach these rules.
-    const bool complete = !entries.txInterval.empty() && !entries.sampleTime.empty() &&
-                          !lowPowerLeftAsIs(entries.lowPowerModePosition);
-    if (!allInRange || !complete)
+    // An update stops at the first range message, so it would never reach these rules. Each
+    // rule needs the TX interval and the low power choice; only the minimum needs no sample time.
+    if (!allInRange || entries.txInterval.empty() || lowPowerLeftAsIs(entries.lowPowerModePosition))
         return warnings;
     staged.lowPowerMode = stagedLowPowerMode(entries.lowPowerModePosition);
-    if (const std::string warning = compatibilityWarning(staged); !warning.empty()) {
+    const bool sampleGiven = !entries.sampleTime.empty();
+    const std::string warning =
+        sampleGiven ? compatibilityWarning(staged) : lowPowerMinimumWarning(staged);
+    if (!warning.empty()) {
         const std::string text = messages::incompatible(warning).text;
         warnings.txInterval = text;
-        warnings.sampleTime = text;
+        if (sampleGiven)
+            warnings.sampleTime = text;
         warnings.lowPowerMode = text;
     }
     return warnings;
@@ -151,10 +154,14 @@ std::string compatibilityWarning(const StagedParameters &staged) {
         warning = maximumSampleTimeSentence(tx - kLowPowerMarginMs);
     if (!lowPower && sample > tx)
         warning = maximumSampleTimeSentence(tx);
-    if (lowPower && tx < kLowPowerMinimumTxMs)
-        warning += "WARNING: In low power mode the TX Interval cannot be less than " +
-                   decimalText(kLowPowerMinimumTxMs) + " mS!";
-    return warning;
+    return warning + lowPowerMinimumWarning(staged);
+}
+
+std::string lowPowerMinimumWarning(const StagedParameters &staged) {
+    if (!lowPowerOn(staged.lowPowerMode) || readNumber(staged.txInterval) >= kLowPowerMinimumTxMs)
+        return {};
+    return "WARNING: In low power mode the TX Interval cannot be less than " +
+           decimalText(kLowPowerMinimumTxMs) + " mS!";
 }
 
 } // namespace fw

@@ -37,8 +37,9 @@ std::optional<EntryField> firstOutOfRange(const Entries &entries);
 
 // What the window flags while the operator types: for each box, the text the update would
 // show about its entry; empty where the entry is fine. Every box that holds text is held to
-// its range; once the TX interval and sample time hold numbers in range and the low power
-// list is on "No" or "Yes", the three are held to the compatibility rules as well.
+// its range. Once every box holds a number in range or nothing, each compatibility rule is
+// applied as soon as the entries it needs are given: the TX interval and the low power list on
+// "No" or "Yes" for all of them, the sample time too for those that weigh it.
 struct EntryWarnings {
     std::string txInterval;
     std::string sampleTime;
@@ -78,5 +79,8 @@ void upperCaseInPlace(std::string &model);
 // they are compatible. Values are read with readNumber(); the maximum sample time in
 // the warning is rounded to a whole number, halves away from zero.
 std::string compatibilityWarning(const StagedParameters &staged);
+// Its last sentence alone, which needs no sample time: in low power mode the TX interval is
+// below the minimum. Empty otherwise.
+std::string lowPowerMinimumWarning(const StagedParameters &staged);
 
 } // namespace fw

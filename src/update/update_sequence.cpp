@@ -18,10 +18,10 @@ constexpr int32_t kBaseStation = kBaseStationArg;
 
 } // namespace
 
-void UpdateSequence::run(const UpdateOptions &options) {
+UpdateOutcome UpdateSequence::run(const UpdateOptions &options) {
     // A click queued while the module saves is delivered inside this update.
     if (session_.busy)
-        return;
+        return {};
     const Hold hold(session_);
 
     // 1. Check and stage the entries before anything is sent: the parameters written are
@@ -33,13 +33,16 @@ void UpdateSequence::run(const UpdateOptions &options) {
             window_.showMessage(*refusal);
             if (const std::optional<EntryField> field = firstOutOfRange(entries))
                 window_.entryRefused(*field);
-            return;
+            return {};
         }
     }
 
     Progress progress;
     progress.report.tab = staged ? UpdateTab::Acquisition : UpdateTab::General;
+    progress.continuous = options.continuous;
+    progress.passOver = options.passOver;
     conclude(progress, [&] { return runSteps(entries, options, progress); });
+    return {progress.end, progress.report, progress.report.moduleId.empty() ? 0 : session_.moduleId};
 }
 
 Message UpdateSequence::runSteps(const Entries &entries, const UpdateOptions &options,
@@ -56,11 +59,15 @@ Message UpdateSequence::runSteps(const Entries &entries, const UpdateOptions &op
     // The channel choice is read here, once the base station has answered.
     if (Ending failed = pairWithModule(baseChannel, window_.entries(), progress))
         return *failed;
+    if (options.stopAsked && *options.stopAsked)
+        return stopped(progress);
 
     // 10. Read the model.
     ModuleAccess access(dp_);
     if (Ending failed = readModel(access, progress))
         return *failed;
+    if (options.stopAsked && *options.stopAsked)
+        return stopped(progress);
 
     // 11. The tab is read again: the parameters are written only when it is still the
     // one they were staged on at step 1.
@@ -89,6 +96,11 @@ Message UpdateSequence::runSteps(const Entries &entries, const UpdateOptions &op
     return messages::updateComplete(session_.model, session_.moduleId, report.verified);
 }
 
+Message UpdateSequence::stopped(Progress &progress) {
+    progress.end = UpdateEnd::Stopped;
+    return messages::stoppedBeforeUpdate(session_.moduleId);
+}
+
 Ending UpdateSequence::pairWithModule(uint8_t baseChannel, const Entries &entries,
                                       Progress &progress) {
     UpdateReport &report = progress.report;
@@ -100,6 +112,7 @@ Ending UpdateSequence::pairWithModule(uint8_t baseChannel, const Entries &entrie
     // The list shows channel n at position n - 1; without a selection there is no channel
     // to move to, and channel 0 must never be sent.
     const int target = entries.rfChannelPosition + 1;
+    progress.end = UpdateEnd::NotTheModule; // until the base station is on the channel
     if (target < 1 || target > std::numeric_limits<uint8_t>::max())
         return messages::channelNotSet();
     const auto channel = static_cast<uint8_t>(target);
@@ -109,6 +122,7 @@ Ending UpdateSequence::pairWithModule(uint8_t baseChannel, const Entries &entrie
     // The base station may ignore a channel it cannot take; only a read-back tells.
     if (dp_.GetBaseChannel(kBaseStation) != channel)
         return messages::channelNotSet();
+    progress.end = UpdateEnd::ModuleFailed;
     return pairAndGreet(kMoveModuleToBaseChannel, channel, progress);
 }
 

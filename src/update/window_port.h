@@ -23,6 +23,10 @@ struct Message {
 // second one.
 enum class MessageButton { Ok, Second };
 
+// How a note under the status label reads: plain, or an outcome in the colours of success
+// and failure.
+enum class NoteTone { Plain, Success, Failure };
+
 // The three number boxes of the "Acquisition Modules" tab.
 enum class EntryField { TxInterval, SampleTime, SleepDelay };
 
@@ -57,6 +61,14 @@ public:
     // it has returned, whatever its outcome.
     virtual void pairingStarted(std::chrono::seconds /*window*/) {}
     virtual void pairingEnded() {}
+    // The entries, the lists, the options and Defaults take no input while guarded: from the
+    // start of an update or a Read to its end, and through a continuous run. Guards nest.
+    virtual void guardEntries(bool /*guarded*/) {}
+    // A continuous run started (Update now stops it) or ended.
+    virtual void runStarted() {}
+    virtual void runEnded() {}
+    // The line under the status label; a failure is also sounded. Empty text clears it.
+    virtual void setNote(const std::string & /*text*/, NoteTone /*tone*/) {}
 };
 
 } // namespace fw

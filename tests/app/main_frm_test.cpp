@@ -172,7 +172,13 @@ INSTANTIATE_TEST_SUITE_P(
         Placement{"LowPowerMode", "XTab", 7080, 2280, 1335, 315, nullptr, 0, false, kDark},
         Placement{"Command3", "XTab", 8100, 2880, 915, 375, kNarrow, 9.75, false, {}},
         Placement{"VerifyAfterWriting", "XTab", 300, 2895, 3615, 345, kNarrow, 9.75, false, kDark},
-        Placement{"ReadCommand", "MainFrm", 5400, 5400, 1875, 615, kNarrow, 9.75, false, {}}),
+        Placement{"ReadCommand", "MainFrm", 5400, 5400, 1875, 615, kNarrow, 9.75, false, {}},
+        // The run's controls, in a band of their own below the rest.
+        Placement{"PairingPrompt", "MainFrm", 120, 6210, 5100, 300, kNarrow, 9.75, false, kDark},
+        Placement{"RunNote", "MainFrm", 120, 6540, 7140, 510, kNarrow, 9.75, false, kDark},
+        Placement{"NextModuleAutomatically", "MainFrm", 6540, 6180, 2775, 345, kNarrow, 9.75,
+                  false, kDark},
+        Placement{"ShowSession", "MainFrm", 7380, 6570, 1875, 405, kNarrow, 9.75, false, {}}),
     fw::testing::RowName());
 
 TEST_F(Window, IsAFixedDialogWithoutMinimizeOrMaximize) {
@@ -180,7 +186,7 @@ TEST_F(Window, IsAFixedDialogWithoutMinimizeOrMaximize) {
     MainFrm window(store, recorder);
     EXPECT_EQ(window.objectName(), "MainFrm");
     EXPECT_EQ(window.windowTitle(), "Fleetwright");
-    EXPECT_EQ(window.size(), QSize(630, 410));
+    EXPECT_EQ(window.size(), QSize(630, 472));
     EXPECT_EQ(window.minimumSize(), window.maximumSize());
     const Qt::WindowFlags flags = window.windowFlags();
     EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
@@ -372,6 +378,10 @@ TEST_F(Window, ControlsCarryTheirAccessibleNames) {
         {"Command3", "Defaults"},
         {"ReadCommand", "Read"},
         {"VerifyAfterWriting", "Verify after writing"},
+        {"NextModuleAutomatically", "Next module automatically"},
+        {"ShowSession", "Modules This Session"},
+        {"PairingPrompt", "Pairing prompt"},
+        {"RunNote", "Last module"},
         {"Direction0", "Leave RF channel settings as they are in the remote module"},
         {"Direction1", "Change the remote module RADIO channel to this one"},
         {"Label2", "Must be used with a Zarvik USB base station"},
@@ -437,7 +447,7 @@ TEST_F(ShownWindow, FocusChainFollowsTheFocusOrder) {
     chain.removeAll(QString());
     EXPECT_EQ(chain.join(' ').toStdString(),
               "Direction0 Direction1 RFChannel Command1 ReadCommand XTab LowPowerMode SleepDelay "
-              "SampleTime txInterval Command3 VerifyAfterWriting");
+              "SampleTime txInterval Command3 VerifyAfterWriting NextModuleAutomatically ShowSession");
 }
 
 TEST_F(ShownWindow, TabKeyLeavesTheOptionButtonsForTheChannelList) {
@@ -839,7 +849,7 @@ TEST_F(ShownWindow, AfterARangeRefusalTheRefusedBoxHasTheFocusWithItsTextSelecte
 
 TEST_F(ShownWindow, TabEntersTheOptionGroupAtTheSelectedOption) {
     window.applyEntries({.lowPowerModePosition = 2, .changeChannel = true, .rfChannelPosition = 4});
-    control(window, "VerifyAfterWriting").setFocus(); // the last of the focus chain
+    control(window, "ShowSession").setFocus(); // the last of the focus chain
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(focused(), "Direction1");
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
@@ -1086,6 +1096,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct KeptOptionCase {
     const char *name;
+    const char *option;            // its check box, and its key in the options section
     std::optional<QString> stored; // the option as the store holds it at start-up
     bool checkedAtStart;
     bool checkedAtClose;
@@ -1097,27 +1108,33 @@ class KeptOption : public Window, public ::testing::WithParamInterface<KeptOptio
 TEST_P(KeptOption, SurvivesTheRunBesideTheSixEntries) {
     const KeptOptionCase &c = GetParam();
     testing::MapStore store;
+    const QString key = QStringLiteral("Options/") + QLatin1String(c.option);
     if (c.stored)
-        store.values["Options/VerifyAfterWriting"] = *c.stored;
+        store.values[key] = *c.stored;
     {
         MainFrm window(store, recorder);
         ASSERT_TRUE(window.load(baseStationOn(2), "fleetwright"));
-        auto &box = control<QCheckBox>(window, "VerifyAfterWriting");
+        auto &box = control<QCheckBox>(window, c.option);
         EXPECT_EQ(box.isChecked(), c.checkedAtStart);
         box.setChecked(c.checkedAtClose);
         window.close();
     }
-    EXPECT_EQ(store.values["Options/VerifyAfterWriting"], c.storedAtClose);
-    EXPECT_EQ(store.values.size(), 7u) << "the six entries and the option, nothing else";
+    EXPECT_EQ(store.values[key], c.storedAtClose);
+    EXPECT_EQ(store.values.size(), 8u) << "the six entries and the two options, nothing else";
     EXPECT_TRUE(shown.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Stores, KeptOption,
-    ::testing::Values(KeptOptionCase{"FirstRun", std::nullopt, false, true, "True"},
-                      KeptOptionCase{"TurnedOnBefore", "True", true, true, "True"},
-                      KeptOptionCase{"TurnedOff", "True", true, false, "False"},
-                      KeptOptionCase{"Unreadable", "perhaps", false, false, "False"}),
+    ::testing::Values(
+        KeptOptionCase{"FirstRun", "VerifyAfterWriting", std::nullopt, false, true, "True"},
+        KeptOptionCase{"TurnedOnBefore", "VerifyAfterWriting", "True", true, true, "True"},
+        KeptOptionCase{"TurnedOff", "VerifyAfterWriting", "True", true, false, "False"},
+        KeptOptionCase{"Unreadable", "VerifyAfterWriting", "perhaps", false, false, "False"},
+        KeptOptionCase{"RunFirstTime", "NextModuleAutomatically", std::nullopt, false, true,
+                       "True"},
+        KeptOptionCase{"RunTurnedOff", "NextModuleAutomatically", "True", true, false,
+                       "False"}),
     fw::testing::RowName());
 
 } // namespace

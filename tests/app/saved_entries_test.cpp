@@ -126,7 +126,8 @@ TEST(WriteEntries, WritesEveryEntryAsText) {
                                               {"SampleTime", "12"},
                                               {"SleepDelay", "9999"},
                                               {"LowPowerMode", "2"},
-                                              {"Options/VerifyAfterWriting", "True"}};
+                                              {"Options/VerifyAfterWriting", "True"},
+                                              {"Options/NextModuleAutomatically", "False"}};
     EXPECT_EQ(store.values, expected);
 
     entries.changeChannel = false;

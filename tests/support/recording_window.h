@@ -73,6 +73,19 @@ public:
         aids.push_back("pairing:" + std::to_string(window.count()));
     }
     void pairingEnded() override { aids.emplace_back("paired"); }
+
+    // What a continuous run shows, apart again: the notes in order, "+" for a success and
+    // "!" for a failure before their text, and the run's start and end.
+    int guardDepth = 0;
+    std::vector<std::string> notes;
+    std::vector<std::string> runChanges;
+    void guardEntries(bool guarded) override { guardDepth += guarded ? 1 : -1; }
+    void runStarted() override { runChanges.emplace_back("started"); }
+    void runEnded() override { runChanges.emplace_back("ended"); }
+    void setNote(const std::string &text, NoteTone tone) override {
+        static const char *const marks[] = {"", "+", "!"};
+        notes.push_back(marks[static_cast<int>(tone)] + text);
+    }
 };
 
 } // namespace fw::testing

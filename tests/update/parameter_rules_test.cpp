@@ -255,7 +255,11 @@ INSTANTIATE_TEST_SUITE_P(
         FlagCase{"LeaveAsIsTakesNoSide", {"15", "20", "", 0}, {}},
         FlagCase{"NoSelectionTakesNoSide", {"15", "20", "", -1}, {}},
         FlagCase{"BlankTxTakesNoSide", {"", "20", "", 2}, {}},
-        FlagCase{"BlankSampleTakesNoSide", {"30", "", "", 2}, {}},
+        // The minimum in low power mode needs no sample time; the margin waits for the module's.
+        FlagCase{"BlankSampleHoldsTxToTheMinimumOnly",
+                 {"30", "", "", 2},
+                 {kMinimumSentence, "", "", kMinimumSentence}},
+        FlagCase{"BlankSampleAboveTheMinimumTakesNoSide", {"41", "", "", 2}, {}},
         FlagCase{"EveryBoxOutOfRange",
                  {"4", "60001", "3601", 2},
                  {kTxRange.text, kSampleRange.text, kSleepRange.text, ""}},

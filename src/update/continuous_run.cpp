@@ -1,0 +1,103 @@
+#include "continuous_run.h"
+
+#include "messages.h"
+#include "parameter_rules.h"
+
+namespace fw {
+
+namespace {
+
+// Entries that no module can run fail every module alike: the operator must change them.
+bool entriesToBlame(const UpdateReport &report, const Entries &entries) {
+    if (report.message.title != messages::incompatible({}).title)
+        return false;
+    const EntryWarnings warnings = entryWarnings(entries);
+    return !warnings.txInterval.empty() || !warnings.lowPowerMode.empty();
+}
+
+} // namespace
+
+void ContinuousRun::run(const UpdateOptions &options) {
+    if (running_)
+        return;
+    running_ = true;
+    stopAsked_ = false;
+    complete_ = failed_ = idle_ = 0;
+    lastComplete_ = 0;
+    window_.runStarted();
+    // Between modules too, where the window's input is taken.
+    window_.guardEntries(true);
+    window_.setNote("", NoteTone::Plain);
+
+    UpdateOptions each = options;
+    each.continuous = true;
+    each.stopAsked = &stopAsked_;
+    for (;;) {
+        each.passOver = lastComplete_;
+        const Entries entries = window_.entries();
+        const UpdateOutcome outcome = update_.run(each);
+        if (!carryOn(outcome, entries))
+            break;
+        // The input that waited for the module under way.
+        window_.processEvents();
+        if (stopAsked_) {
+            std::string note = messages::runStopped(complete_, failed_);
+            if (outcome.end == UpdateEnd::Stopped)
+                note = outcome.report.message.text + " " + note;
+            window_.setNote(note, NoteTone::Plain);
+            break;
+        }
+    }
+    window_.setStatus("");
+    window_.guardEntries(false);
+    window_.runEnded();
+    running_ = false;
+}
+
+bool ContinuousRun::carryOn(const UpdateOutcome &outcome, const Entries &entries) {
+    const UpdateReport &report = outcome.report;
+    switch (outcome.end) {
+    case UpdateEnd::NotStarted:
+    case UpdateEnd::NotTheModule:
+        // Its box has been shown; the note of the last module would only mislead now.
+        window_.setNote("", NoteTone::Plain);
+        return false;
+    case UpdateEnd::Complete:
+        ++complete_;
+        idle_ = 0;
+        // Its reset restarts it, and it may pair again at once.
+        lastComplete_ = outcome.moduleId;
+        window_.setNote(messages::moduleNote(report, remark_ ? remark_(report) : ""),
+                        NoteTone::Success);
+        return true;
+    case UpdateEnd::ModuleFailed:
+        if (entriesToBlame(report, entries)) {
+            window_.showMessage(report.message);
+            window_.setNote("", NoteTone::Plain);
+            return false;
+        }
+        ++failed_;
+        idle_ = 0;
+        // A failed module was not reset: the same ID next is the operator trying again.
+        lastComplete_ = 0;
+        window_.setNote(messages::moduleNote(report, remark_ ? remark_(report) : ""),
+                        NoteTone::Failure);
+        return true;
+    case UpdateEnd::Stopped:
+        return true; // the stop is told below
+    case UpdateEnd::NoModule:
+    case UpdateEnd::SameModule:
+        if (++idle_ >= kIdleWindows) {
+            window_.setNote(messages::runEndedWithoutModules(kIdleWindows), NoteTone::Plain);
+            return false;
+        }
+        window_.setNote(outcome.end == UpdateEnd::NoModule
+                            ? messages::noModuleNote(idle_, kIdleWindows)
+                            : report.message.text,
+                        NoteTone::Plain);
+        return true;
+    }
+    return false;
+}
+
+} // namespace fw
