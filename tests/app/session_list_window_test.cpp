@@ -232,10 +232,11 @@ TEST_F(SessionList, WithNothingSelectedNothingIsCopied) {
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("before"));
 }
 
-TEST_F(SessionList, EscapeClosesIt) {
+TEST_F(SessionList, OpensOnTheRowsAndEscapeClosesIt) {
     SessionListWindow window(log);
     show(window);
-    QTest::keyClick(&table(window), Qt::Key_Escape);
+    ASSERT_EQ(QApplication::focusWidget(), &table(window));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     EXPECT_FALSE(window.isVisible());
 }
 
