@@ -150,27 +150,32 @@ const char *outcomeText(const UpdateReport &report) {
     return report.tab == UpdateTab::Read ? "read" : "complete";
 }
 
+} // namespace
+
 std::string channelText(const UpdateReport &report) {
     if (report.channelKept)
         return "kept";
     return report.channel > 0 ? std::to_string(report.channel) : std::string();
 }
 
-} // namespace
-
-std::string csvField(std::string_view text) {
-    std::string field;
-    field.reserve(text.size());
+std::string oneLine(std::string_view text) {
+    std::string line;
+    line.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '\r' || c == '\n') {
             if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
                 ++i;
-            field += " / ";
+            line += " / ";
         } else {
-            field += c;
+            line += c;
         }
     }
+    return line;
+}
+
+std::string csvField(std::string_view text) {
+    std::string field = oneLine(text);
     const bool quoted = field.find_first_of(",\"") != std::string::npos ||
                         (!field.empty() && (field.front() == ' ' || field.back() == ' '));
     if (!quoted)

@@ -16,9 +16,16 @@ inline constexpr std::string_view kHeader =
     "time,module_id,model,tab,channel,tx_interval_ms,sample_time_ms,sleep_delay_s,"
     "low_power_mode,outcome,message,verified\n";
 
-// One field: line breaks become " / " so that every record stays on one line, then quoted
+// The text with each line break (CR LF, a lone CR or a lone LF) as " / ".
+std::string oneLine(std::string_view text);
+
+// One field: the text on one line, so that every record stays on one line, then quoted
 // when it holds a comma, a quote or a blank at either end.
 std::string csvField(std::string_view text);
+
+// The channel column: "kept" when the module's radio settings were left as they were, else
+// the channel the base station was set to; empty for none.
+std::string channelText(const UpdateReport &report);
 
 // A field whose text came from the library or the module, made safe to open anywhere:
 // line breaks as in csvField, every other control character and every byte that is not

@@ -1,5 +1,6 @@
 #include "support/named_rows.h"
 #include "support/recording_window.h"
+#include "support/time_zone.h"
 #include "update_record.h"
 #include "user_folders.h"
 
@@ -144,17 +145,12 @@ INSTANTIATE_TEST_SUITE_P(
     fw::testing::RowName());
 
 TEST(LocalTime, IsWrittenToTheSecondWithItsOffset) {
-    const char *saved = std::getenv("TZ");
-    const std::string before = saved ? saved : "";
     // POSIX zones count west of Greenwich as positive.
     for (const auto &[zone, time] : {std::pair{"CET-1", "2026-12-08T15:03:27+01:00"},
                                      std::pair{"NST+3:30", "2026-12-08T10:33:27-03:30"}}) {
-        setenv("TZ", zone, 1);
-        tzset();
+        const fw::testing::TimeZone local(zone);
         EXPECT_EQ(isoLocalTime(1796738607), time) << zone;
     }
-    saved ? setenv("TZ", before.c_str(), 1) : unsetenv("TZ");
-    tzset();
 }
 
 class AppendLine : public ::testing::Test {
