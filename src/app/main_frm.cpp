@@ -7,6 +7,7 @@
 #include "off_thread.h"
 #include "parameter_rules.h"
 #include "provider_thread.h"
+#include "session_list_window.h"
 #include "ui_MainFrm.h"
 
 #include <QApplication>
@@ -59,7 +60,14 @@ int listPosition(const QComboBox &list) {
 MainFrm::MainFrm(SettingsStore &store, MessagePresenter presenter, UpdateObserver *observer,
                  QWidget *parent)
     : QWidget(parent), ui(std::make_unique<Ui::MainFrm>()), presenter_(std::move(presenter)),
-      numericFilter_(new NumericKeyFilter(this)), controller_(store, *this, *this, observer) {
+      numericFilter_(new NumericKeyFilter(this)),
+      controller_(store, *this, *this, &observers_, [this](const UpdateReport &) {
+          // The run's note follows the update's row, just kept.
+          const auto &rows = sessionLog_.rows();
+          return rows.empty() ? std::string() : record::repeatNote(rows.back());
+      }) {
+    observers_.add(observer);
+    observers_.add(&sessionLog_);
     initResources();
     // Before the controls exist, so that none lays out its text twice.
     setWindowFont(*this);
@@ -113,6 +121,9 @@ MainFrm::MainFrm(SettingsStore &store, MessagePresenter presenter, UpdateObserve
     connect(ui->Command1, &QPushButton::clicked, this, &MainFrm::Command1_Click);
     connect(ui->Command3, &QPushButton::clicked, this, &MainFrm::Command3_Click);
     connect(ui->ReadCommand, &QPushButton::clicked, this, &MainFrm::ReadCommand_Click);
+    connect(ui->ShowSession, &QPushButton::clicked, this, [this] { showSessionList(); });
+    connect(new QShortcut(QKeySequence(Qt::Key_F6), this), &QShortcut::activated, this,
+            [this] { showSessionList(); });
     stopKey_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     stopKey_->setEnabled(false);
     connect(stopKey_, &QShortcut::activated, this, &MainFrm::stopRun);
@@ -370,21 +381,38 @@ void MainFrm::guardEntries(bool guarded) {
     }
 }
 
+void MainFrm::showSessionList(bool activate) {
+    if (!sessionList_) {
+        sessionList_ = new SessionListWindow(sessionLog_, this);
+        // Opened by a run, it must not take the keys that stop the run.
+        sessionList_->setAttribute(Qt::WA_ShowWithoutActivating);
+    }
+    sessionList_->show();
+    sessionList_->raise();
+    if (activate)
+        sessionList_->activateWindow();
+}
+
 bool MainFrm::admitsDuringARun(QObject *receiver, QEvent *event) const {
     // The window-system window gets the input first and hands it to its widgets.
     if (qobject_cast<QWindow *>(receiver))
         return true;
     const auto *widget = qobject_cast<QWidget *>(receiver);
-    if (!widget || widget->window() != this)
+    if (!widget)
+        return false;
+    if (sessionList_ && widget->window() == sessionList_)
+        return true;
+    if (widget->window() != this)
         return false;
     if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease ||
         event->type() == QEvent::ShortcutOverride) {
         const auto *key = static_cast<QKeyEvent *>(event);
-        const bool stopKey = key->key() == Qt::Key_Escape ||
-                             (key->key() == Qt::Key_S && key->modifiers() == Qt::AltModifier);
-        return stopKey || widget == ui->Command1;
+        const bool alt = key->modifiers() == Qt::AltModifier;
+        const bool runKey = key->key() == Qt::Key_Escape || key->key() == Qt::Key_F6 ||
+                            (alt && (key->key() == Qt::Key_S || key->key() == Qt::Key_T));
+        return runKey || widget == ui->Command1 || widget == ui->ShowSession;
     }
-    return widget == ui->Command1;
+    return widget == ui->Command1 || widget == ui->ShowSession;
 }
 
 void MainFrm::runStarted() {
@@ -393,6 +421,7 @@ void MainFrm::runStarted() {
     stopKey_->setEnabled(true);
     inputDuringRun_ = std::make_unique<InputDuringWaits>(
         [this](QObject *receiver, QEvent *event) { return admitsDuringARun(receiver, event); });
+    showSessionList(false);
 }
 
 void MainFrm::runEnded() {

@@ -2,6 +2,7 @@
 
 #include "fleet_controller.h"
 #include "message_box.h"
+#include "session_log.h"
 #include "startup.h"
 #include "window_port.h"
 
@@ -29,6 +30,7 @@ class ProviderInTheMaking;
 namespace fw::app {
 
 class InputDuringWaits;
+class SessionListWindow;
 class NumericKeyFilter;
 
 // The program's one window. Start-up runs in load() before it is shown; closing it saves
@@ -77,6 +79,10 @@ public:
 
     // What the buttons set going, and the provider it owns.
     const FleetController &controller() const { return controller_; }
+    // This session's updates, as the session list shows them.
+    const record::SessionLog &sessionLog() const { return sessionLog_; }
+    // Opens the session list, or brings it to the front; activate: give it the keyboard.
+    void showSessionList(bool activate = true);
 
     // The channel strategy: index 0 leaves the module's channel, index 1 changes it.
     std::array<QRadioButton *, 2> Direction{};
@@ -116,7 +122,10 @@ private:
     std::unique_ptr<Ui::MainFrm> ui;
     MessagePresenter presenter_;
     NumericKeyFilter *numericFilter_;
+    record::SessionLog sessionLog_;
+    UpdateObservers observers_; // the caller's observer, then the session log
     FleetController controller_;
+    SessionListWindow *sessionList_ = nullptr;
     bool busyPointerPushed_ = false;
     bool closeRequested_ = false;
     bool shuttingDown_ = false;

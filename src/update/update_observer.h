@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace fw {
 
@@ -34,6 +35,27 @@ public:
     // Called once per update past the entry check, just before its final message is shown.
     // A returned notice is shown once the operator has dismissed that message.
     virtual std::optional<Message> updateEnding(const UpdateReport &report) = 0;
+};
+
+// Several observers as one: each hears of every update, in the order they were added, and
+// the first notice one of them returns is the one shown.
+class UpdateObservers final : public UpdateObserver {
+public:
+    // Nothing for null, so that an optional observer can be passed as it is.
+    void add(UpdateObserver *observer) {
+        if (observer)
+            observers_.push_back(observer);
+    }
+    std::optional<Message> updateEnding(const UpdateReport &report) override {
+        std::optional<Message> notice;
+        for (UpdateObserver *observer : observers_)
+            if (std::optional<Message> said = observer->updateEnding(report); said && !notice)
+                notice = std::move(said);
+        return notice;
+    }
+
+private:
+    std::vector<UpdateObserver *> observers_;
 };
 
 } // namespace fw
