@@ -221,7 +221,8 @@ bool MainFrm::load(ProviderInTheMaking &provider, const QString &applicationName
 }
 
 bool MainFrm::startUpWith(const ProviderFactory &onItsOwnThread, const QString &applicationName) {
-    return controller_.load(onItsOwnThread, applicationName.toStdString());
+    return controller_.load(onItsOwnThread, applicationName.toStdString(),
+                            profilePath_ ? EntrySource::Profile : EntrySource::PerUserStore);
 }
 
 void MainFrm::centreOnScreen() {

@@ -659,6 +659,21 @@ INSTANTIATE_TEST_SUITE_P(
         RestoreCase{"BaseChannelAboveTheList", "RFChannel=99\nLowPowerMode=7\n", 17, false, -1, 0}),
     fw::testing::RowName());
 
+// The window tells start-up which store it restores from; the rules are start-up's own.
+TEST_F(Window, OnlyAJobProfileThatMovesModulesKeepsItsChannelOverTheBaseStations) {
+    testing::MapStore store;
+    store.values["Direction"] = "True";
+    store.values["RFChannel"] = "6";
+    for (const bool profile : {true, false}) {
+        SCOPED_TRACE(profile ? "profile" : "per-user store");
+        MainFrm window(store, recorder);
+        if (profile)
+            window.setProfilePath(QStringLiteral("/jobs/bridge.conf"));
+        ASSERT_TRUE(window.load(baseStationOn(3), "fleetwright"));
+        EXPECT_EQ(control<QComboBox>(window, "RFChannel").currentText(), profile ? "7" : "3");
+    }
+}
+
 TEST_F(Window, ABlankBoxAndNoSelectionSurviveShutdownAndTheNextStart) {
     MockProvider *dp = nullptr;
     {
