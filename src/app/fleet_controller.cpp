@@ -16,9 +16,9 @@ FleetController::~FleetController() {
     read_.reset();
 }
 
-bool FleetController::load(const ProviderFactory &createProvider,
-                           std::string_view applicationName) {
-    provider_ = startUp(createProvider, store_, applicationName, target_, window_);
+bool FleetController::load(const ProviderFactory &createProvider, std::string_view applicationName,
+                           EntrySource source) {
+    provider_ = startUp(createProvider, store_, applicationName, target_, window_, source);
     if (!provider_)
         return false;
     update_ = std::make_unique<UpdateSequence>(*provider_, window_, session_, observer_);

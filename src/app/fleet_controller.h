@@ -29,8 +29,10 @@ public:
     FleetController(const FleetController &) = delete;
     FleetController &operator=(const FleetController &) = delete;
 
-    // Start-up; false when the program must end (the operator has been told why).
-    bool load(const ProviderFactory &createProvider, std::string_view applicationName);
+    // Start-up; false when the program must end (the operator has been told why). source
+    // says whether the store is a job profile.
+    bool load(const ProviderFactory &createProvider, std::string_view applicationName,
+              EntrySource source = EntrySource::PerUserStore);
     // The provider while the base station is the program's; null before start-up, after a
     // start-up that failed and after shutdown.
     DataProvider *provider() const { return provider_.get(); }

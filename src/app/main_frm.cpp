@@ -35,8 +35,12 @@ const QColor kErrorText(192, 0, 0);
 // A module that a run has configured: a green that reads at 6:1 on the window's white.
 const QColor kSuccessText(0, 112, 0);
 
-// The form holds the controls' colours; their fonts are set here because a form's font
-// sizes are whole points, and these faces are 9.75 points.
+// The form holds the controls' colours. Its white page fixes the colours drawn on it too
+// (the window's text, the boxes' and indicators' Base and Text, the lists' button face), so
+// that no text or option mark takes a light colour from a dark desktop scheme and vanishes;
+// the push buttons and the tab strip keep the desktop's faces, with their own text colours.
+// The fonts are set here because a form's font sizes are whole points, and these faces are
+// 9.75 points.
 QFont face(const QString &family, qreal points, bool bold) {
     QFont font(family);
     font.setPointSizeF(points);
@@ -244,7 +248,8 @@ bool MainFrm::load(ProviderInTheMaking &provider, const QString &applicationName
 }
 
 bool MainFrm::startUpWith(const ProviderFactory &onItsOwnThread, const QString &applicationName) {
-    return controller_.load(onItsOwnThread, applicationName.toStdString());
+    return controller_.load(onItsOwnThread, applicationName.toStdString(),
+                            profilePath_ ? EntrySource::Profile : EntrySource::PerUserStore);
 }
 
 void MainFrm::centreOnScreen() {

@@ -47,7 +47,8 @@ public:
     bool load(const ProviderFactory &createProvider, const QString &applicationName);
     // The same with a provider whose making started before the window was built.
     bool load(ProviderInTheMaking &provider, const QString &applicationName);
-    // The job profile that keeps the entries, for the caption; none: the per-user store.
+    // The job profile that keeps the entries, for the caption and, given before load(), for
+    // the channel start-up selects; none: the per-user store.
     void setProfilePath(const std::optional<QString> &path);
     // Places the window in the middle of its screen.
     void centreOnScreen();

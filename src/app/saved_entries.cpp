@@ -356,6 +356,16 @@ Entries readEntries(const SettingsStore &store) {
     return entries;
 }
 
+std::optional<int> storedChannelPosition(const SettingsStore &store) {
+    const std::optional<QString> stored = store.read(QLatin1String(keys::kRFChannel));
+    if (!stored)
+        return std::nullopt;
+    const std::optional<int> position = parseListPosition(*stored, kChannelCount);
+    if (position == -1)
+        return std::nullopt;
+    return position;
+}
+
 void writeEntries(SettingsStore &store, const Entries &entries) {
     store.write(QLatin1String(keys::kDirection),
                 entries.changeChannel ? QStringLiteral("True") : QStringLiteral("False"));

@@ -93,5 +93,8 @@ private:
 Entries readEntries(const SettingsStore &store);
 // Writes the six entries and the options as texts, in the order start-up reads them.
 void writeEntries(SettingsStore &store, const Entries &entries);
+// The channel list position the store keeps when it names a channel; none when the entry is
+// missing, is not a position of the list, or is -1 (no selection).
+std::optional<int> storedChannelPosition(const SettingsStore &store);
 
 } // namespace fw::app

@@ -19,6 +19,16 @@ QString versionText() {
         .arg(version::kMinor)
         .arg(version::kPatch);
 }
+// The per-user store follows the base station: it holds the operator's last run, whatever
+// the job. A profile that leaves the modules' channel alone has no channel of its own.
+int startingChannelPosition(EntrySource source, const SettingsStore &store, bool changeChannel,
+                            uint8_t baseChannel) {
+    if (source == EntrySource::Profile && changeChannel)
+        if (const std::optional<int> kept = storedChannelPosition(store))
+            return *kept;
+    return channelPosition(baseChannel);
+}
+
 } // namespace
 
 QString windowCaption(const std::optional<QString> &profilePath, bool simulated) {
@@ -36,7 +46,7 @@ int channelPosition(uint8_t baseChannel) {
 
 std::unique_ptr<DataProvider> startUp(const ProviderFactory &createProvider,
                                       const SettingsStore &store, std::string_view applicationName,
-                                      EntryTarget &target, WindowPort &window) {
+                                      EntryTarget &target, WindowPort &window, EntrySource source) {
     std::unique_ptr<DataProvider> provider;
     try {
         provider = createProvider();
@@ -60,7 +70,8 @@ std::unique_ptr<DataProvider> startUp(const ProviderFactory &createProvider,
 
     target.setSimulatedBaseStation(static_cast<uint32_t>(probeResult) == ZDP_PROBE_SIMULATED);
     target.setVersionText(versionText());
-    target.applyEntries(readEntries(store));
+    const Entries entries = readEntries(store);
+    target.applyEntries(entries);
     if (const std::optional<QString> why = store.unreadable())
         window.showMessage(
             messages::settingsUnreadable(store.location().toStdString(), why->toStdString()));
@@ -89,7 +100,8 @@ std::unique_ptr<DataProvider> startUp(const ProviderFactory &createProvider,
         }
         return nullptr;
     }
-    target.selectChannelPosition(channelPosition(baseChannel));
+    target.selectChannelPosition(
+        startingChannelPosition(source, store, entries.changeChannel, baseChannel));
     return provider;
 }
 

@@ -34,6 +34,10 @@ public:
     virtual void setSimulatedBaseStation(bool simulated) = 0;
 };
 
+// Where the entries start-up restores are kept: the per-user store, or a job profile
+// (--profile), which is saved for one job and so keeps that job's channel.
+enum class EntrySource { PerUserStore, Profile };
+
 // The window's caption, "document - application" as desktops show it: the profile's file
 // name when the entries live in one, then the program's name, which says when the base
 // station is the simulated one.
@@ -43,11 +47,14 @@ QString windowCaption(const std::optional<QString> &profilePath, bool simulated)
 int channelPosition(uint8_t baseChannel);
 
 // Creates and probes the provider, shows the version, restores the entries, opens the base
-// station and selects its channel. Returns the open provider, or nothing after the operator
-// has been told why the program cannot go on.
+// station and selects its channel; only a job profile whose strategy moves the modules
+// (Direction 1) keeps the channel it saved instead, when that is one of the list's, and the
+// next update sets the base station to it. Returns the open provider, or nothing after the
+// operator has been told why the program cannot go on.
 std::unique_ptr<DataProvider> startUp(const ProviderFactory &createProvider,
                                       const SettingsStore &store, std::string_view applicationName,
-                                      EntryTarget &target, WindowPort &window);
+                                      EntryTarget &target, WindowPort &window,
+                                      EntrySource source = EntrySource::PerUserStore);
 
 // Writes the entries and flushes the store.
 FlushResult saveEntries(SettingsStore &store, const Entries &entries);

@@ -24,12 +24,17 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QStyleFactory>
+#include <QStyleOption>
 #include <QTabBar>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <map>
+#include <memory>
+#include <set>
 
 namespace fw::app {
 namespace {
@@ -336,25 +341,142 @@ TEST(InactiveTabHeader, KeepsGreyTextOnTheLightFaceReadableWhateverTheScheme) {
     }
 }
 
-TEST_F(Window, TheInactiveTabIsDrawnInItsReadableColours) {
-    testing::MapStore store;
-    MainFrm window(store, recorder);
-    QTabBar *headers = control<XTab>(window, "XTab").tabBar();
-    const XTab::HeaderColours colours = XTab::inactiveTabColours(headers->palette());
-    const QImage image = headers->grab().toImage();
-    const QRect general = headers->tabRect(0); // inactive: the window opens on the other tab
-    const QColor back = image.pixelColor(general.topLeft() + QPoint(1, 1));
-    EXPECT_EQ(back.rgb(), colours.back.rgb());
-    QColor darkest = back;
-    for (int y = general.top(); y <= general.bottom(); ++y)
-        for (int x = general.left(); x <= general.right(); ++x)
-            if (image.pixelColor(x, y).lightness() < darkest.lightness())
-                darkest = image.pixelColor(x, y);
-    EXPECT_EQ(darkest.rgb(), colours.text.rgb());
-    EXPECT_GE(contrastRatio(darkest, back), 4.5);
+// A desktop colour scheme the window must read the same under, with the style that draws it.
+struct DesktopScheme {
+    const char *name;
+    QPalette (*palette)();
+};
+
+QPalette fusionLight() {
+    const std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
+    return fusion->standardPalette();
 }
 
-TEST_F(Window, PanelsAreGreyBehindTheirControlsOnAWhiteWindow) {
+// A dark scheme as desktops set it: light text on dark faces, every other role derived
+// from the faces the way a palette derives them.
+QPalette fusionDark() {
+    const QColor face(0x35, 0x35, 0x35);
+    QPalette dark(face, face);
+    dark.setColor(QPalette::WindowText, Qt::white);
+    dark.setColor(QPalette::Base, QColor(0x2a, 0x2a, 0x2a));
+    dark.setColor(QPalette::AlternateBase, face);
+    dark.setColor(QPalette::Text, Qt::white);
+    dark.setColor(QPalette::ButtonText, Qt::white);
+    dark.setColor(QPalette::Highlight, QColor(0x2a, 0x82, 0xda));
+    dark.setColor(QPalette::HighlightedText, Qt::black);
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(QPalette::Disabled, role, QColor(0x7f, 0x7f, 0x7f));
+    return dark;
+}
+
+// The colour a region is mostly drawn in: its background, where text covers less of it.
+QColor mostCommonColour(const QImage &image, const QRect &region) {
+    std::map<QRgb, int> counts;
+    for (int y = region.top(); y <= region.bottom(); ++y)
+        for (int x = region.left(); x <= region.right(); ++x)
+            ++counts[image.pixel(x, y)];
+    return QColor::fromRgb(
+        std::max_element(counts.begin(), counts.end(), [](const auto &a, const auto &b) {
+            return a.second < b.second;
+        })->first);
+}
+
+// The contrast of a region's text: its background against the pixel that stands out most.
+double textContrast(const QImage &image, const QRect &region) {
+    const QColor back = mostCommonColour(image, region);
+    double best = 1;
+    for (int y = region.top(); y <= region.bottom(); ++y)
+        for (int x = region.left(); x <= region.right(); ++x)
+            best = std::max(best, contrastRatio(image.pixelColor(x, y), back));
+    return best;
+}
+
+// A control's area in the pixels of the window's grab, which are device pixels.
+QRect inWindowPixels(const QWidget &window, const QWidget &widget, const QRect &area) {
+    const qreal ratio = window.devicePixelRatioF();
+    const QRectF inWindow(widget.mapTo(&window, area.topLeft()), area.size());
+    return QRectF(inWindow.topLeft() * ratio, inWindow.size() * ratio)
+        .toAlignedRect()
+        .intersected(QRect(QPoint(), window.size() * ratio));
+}
+
+// Where a control draws its text, in the window's device pixels: beside the indicator for
+// an option button or a check box, the whole box for a label.
+QRect textArea(const QWidget &window, const QWidget &widget) {
+    QRect area = widget.rect();
+    if (const auto *button = qobject_cast<const QAbstractButton *>(&widget)) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        const bool radio = qobject_cast<const QRadioButton *>(button);
+        area = widget.style()->subElementRect(
+            radio ? QStyle::SE_RadioButtonContents : QStyle::SE_CheckBoxContents, &option, button);
+    }
+    return inWindowPixels(window, widget, area);
+}
+
+// The option button's indicator, in the window's device pixels.
+QRect indicatorArea(const QWidget &window, const QRadioButton &button) {
+    QStyleOptionButton option;
+    option.initFrom(&button);
+    const QRect indicator =
+        button.style()->subElementRect(QStyle::SE_RadioButtonIndicator, &option, &button);
+    return inWindowPixels(window, button, indicator);
+}
+
+class UnderScheme : public Window, public ::testing::WithParamInterface<DesktopScheme> {
+protected:
+    void SetUp() override {
+        Window::SetUp();
+        QApplication::setStyle(QStringLiteral("Fusion"));
+        QApplication::setPalette(GetParam().palette());
+    }
+    void TearDown() override {
+        QApplication::setStyle(style_);
+        QApplication::setPalette(palette_);
+        Window::TearDown();
+    }
+
+private:
+    const QString style_ = QApplication::style()->name();
+    const QPalette palette_ = QApplication::palette();
+};
+
+// The form fixes its light backgrounds, so it must fix every colour drawn on them: text in
+// the desktop's colours vanishes on them under a dark scheme. The labels the design draws in
+// grey and the status label's blue read as well as those colours allow on white, and no
+// worse under either scheme.
+TEST_P(UnderScheme, EveryTextReadsOnTheBackgroundTheFormGivesIt) {
+    testing::MapStore store;
+    MainFrm window(store, recorder);
+    const std::map<QString, double> designedBelowReadable = {
+        {"vlabel", contrastRatio(kGrey, Qt::white)},
+        {"Label2", contrastRatio(kGrey, Qt::white)},
+        {"Label4", contrastRatio(kGrey, Qt::white)},
+        {"Label5", contrastRatio(kGrey, Qt::white)},
+        {"Found", contrastRatio(QColor(102, 158, 224), Qt::white)},
+    };
+    std::set<QString> checked;
+    for (const int tab : {0, 1}) {
+        control<XTab>(window, "XTab").setActiveTab(tab);
+        const QImage image = window.grab().toImage();
+        for (QWidget *widget : window.findChildren<QWidget *>()) {
+            if (!(qobject_cast<QLabel *>(widget) || qobject_cast<QRadioButton *>(widget) ||
+                  qobject_cast<QCheckBox *>(widget)) ||
+                !widget->isVisibleTo(&window))
+                continue;
+            const QString name = widget->objectName();
+            const auto designed = designedBelowReadable.find(name);
+            const double wanted =
+                designed == designedBelowReadable.end() ? 4.5 : std::min(4.5, designed->second);
+            EXPECT_GE(textContrast(image, textArea(window, *widget)), wanted) << name.toStdString();
+            checked.insert(name);
+        }
+    }
+    EXPECT_EQ(checked.size(), 18u); // every label, both option buttons and the check box
+}
+
+TEST_P(UnderScheme, PanelsAreGreyBehindTheirControlsOnAWhiteWindow) {
     testing::MapStore store;
     MainFrm window(store, recorder);
     const QImage image = window.grab().toImage();
@@ -364,6 +486,43 @@ TEST_F(Window, PanelsAreGreyBehindTheirControlsOnAWhiteWindow) {
     EXPECT_EQ(image.pixelColor(QPoint(4, 300)), QColor(Qt::white));
     EXPECT_EQ(image.pixelColor(xtab + QPoint(100, 210)), QColor(Qt::white));
 }
+
+// The strip keeps the desktop's 3D-light face, light or dark, and the caption on it reads.
+TEST_P(UnderScheme, TheInactiveTabIsDrawnInItsReadableColours) {
+    testing::MapStore store;
+    MainFrm window(store, recorder);
+    QTabBar *headers = control<XTab>(window, "XTab").tabBar();
+    const XTab::HeaderColours colours = XTab::inactiveTabColours(headers->palette());
+    const QImage image = headers->grab().toImage();
+    const QRect general = headers->tabRect(0); // inactive: the window opens on the other tab
+    const QColor back = image.pixelColor(general.topLeft() + QPoint(1, 1));
+    EXPECT_EQ(back.rgb(), colours.back.rgb());
+    QColor text = back;
+    for (int y = general.top(); y <= general.bottom(); ++y)
+        for (int x = general.left(); x <= general.right(); ++x)
+            if (contrastRatio(image.pixelColor(x, y), back) > contrastRatio(text, back))
+                text = image.pixelColor(x, y);
+    EXPECT_EQ(text.rgb(), colours.text.rgb());
+    EXPECT_GE(contrastRatio(text, back), 4.5);
+}
+
+// The selected option must stand out from the other by its mark, as controls' states must
+// (3:1 for what is not text).
+TEST_P(UnderScheme, TheSelectedOptionButtonShowsItsMark) {
+    testing::MapStore store;
+    MainFrm window(store, recorder);
+    ASSERT_TRUE(window.Direction[0]->isChecked());
+    const QImage image = window.grab().toImage();
+    const QColor selected = image.pixelColor(indicatorArea(window, *window.Direction[0]).center());
+    const QColor other = image.pixelColor(indicatorArea(window, *window.Direction[1]).center());
+    EXPECT_GE(contrastRatio(selected, other), 3.0)
+        << selected.name().toStdString() << " " << other.name().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Schemes, UnderScheme,
+                         ::testing::Values(DesktopScheme{"LightFusion", fusionLight},
+                                           DesktopScheme{"DarkFusion", fusionDark}),
+                         fw::testing::RowName());
 
 TEST_F(Window, ControlsCarryTheirAccessibleNames) {
     testing::MapStore store;
@@ -668,6 +827,21 @@ INSTANTIATE_TEST_SUITE_P(
         RestoreCase{"BaseChannelZero", "RFChannel=4\nLowPowerMode=-1\n", 0, false, -1, -1},
         RestoreCase{"BaseChannelAboveTheList", "RFChannel=99\nLowPowerMode=7\n", 17, false, -1, 0}),
     fw::testing::RowName());
+
+// The window tells start-up which store it restores from; the rules are start-up's own.
+TEST_F(Window, OnlyAJobProfileThatMovesModulesKeepsItsChannelOverTheBaseStations) {
+    testing::MapStore store;
+    store.values["Direction"] = "True";
+    store.values["RFChannel"] = "6";
+    for (const bool profile : {true, false}) {
+        SCOPED_TRACE(profile ? "profile" : "per-user store");
+        MainFrm window(store, recorder);
+        if (profile)
+            window.setProfilePath(QStringLiteral("/jobs/bridge.conf"));
+        ASSERT_TRUE(window.load(baseStationOn(3), "fleetwright"));
+        EXPECT_EQ(control<QComboBox>(window, "RFChannel").currentText(), profile ? "7" : "3");
+    }
+}
 
 TEST_F(Window, ABlankBoxAndNoSelectionSurviveShutdownAndTheNextStart) {
     MockProvider *dp = nullptr;

@@ -114,6 +114,56 @@ INSTANTIATE_TEST_SUITE_P(Channels, BaseChannel,
                                            ChannelCase{16, 15}, ChannelCase{0, -1},
                                            ChannelCase{17, -1}, ChannelCase{255, -1}));
 
+struct StartingChannelCase {
+    const char *name;
+    EntrySource source;
+    const char *direction;
+    std::optional<QString> rfChannel; // the stored entry; none: absent
+    uint8_t baseChannel;
+    int position; // the list position start-up selects
+};
+
+class StartingChannel : public StartUp,
+                        public ::testing::WithParamInterface<StartingChannelCase> {};
+
+// A profile saved for a job on channel 7 must not forget it after one run on a base station
+// left on channel 3, or the next update moves the modules to the wrong channel.
+TEST_P(StartingChannel, IsTheBaseStationsUnlessAProfileMovesModulesToItsOwn) {
+    const StartingChannelCase &row = GetParam();
+    store.values["Direction"] = row.direction;
+    if (row.rfChannel)
+        store.values["RFChannel"] = *row.rfChannel;
+    EXPECT_CALL(dp, ProbeProvider());
+    EXPECT_CALL(dp, OpenConnection(0, 0)).WillOnce(Return(0));
+    EXPECT_CALL(dp, GetBaseChannel(1)).WillOnce(Return(row.baseChannel));
+    ASSERT_NE(startUp(handing(provider), store, "fleetwright", target, window, row.source),
+              nullptr);
+    EXPECT_EQ(target.calls,
+              (std::vector<std::string>{"simulated", "version", "entries", "channel"}));
+    EXPECT_EQ(target.channelPosition, row.position);
+    EXPECT_TRUE(window.messages.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stores, StartingChannel,
+    ::testing::Values(StartingChannelCase{"ProfileMovingModulesKeepsItsChannel",
+                                          EntrySource::Profile, "True", QStringLiteral("6"), 3, 6},
+                      StartingChannelCase{"ProfileLeavingModulesTakesTheBaseChannel",
+                                          EntrySource::Profile, "False", QStringLiteral("6"), 3, 2},
+                      StartingChannelCase{"PerUserStoreMovingModulesTakesTheBaseChannel",
+                                          EntrySource::PerUserStore, "True", QStringLiteral("6"), 3,
+                                          2},
+                      StartingChannelCase{"ProfileWithAChannelOffTheListTakesTheBaseChannel",
+                                          EntrySource::Profile, "True", QStringLiteral("16"), 3, 2},
+                      StartingChannelCase{"ProfileWithNoChannelSelectedTakesTheBaseChannel",
+                                          EntrySource::Profile, "True", QStringLiteral("-1"), 3, 2},
+                      StartingChannelCase{"ProfileWithoutAChannelTakesTheBaseChannel",
+                                          EntrySource::Profile, "True", std::nullopt, 3, 2},
+                      // Position 0 is a channel, not the default that an unreadable entry reads as.
+                      StartingChannelCase{"ProfileKeepsTheFirstChannel", EntrySource::Profile,
+                                          "True", QStringLiteral("0"), 9, 0}),
+    fw::testing::RowName());
+
 TEST_F(StartUp, ALibraryThatCannotBeLoadedIsReportedWithWhatToDoAndStopsThere) {
     const ProviderFactory failing = []() -> std::unique_ptr<DataProvider> {
         throw ProviderError(kLoaderCannotLoad, "libzarvik-dataprovider.so.1: cannot open");
