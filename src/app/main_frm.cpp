@@ -207,6 +207,8 @@ void MainFrm::showEntryWarnings() {
 }
 
 MainFrm::~MainFrm() {
+    // It shows the log, a member that is gone before QWidget would delete its children.
+    delete sessionList_;
     if (busyPointerPushed_)
         QGuiApplication::restoreOverrideCursor();
 }
@@ -392,10 +394,13 @@ void MainFrm::showSessionList(bool activate) {
         // Opened by a run, it must not take the keys that stop the run.
         sessionList_->setAttribute(Qt::WA_ShowWithoutActivating);
     }
+    const bool wasActive = isActiveWindow();
     sessionList_->show();
     sessionList_->raise();
     if (activate)
         sessionList_->activateWindow();
+    else if (wasActive)
+        activateWindow(); // where the window system activates what it shows regardless
 }
 
 bool MainFrm::admitsDuringARun(QObject *receiver, QEvent *event) const {
@@ -499,6 +504,8 @@ void MainFrm::closeEvent(QCloseEvent *event) {
         shuttingDown_ = true;
         controller_.shutDown(entries());
     }
+    if (sessionList_)
+        sessionList_->close();
     event->accept();
     emit closed();
 }

@@ -259,6 +259,8 @@ void SessionListWindow::copySelection() {
 
 void SessionListWindow::showNewRows() {
     model_->showNewRows();
+    // The columns' header sizes its sections to their contents when columns come, not rows.
+    QMetaObject::invokeMethod(table_->horizontalHeader(), "resizeSections");
     const QString counts = countsText(log_);
     counts_->setText(counts);
     counts_->setAccessibleName(counts);

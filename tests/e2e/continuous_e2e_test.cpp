@@ -1,10 +1,13 @@
 #include "e2e_window.h"
 #include "messages.h"
+#include "session_list_window.h"
+#include "session_log.h"
 #include "support/named_rows.h"
 #include "support/window_system_input.h"
 #include "update_observer.h"
 
 #include <QCheckBox>
+#include <algorithm>
 #include <QSignalSpy>
 #include <QTimer>
 #include <chrono>
@@ -33,6 +36,7 @@ struct RunRow {
     Texts updates;        // "ID complete" or "ID failed", as reported
     std::vector<Message> boxes;
     std::string lastNote; // the status area once the run has ended
+    int repeats = 0;      // rows of the session list marked as a module updated again
 };
 
 // Reports each update as it ends, and sets the row's act going at its point.
@@ -97,6 +101,14 @@ TEST_P(RunInTheWindow, EndsWhereItShouldAndTypingChangesNothing) {
     EXPECT_EQ(ui.shown, row.boxes);
     EXPECT_EQ(tx.text(), "333");
     EXPECT_EQ(control<QLabel>(window, "RunNote").text().toStdString(), row.lastNote);
+    const auto &rows = window.sessionLog().rows();
+    EXPECT_EQ(rows.size(), row.updates.size());
+    EXPECT_EQ(std::count_if(rows.begin(), rows.end(),
+                            [](const record::SessionRow &r) { return !repeatNote(r).empty(); }),
+              row.repeats);
+    // A run shows the list, and the close takes it along; a single update leaves it alone.
+    const auto *list = window.findChild<SessionListWindow *>();
+    EXPECT_EQ(list && list->isVisible(), row.continuous && row.act != Act::Close);
     EXPECT_EQ(window.controller().runningContinuously(), false);
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     if (row.act == Act::Close) {
@@ -117,17 +129,19 @@ const std::string kThree = "A:RX-LC:1;B:ZX-9:1;C:RX-VM:1";
 INSTANTIATE_TEST_SUITE_P(
     Runs, RunInTheWindow,
     ::testing::Values(
+        // A completes again once B has been dealt with: it is not the module just done.
         RunRow{"AFailedModuleDoesNotEndIt",
-               kThree,
+               "A:RX-LC:1;B:ZX-9:1",
                "",
                true,
                0,
                Act::Escape,
                3,
                0,
-               {"A complete", "B failed", "C complete"},
+               {"A complete", "B failed", "A complete"},
                {},
-               messages::runStopped(2, 1)},
+               messages::runStopped(2, 1),
+               1},
         RunRow{"StopIsTakenBetweenModules",
                kThree,
                "",
