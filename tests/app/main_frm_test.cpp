@@ -457,8 +457,12 @@ TEST_P(UnderScheme, EveryTextReadsOnTheBackgroundTheFormGivesIt) {
         {"Found", contrastRatio(QColor(102, 158, 224), Qt::white)},
     };
     std::set<QString> checked;
+    // The run's lines, in both of their colours.
+    window.pairingStarted(std::chrono::seconds(10));
     for (const int tab : {0, 1}) {
         control<XTab>(window, "XTab").setActiveTab(tab);
+        window.setNote("ID: 12AB (RX-LC): Update Complete",
+                       tab == 0 ? NoteTone::Success : NoteTone::Failure);
         const QImage image = window.grab().toImage();
         for (QWidget *widget : window.findChildren<QWidget *>()) {
             if (!(qobject_cast<QLabel *>(widget) || qobject_cast<QRadioButton *>(widget) ||
@@ -473,7 +477,9 @@ TEST_P(UnderScheme, EveryTextReadsOnTheBackgroundTheFormGivesIt) {
             checked.insert(name);
         }
     }
-    EXPECT_EQ(checked.size(), 18u); // every label, both option buttons and the check box
+    window.pairingEnded();
+    // every label, both option buttons and the two check boxes
+    EXPECT_EQ(checked.size(), 21u);
 }
 
 TEST_P(UnderScheme, PanelsAreGreyBehindTheirControlsOnAWhiteWindow) {
