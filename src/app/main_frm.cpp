@@ -12,9 +12,9 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QKeyEvent>
 #include <QGuiApplication>
 #include <QImageReader>
+#include <QKeyEvent>
 #include <QScreen>
 #include <QShortcut>
 #include <QTimer>
@@ -225,12 +225,29 @@ void applyControlFonts(Ui::MainFrm &ui) {
     const QFont narrow = face(QStringLiteral("Arial Narrow"), 9.75, false);
     for (QWidget *control : {ui.Label1, ui.Label30, ui.Label31, ui.Label32})
         control->setFont(arialBold);
-    for (QWidget *control : std::initializer_list<QWidget *>{
-             ui.Label2, ui.Direction0, ui.Direction1, ui.RFChannel, ui.Command1, ui.Label4,
-             ui.Label5, ui.Label60, ui.Label61, ui.Label62, ui.Label63, ui.Label64, ui.Label65,
-             ui.txInterval, ui.SampleTime, ui.SleepDelay, ui.Command3, ui.ReadCommand,
-             ui.VerifyAfterWriting, ui.NextModuleAutomatically, ui.ShowSession, ui.PairingPrompt,
-             ui.RunNote})
+    for (QWidget *control : std::initializer_list<QWidget *>{ui.Label2,
+                                                             ui.Direction0,
+                                                             ui.Direction1,
+                                                             ui.RFChannel,
+                                                             ui.Command1,
+                                                             ui.Label4,
+                                                             ui.Label5,
+                                                             ui.Label60,
+                                                             ui.Label61,
+                                                             ui.Label62,
+                                                             ui.Label63,
+                                                             ui.Label64,
+                                                             ui.Label65,
+                                                             ui.txInterval,
+                                                             ui.SampleTime,
+                                                             ui.SleepDelay,
+                                                             ui.Command3,
+                                                             ui.ReadCommand,
+                                                             ui.VerifyAfterWriting,
+                                                             ui.NextModuleAutomatically,
+                                                             ui.ShowSession,
+                                                             ui.PairingPrompt,
+                                                             ui.RunNote})
         control->setFont(narrow);
     ui.Found->setFont(face(QStringLiteral("Arial"), 24, true));
 }
@@ -352,7 +369,8 @@ void MainFrm::pairingEnded() {
 void MainFrm::showPairingTimeLeft() {
     const auto left =
         std::chrono::ceil<std::chrono::seconds>(pairingEnds_ - std::chrono::steady_clock::now());
-    const int seconds = std::clamp(static_cast<int>(left.count()), 0, ui->PairingCountdown->maximum());
+    const int seconds =
+        std::clamp(static_cast<int>(left.count()), 0, ui->PairingCountdown->maximum());
     ui->PairingCountdown->setValue(seconds);
     const QString prompt = textOf(messages::pairingPrompt(seconds));
     if (ui->PairingPrompt->text() != prompt) {
@@ -365,13 +383,14 @@ void MainFrm::guardEntries(bool guarded) {
     guards_ += guarded ? 1 : -1;
     if (guards_ != (guarded ? 1 : 0))
         return;
-    QWidget *const entryControls[] = {ui->txInterval,  ui->SampleTime,         ui->SleepDelay,
-                                      ui->LowPowerMode, ui->Direction0,         ui->Direction1,
-                                      ui->Command3,     ui->VerifyAfterWriting, ui->NextModuleAutomatically};
+    QWidget *const entryControls[] = {
+        ui->txInterval,   ui->SampleTime,         ui->SleepDelay,
+        ui->LowPowerMode, ui->Direction0,         ui->Direction1,
+        ui->Command3,     ui->VerifyAfterWriting, ui->NextModuleAutomatically};
     QWidget *const focused = focusWidget();
     const bool entryFocused =
-        focused == ui->RFChannel ||
-        std::find(std::begin(entryControls), std::end(entryControls), focused) != std::end(entryControls);
+        focused == ui->RFChannel || std::find(std::begin(entryControls), std::end(entryControls),
+                                              focused) != std::end(entryControls);
     if (guarded && entryFocused) {
         // Disabling the focused box would hand the focus, and the keys typed meanwhile, to the
         // next control in the chain, such as Update.
@@ -444,9 +463,10 @@ void MainFrm::runEnded() {
 
 void MainFrm::setNote(const std::string &text, NoteTone tone) {
     QPalette palette = ui->RunNote->palette();
-    const QColor colour = tone == NoteTone::Success   ? kSuccessText
-                          : tone == NoteTone::Failure ? kErrorText
-                                                      : ui->PairingPrompt->palette().color(QPalette::WindowText);
+    const QColor colour = tone == NoteTone::Success ? kSuccessText
+                          : tone == NoteTone::Failure
+                              ? kErrorText
+                              : ui->PairingPrompt->palette().color(QPalette::WindowText);
     for (const auto group : {QPalette::Active, QPalette::Inactive})
         palette.setColor(group, QPalette::WindowText, colour);
     ui->RunNote->setPalette(palette);

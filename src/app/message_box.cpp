@@ -1,5 +1,7 @@
 #include "message_box.h"
 
+#include "off_thread.h"
+
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -46,29 +48,6 @@ private:
     QMessageBox &box_;
 };
 
-bool isInput(QEvent::Type type) {
-    switch (type) {
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::ShortcutOverride:
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::MouseMove:
-    case QEvent::Wheel:
-    case QEvent::TouchBegin:
-    case QEvent::TouchUpdate:
-    case QEvent::TouchEnd:
-    case QEvent::TouchCancel:
-    case QEvent::TabletPress:
-    case QEvent::TabletMove:
-    case QEvent::TabletRelease:
-    case QEvent::ContextMenu:
-        return true;
-    default:
-        return false;
-    }
-}
 } // namespace
 
 int titleBarButtonsWidth(const QWidget &box) {
@@ -111,7 +90,7 @@ InputDiscarder::~InputDiscarder() {
 }
 
 bool InputDiscarder::eventFilter(QObject *receiver, QEvent *event) {
-    if (!isInput(event->type()))
+    if (!isUserInput(*event))
         return false;
     if (receiver == window_.windowHandle())
         return true;

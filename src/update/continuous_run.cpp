@@ -41,9 +41,10 @@ void ContinuousRun::run(const UpdateOptions &options) {
         // The input that waited for the module under way.
         window_.processEvents();
         if (stopAsked_) {
-            std::string note = messages::runStopped(complete_, failed_);
+            std::string note;
             if (outcome.end == UpdateEnd::Stopped)
-                note = outcome.report.message.text + " " + note;
+                note.append(outcome.report.message.text).append(" ");
+            note += messages::runStopped(complete_, failed_);
             window_.setNote(note, NoteTone::Plain);
             break;
         }

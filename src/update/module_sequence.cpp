@@ -85,7 +85,8 @@ MessageButton ModuleSequence::finish(Progress &progress, const Message &ending) 
     // The observer hears of the run, message included, before the operator sees it. A
     // module left alone, or stopped before anything was written, was not updated.
     std::optional<Message> notice;
-    const bool updated = progress.end != UpdateEnd::SameModule && progress.end != UpdateEnd::Stopped;
+    const bool updated =
+        progress.end != UpdateEnd::SameModule && progress.end != UpdateEnd::Stopped;
     if (observer_ && updated)
         notice = observer_->updateEnding(progress.report);
     MessageButton chosen = MessageButton::Ok;

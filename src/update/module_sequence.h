@@ -69,7 +69,7 @@ protected:
     struct Progress {
         UpdateReport report;
         bool modelRead = false;
-        int32_t pairedChannel = 0; // the pairing's word on the module's channel
+        int32_t pairedChannel = 0;               // the pairing's word on the module's channel
         UpdateEnd end = UpdateEnd::ModuleFailed; // until a step says otherwise
         // Part of a continuous run: an ending of the module's own shows no box, and a
         // pairing with passOver (the module just updated) ends the update at once.

@@ -42,7 +42,8 @@ UpdateOutcome UpdateSequence::run(const UpdateOptions &options) {
     progress.continuous = options.continuous;
     progress.passOver = options.passOver;
     conclude(progress, [&] { return runSteps(entries, options, progress); });
-    return {progress.end, progress.report, progress.report.moduleId.empty() ? 0 : session_.moduleId};
+    return {progress.end, progress.report,
+            progress.report.moduleId.empty() ? 0 : session_.moduleId};
 }
 
 Message UpdateSequence::runSteps(const Entries &entries, const UpdateOptions &options,

@@ -181,8 +181,8 @@ INSTANTIATE_TEST_SUITE_P(
         // The run's controls, in a band of their own below the rest.
         Placement{"PairingPrompt", "MainFrm", 120, 6210, 5100, 300, kNarrow, 9.75, false, kDark},
         Placement{"RunNote", "MainFrm", 120, 6540, 7140, 510, kNarrow, 9.75, false, kDark},
-        Placement{"NextModuleAutomatically", "MainFrm", 6540, 6180, 2775, 345, kNarrow, 9.75,
-                  false, kDark},
+        Placement{"NextModuleAutomatically", "MainFrm", 6540, 6180, 2775, 345, kNarrow, 9.75, false,
+                  kDark},
         Placement{"ShowSession", "MainFrm", 7380, 6570, 1875, 405, kNarrow, 9.75, false, {}}),
     fw::testing::RowName());
 
@@ -610,9 +610,10 @@ TEST_F(ShownWindow, FocusChainFollowsTheFocusOrder) {
         widget = widget->nextInFocusChain();
     } while (widget != window.Direction[0]);
     chain.removeAll(QString());
-    EXPECT_EQ(chain.join(' ').toStdString(),
-              "Direction0 Direction1 RFChannel Command1 ReadCommand XTab LowPowerMode SleepDelay "
-              "SampleTime txInterval Command3 VerifyAfterWriting NextModuleAutomatically ShowSession");
+    EXPECT_EQ(
+        chain.join(' ').toStdString(),
+        "Direction0 Direction1 RFChannel Command1 ReadCommand XTab LowPowerMode SleepDelay "
+        "SampleTime txInterval Command3 VerifyAfterWriting NextModuleAutomatically ShowSession");
 }
 
 TEST_F(ShownWindow, TabKeyLeavesTheOptionButtonsForTheChannelList) {
@@ -1313,8 +1314,7 @@ INSTANTIATE_TEST_SUITE_P(
         KeptOptionCase{"Unreadable", "VerifyAfterWriting", "perhaps", false, false, "False"},
         KeptOptionCase{"RunFirstTime", "NextModuleAutomatically", std::nullopt, false, true,
                        "True"},
-        KeptOptionCase{"RunTurnedOff", "NextModuleAutomatically", "True", true, false,
-                       "False"}),
+        KeptOptionCase{"RunTurnedOff", "NextModuleAutomatically", "True", true, false, "False"}),
     fw::testing::RowName());
 
 } // namespace

@@ -7,9 +7,9 @@
 #include "update_observer.h"
 
 #include <QCheckBox>
-#include <algorithm>
 #include <QSignalSpy>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 
 // Continuous runs in the real window on the simulated base station: where a run ends, what
@@ -31,9 +31,9 @@ struct RunRow {
     bool continuous;
     int wakeMs;
     Act act;
-    int actAfterUpdates;  // the act is queued once this many updates were reported
-    int actDelayMs;       // and this long after that
-    Texts updates;        // "ID complete" or "ID failed", as reported
+    int actAfterUpdates; // the act is queued once this many updates were reported
+    int actDelayMs;      // and this long after that
+    Texts updates;       // "ID complete" or "ID failed", as reported
     std::vector<Message> boxes;
     std::string lastNote; // the status area once the run has ended
     int repeats = 0;      // rows of the session list marked as a module updated again
