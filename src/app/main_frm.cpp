@@ -136,6 +136,7 @@ MainFrm::MainFrm(SettingsStore &store, MessagePresenter presenter, UpdateObserve
     ui->LowPowerMode->acceptOnlyEntries();
     setUpKeyboard();
     setUpEntryWarnings();
+    plainNote_ = ui->RunNote->palette();
     countdown_ = new QTimer(this);
     countdown_->setInterval(100);
     connect(countdown_, &QTimer::timeout, this, &MainFrm::showPairingTimeLeft);
@@ -462,13 +463,12 @@ void MainFrm::runEnded() {
 }
 
 void MainFrm::setNote(const std::string &text, NoteTone tone) {
-    QPalette palette = ui->RunNote->palette();
-    const QColor colour = tone == NoteTone::Success ? kSuccessText
-                          : tone == NoteTone::Failure
-                              ? kErrorText
-                              : ui->PairingPrompt->palette().color(QPalette::WindowText);
-    for (const auto group : {QPalette::Active, QPalette::Inactive})
-        palette.setColor(group, QPalette::WindowText, colour);
+    // A plain note reads in the form's own colour for the line.
+    QPalette palette = plainNote_;
+    if (tone != NoteTone::Plain)
+        for (const auto group : {QPalette::Active, QPalette::Inactive})
+            palette.setColor(group, QPalette::WindowText,
+                             tone == NoteTone::Success ? kSuccessText : kErrorText);
     ui->RunNote->setPalette(palette);
     ui->RunNote->setText(textOf(text));
     ui->RunNote->setAccessibleName(text.empty() ? QStringLiteral("Last module") : textOf(text));
@@ -537,7 +537,7 @@ void MainFrm::Command1_Click() {
         return;
     }
     const UpdateOptions options{.verifyWrites = ui->VerifyAfterWriting->isChecked()};
-    if (ui->NextModuleAutomatically->isChecked() && !controller_.updating())
+    if (ui->NextModuleAutomatically->isChecked())
         controller_.runContinuously(options);
     else
         controller_.runUpdate(options);

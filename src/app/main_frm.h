@@ -135,6 +135,7 @@ private:
     QShortcut *stopKey_;
     int guards_ = 0;
     QPointer<QWidget> focusBeforeGuard_;
+    QPalette plainNote_; // the run's line as the form gives it
     std::unique_ptr<InputDuringWaits> inputDuringRun_;
     std::chrono::steady_clock::time_point pairingEnds_;
     std::optional<QString> profilePath_;
