@@ -132,8 +132,14 @@ void removeLockFile() {
 
 class Session {
 public:
-    explicit Session(const std::string &faults)
-        : refuseChannel_(faults.find("refuse-channel") != std::string::npos) {}
+    // The faults as the simulator reads them; a setting it refuses leaves none, since no
+    // provider is created under it.
+    explicit Session(std::string_view faults) {
+        try {
+            faults_ = fwsim::parseFaults(faults);
+        } catch (const fwsim::SettingError &) {
+        }
+    }
     ~Session() {
         for (Slot &slot : slots_)
             zdp_destroy(slot.dp);
@@ -253,7 +259,8 @@ private:
         const int32_t status = zdp_set_base_channel(slot.dp, 1, channel);
         checkStatus(status, slot.dp, {FWSIM_ERR_NOT_OPEN, FWSIM_ERR_INJECTED});
         checkOpenRule(slot, status);
-        if (status == 0 && channel >= 1 && channel <= 16 && !refuseChannel_)
+        if (status == 0 && channel >= 1 && channel <= 16 &&
+            !faults_.has(fwsim::CallFault::RefuseChannel))
             slot.channel = channel;
     }
 
@@ -283,7 +290,7 @@ private:
             return;
         slot.paired = id;
         check(extra >= 1 && extra <= 16, "a module paired on a channel outside 1 to 16");
-        if (mode == 0 && slot.channel)
+        if (mode == 0 && slot.channel && !faults_.has(fwsim::CallFault::IgnoreChannel))
             check(extra == *slot.channel, "pairing in mode 0 left the module on its own channel");
     }
 
@@ -375,13 +382,17 @@ private:
                 slot.working = {};
         } else if (const std::optional<size_t> index = parameterIndex(code)) {
             check(storable(value), "a module stored a value it cannot keep");
-            slot.working[*index] = value;
+            // A clamped code keeps a number of its own, by design of that fault.
+            if (faults_.clamp.test(code))
+                slot.working[*index].reset();
+            else
+                slot.working[*index] = value;
         } else {
             fail("a write of a command code that takes none went through");
         }
     }
 
-    bool refuseChannel_;
+    fwsim::Faults faults_;
     std::array<Slot, 2> slots_;
 };
 
