@@ -1,21 +1,8 @@
 #include "continuous_run.h"
 
 #include "messages.h"
-#include "parameter_rules.h"
 
 namespace fw {
-
-namespace {
-
-// Entries that no module can run fail every module alike: the operator must change them.
-bool entriesToBlame(const UpdateReport &report, const Entries &entries) {
-    if (report.message.title != messages::incompatible({}).title)
-        return false;
-    const EntryWarnings warnings = entryWarnings(entries);
-    return !warnings.txInterval.empty() || !warnings.lowPowerMode.empty();
-}
-
-} // namespace
 
 void ContinuousRun::run(const UpdateOptions &options) {
     if (running_)
@@ -34,9 +21,8 @@ void ContinuousRun::run(const UpdateOptions &options) {
     each.stopAsked = &stopAsked_;
     for (;;) {
         each.passOver = lastComplete_;
-        const Entries entries = window_.entries();
         const UpdateOutcome outcome = update_.run(each);
-        if (!carryOn(outcome, entries))
+        if (!carryOn(outcome))
             break;
         // The input that waited for the module under way.
         window_.processEvents();
@@ -55,10 +41,11 @@ void ContinuousRun::run(const UpdateOptions &options) {
     running_ = false;
 }
 
-bool ContinuousRun::carryOn(const UpdateOutcome &outcome, const Entries &entries) {
+bool ContinuousRun::carryOn(const UpdateOutcome &outcome) {
     const UpdateReport &report = outcome.report;
     switch (outcome.end) {
     case UpdateEnd::NotStarted:
+    case UpdateEnd::EntriesIncompatible: // they fail every module alike: the operator's to change
     case UpdateEnd::NotTheModule:
         // Its box has been shown; the note of the last module would only mislead now.
         window_.setNote("", NoteTone::Plain);
@@ -72,11 +59,6 @@ bool ContinuousRun::carryOn(const UpdateOutcome &outcome, const Entries &entries
                         NoteTone::Success);
         return true;
     case UpdateEnd::ModuleFailed:
-        if (entriesToBlame(report, entries)) {
-            window_.showMessage(report.message);
-            window_.setNote("", NoteTone::Plain);
-            return false;
-        }
         ++failed_;
         idle_ = 0;
         // A failed module was not reset: the same ID next is the operator trying again.

@@ -31,7 +31,7 @@ public:
 
 private:
     // Handles one module's outcome; false when the run must end.
-    bool carryOn(const UpdateOutcome &outcome, const Entries &entries);
+    bool carryOn(const UpdateOutcome &outcome);
 
     UpdateSequence &update_;
     WindowPort &window_;

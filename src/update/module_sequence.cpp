@@ -53,6 +53,7 @@ bool shownByTheRun(UpdateEnd end) {
     case UpdateEnd::Stopped:
         return true;
     case UpdateEnd::NotStarted:
+    case UpdateEnd::EntriesIncompatible:
     case UpdateEnd::NotTheModule:
         return false;
     }

@@ -15,11 +15,12 @@ class WindowPort;
 
 // How one run of the Update ended, as a continuous run tells its endings apart.
 enum class UpdateEnd {
-    NotStarted,   // another run held the session, or an entry was refused
-    Complete,     // "Update Complete"
-    ModuleFailed, // the module refused a command, failed a check or is not supported
-    NoModule,     // nobody woke within the pairing window
-    SameModule,   // the module just updated paired again: left alone, nothing reported
+    NotStarted,          // another run held the session, or an entry was refused
+    Complete,            // "Update Complete"
+    ModuleFailed,        // the module refused a command, failed a check or is not supported
+    EntriesIncompatible, // the entries break a rule whatever the module holds
+    NoModule,            // nobody woke within the pairing window
+    SameModule,          // the module just updated paired again: left alone, nothing reported
     Stopped,      // a continuous run was stopped before anything was written: nothing reported
     NotTheModule, // the base station or the library failed, or no channel was chosen
 };

@@ -53,7 +53,7 @@ Ending readAllParameters(ModuleAccess &access, uint32_t moduleId, StagedParamete
 }
 
 Ending runParameterPhase(ModuleAccess &access, ModuleSession &session, const Entries &entries,
-                         bool verify, UpdateReport &report) {
+                         bool verify, UpdateReport &report, UpdateEnd &end) {
     StagedParameters &written = report.written;
     // The window keeps the upper-case model; the completion message shows it.
     upperCaseInPlace(session.model);
@@ -67,8 +67,11 @@ Ending runParameterPhase(ModuleAccess &access, ModuleSession &session, const Ent
                                               session.staged.*parameter.staged))
                 return failed;
 
-    if (const std::string warning = compatibilityWarning(session.staged); !warning.empty())
+    if (const std::string warning = compatibilityWarning(session.staged); !warning.empty()) {
+        if (entriesIncompatible(entries))
+            end = UpdateEnd::EntriesIncompatible;
         return messages::incompatible(warning);
+    }
 
     for (const Parameter &parameter : handled) {
         if (parameter.blank)

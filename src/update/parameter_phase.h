@@ -1,6 +1,7 @@
 #pragma once
 
 #include "module_access.h"
+#include "module_sequence.h"
 #include "parameter_rules.h"
 #include "update_observer.h"
 
@@ -15,9 +16,11 @@ struct ModuleSession;
 // entries are those the update staged at its start: what the window holds by now may have
 // been changed by events run during the waits. report.written receives each value as soon
 // as the module has accepted it. With verify, every value written is then read back and
-// must be the number written; report.verified tells that it was.
+// must be the number written; report.verified tells that it was. end becomes
+// EntriesIncompatible when the update stops on a rule that the entries break by themselves,
+// which no module could pass; it is left alone otherwise.
 Ending runParameterPhase(ModuleAccess &access, ModuleSession &session, const Entries &entries,
-                         bool verify, UpdateReport &report);
+                         bool verify, UpdateReport &report, UpdateEnd &end);
 
 // Reads one of the four parameters; an answer that is not a number counts as a failed read.
 Ending readParameter(ModuleAccess &access, uint32_t moduleId, CommandCode parameter,

@@ -101,6 +101,11 @@ EntryWarnings entryWarnings(const Entries &entries) {
     return warnings;
 }
 
+bool entriesIncompatible(const Entries &entries) {
+    // Only a compatibility rule flags the low power choice.
+    return !entryWarnings(entries).lowPowerMode.empty();
+}
+
 std::optional<Message> stageEntries(const Entries &entries, StagedParameters &staged) {
     for (const NumberField &field : kNumberFields) {
         const std::string &text = entries.*field.entry;

@@ -49,6 +49,8 @@ struct EntryWarnings {
     friend bool operator==(const EntryWarnings &, const EntryWarnings &) = default;
 };
 EntryWarnings entryWarnings(const Entries &entries);
+// The entries break a compatibility rule by themselves, whatever the module holds.
+bool entriesIncompatible(const Entries &entries);
 
 // Stages the entries into staged: an empty text leaves its staged value alone, the
 // others stage the decimal text of their number. Returns the range message of the

@@ -73,8 +73,8 @@ Message UpdateSequence::runSteps(const Entries &entries, const UpdateOptions &op
     // 11. The tab is read again: the parameters are written only when it is still the
     // one they were staged on at step 1.
     if (entries.tab == kAcquisitionTab && window_.entries().tab == kAcquisitionTab)
-        if (Ending failed =
-                runParameterPhase(access, session_, entries, options.verifyWrites, report))
+        if (Ending failed = runParameterPhase(access, session_, entries, options.verifyWrites,
+                                              report, progress.end))
             return *failed;
 
     // 12. Make the module keep its settings.

@@ -71,9 +71,10 @@ TEST_P(ContinuousRunOnTheSimulator, GoesOnAfterTheModulesOwnEndingsOnly) {
     EXPECT_FALSE(run.running());
 }
 
-Entries lowPower(const std::string &tx) {
+Entries lowPower(const std::string &tx, const std::string &sample = "5") {
     Entries entries;
     entries.txInterval = tx;
+    entries.sampleTime = sample;
     entries.lowPowerModePosition = 2;
     return entries;
 }
@@ -121,6 +122,16 @@ INSTANTIATE_TEST_SUITE_P(
                 0,
                 {""},
                 {messages::incompatible(compatibilityWarning({"15", "5", "0", "1"}))}},
+        // The same entries pass with one module's sample time and fail with another's.
+        RunCase{"EntriesOneModuleCannotRunDoNotEndIt",
+                "A:RX-LC:1:1000:80:60:0;C:RX-VM:1",
+                "",
+                lowPower("100", ""),
+                2,
+                {"!ID: A (RX-LC): WARNING: The Sample Time is too large for the selected TX "
+                 "Interval. The maximum Sample Time is 75 mS",
+                 "+ID: C (RX-VM): Update Complete", "Run stopped: 1 complete, 1 failed."},
+                {}},
         RunCase{"ThreeEmptyPairingWindowsEndIt",
                 kThree,
                 "nopair",
