@@ -126,8 +126,8 @@ MainFrm::MainFrm(SettingsStore &store, MessagePresenter presenter, UpdateObserve
     connect(ui->Command3, &QPushButton::clicked, this, &MainFrm::Command3_Click);
     connect(ui->ReadCommand, &QPushButton::clicked, this, &MainFrm::ReadCommand_Click);
     connect(ui->ShowSession, &QPushButton::clicked, this, [this] { showSessionList(); });
-    connect(new QShortcut(QKeySequence(Qt::Key_F6), this), &QShortcut::activated, this,
-            [this] { showSessionList(); });
+    sessionKey_ = new QShortcut(QKeySequence(Qt::Key_F6), this);
+    connect(sessionKey_, &QShortcut::activated, this, [this] { showSessionList(); });
     stopKey_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     stopKey_->setEnabled(false);
     connect(stopKey_, &QShortcut::activated, this, &MainFrm::stopRun);
@@ -436,18 +436,28 @@ bool MainFrm::admitsDuringARun(QObject *receiver, QEvent *event) const {
         return false;
     if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease ||
         event->type() == QEvent::ShortcutOverride) {
-        const auto *key = static_cast<QKeyEvent *>(event);
-        const bool alt = key->modifiers() == Qt::AltModifier;
-        const bool runKey = key->key() == Qt::Key_Escape || key->key() == Qt::Key_F6 ||
-                            (alt && (key->key() == Qt::Key_S || key->key() == Qt::Key_T));
+        // The shortcuts that stop the run and show the list, and the two buttons' access keys.
+        const QKeySequence pressed(static_cast<QKeyEvent *>(event)->keyCombination());
+        const bool runKey = pressed == stopKey_->key() || pressed == sessionKey_->key() ||
+                            pressed == QKeySequence::mnemonic(ui->Command1->text()) ||
+                            pressed == QKeySequence::mnemonic(ui->ShowSession->text());
         return runKey || widget == ui->Command1 || widget == ui->ShowSession;
     }
     return widget == ui->Command1 || widget == ui->ShowSession;
 }
 
+void MainFrm::showUpdateButtonAs(const QString &text) {
+    ui->Command1->setText(text);
+    // What a screen reader says: the words, without the access key's mark or the dots.
+    QString name = text;
+    name.remove(QLatin1Char('&'));
+    if (name.endsWith(QStringLiteral("...")))
+        name.chop(3);
+    ui->Command1->setAccessibleName(name);
+}
+
 void MainFrm::runStarted() {
-    ui->Command1->setText(QStringLiteral("&Stop"));
-    ui->Command1->setAccessibleName(QStringLiteral("Stop"));
+    showUpdateButtonAs(QStringLiteral("&Stop"));
     stopKey_->setEnabled(true);
     inputDuringRun_ = std::make_unique<InputDuringWaits>(
         [this](QObject *receiver, QEvent *event) { return admitsDuringARun(receiver, event); });
@@ -458,8 +468,7 @@ void MainFrm::runEnded() {
     inputDuringRun_.reset();
     stopKey_->setEnabled(false);
     ui->Command1->setEnabled(true);
-    ui->Command1->setText(QStringLiteral("&Update"));
-    ui->Command1->setAccessibleName(QStringLiteral("Update"));
+    showUpdateButtonAs(QStringLiteral("&Update"));
 }
 
 void MainFrm::setNote(const std::string &text, NoteTone tone) {
@@ -549,8 +558,7 @@ void MainFrm::stopRun() {
         return;
     controller_.stopRun();
     // Taken: the run ends once the module under way is done with.
-    ui->Command1->setText(QStringLiteral("Stopping..."));
-    ui->Command1->setAccessibleName(QStringLiteral("Stopping"));
+    showUpdateButtonAs(QStringLiteral("Stopping..."));
     ui->Command1->setEnabled(false);
 }
 

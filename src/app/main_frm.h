@@ -100,6 +100,8 @@ private:
     void Command1_Click();
     // Stop or Esc during a continuous run.
     void stopRun();
+    // Update's face during a run and after it; its accessible name follows the text.
+    void showUpdateButtonAs(const QString &text);
     // The input that a continuous run's waits deliver: what stops the run.
     bool admitsDuringARun(QObject *receiver, QEvent *event) const;
     void Command3_Click();
@@ -133,6 +135,7 @@ private:
     std::array<Flaggable, 4> flaggable_{}; // txInterval, SampleTime, SleepDelay, LowPowerMode
     QTimer *countdown_;
     QShortcut *stopKey_;
+    QShortcut *sessionKey_;
     int guards_ = 0;
     QPointer<QWidget> focusBeforeGuard_;
     QPalette plainNote_; // the run's line as the form gives it

@@ -320,6 +320,11 @@ std::optional<bool> parseTruthValue(const QString &text) {
     return number != 0;
 }
 
+// The stored form of a truth value, which parseTruthValue() reads back.
+QString truthText(bool value) {
+    return value ? QStringLiteral("True") : QStringLiteral("False");
+}
+
 std::optional<int> parseListPosition(const QString &text, int listSize) {
     bool ok = false;
     const int position = text.trimmed().toInt(&ok);
@@ -367,17 +372,15 @@ std::optional<int> storedChannelPosition(const SettingsStore &store) {
 }
 
 void writeEntries(SettingsStore &store, const Entries &entries) {
-    store.write(QLatin1String(keys::kDirection),
-                entries.changeChannel ? QStringLiteral("True") : QStringLiteral("False"));
+    store.write(QLatin1String(keys::kDirection), truthText(entries.changeChannel));
     store.write(QLatin1String(keys::kRFChannel), QString::number(entries.rfChannelPosition));
     store.write(QLatin1String(keys::kTXInterval), QString::fromStdString(entries.txInterval));
     store.write(QLatin1String(keys::kSampleTime), QString::fromStdString(entries.sampleTime));
     store.write(QLatin1String(keys::kSleepDelay), QString::fromStdString(entries.sleepDelay));
     store.write(QLatin1String(keys::kLowPowerMode), QString::number(entries.lowPowerModePosition));
-    store.write(QLatin1String(keys::kVerifyAfterWriting),
-                entries.verifyAfterWriting ? QStringLiteral("True") : QStringLiteral("False"));
+    store.write(QLatin1String(keys::kVerifyAfterWriting), truthText(entries.verifyAfterWriting));
     store.write(QLatin1String(keys::kNextModuleAutomatically),
-                entries.nextModuleAutomatically ? QStringLiteral("True") : QStringLiteral("False"));
+                truthText(entries.nextModuleAutomatically));
 }
 
 } // namespace fw::app
